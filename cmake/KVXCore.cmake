@@ -1,0 +1,35 @@
+# The core library: every core subsystem compiled once into an object library, so that the DLL and the
+# test programs share the same objects and the self-registration of tasks, helpers and reporters runs
+# in both (a static library would let the linker drop the unreferenced registration objects).
+set(KVX_CORE_DIRS core/interface core/jobs core/tasks core/helpers core/report common/log)
+set(KVX_CORE_SOURCES)
+foreach(dir ${KVX_CORE_DIRS})
+  file(GLOB dir_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  list(APPEND KVX_CORE_SOURCES ${dir_sources})
+endforeach()
+# The DLL entry point belongs to the DLL alone.
+list(FILTER KVX_CORE_SOURCES EXCLUDE REGEX ".*/DllMain\\.cpp$")
+
+add_library(kvxcore_objs OBJECT ${KVX_CORE_SOURCES})
+target_compile_definitions(kvxcore_objs PUBLIC KVXDIAG_LOG_MODULE=0xDD000001u)
+if(TARGET kvx_archive)
+  target_link_libraries(kvxcore_objs PUBLIC kvx_archive)
+endif()
+set(KVX_CORE_SYSLIBS advapi32 ole32 oleaut32 uuid shlwapi user32 setupapi)
+target_link_libraries(kvxcore_objs PUBLIC ${KVX_CORE_SYSLIBS})
+
+add_library(KVXDiagCore SHARED
+  ${CMAKE_SOURCE_DIR}/core/interface/DllMain.cpp
+  ${CMAKE_SOURCE_DIR}/core/interface/KVXDiagCore.def)
+target_link_libraries(KVXDiagCore PRIVATE kvxcore_objs)
+set_target_properties(KVXDiagCore PROPERTIES PREFIX "" OUTPUT_NAME KVXDiagCore
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+# The .def names are undecorated; on i686 the linker maps them to the stdcall symbols (_0003_@8).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(KVXDiagCore PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+endif()
+
+# The exports must carry exactly the eight undecorated names, and the DLL may import only system DLLs.
+add_test(NAME core_exports
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:KVXDiagCore>
+          -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)

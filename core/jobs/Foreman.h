@@ -1,0 +1,84 @@
+// The job engine: a store of jobs, one thread per job, cancellation, and the settings all jobs of a run
+// share. The jobs themselves and the evidence, capture and reboot operations are further methods of
+// this class, kept in their own source files (Foreman*.cpp) because each is a subsystem of its own.
+#pragma once
+
+#include "common/log/KVXDiagObject.h"
+#include "core/interface/INotify.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+class IReporter;
+
+// One stored job. Handles stay open until the job is released by CancelJob.
+struct SJobData {
+    DWORD dwJobId;
+    HANDLE hThread;
+    DWORD dwJobType;
+    HANDLE hCancelEvent;
+};
+
+class CForeman : public CKVXDiagObject {
+public:
+    CForeman();
+    ~CForeman() override;
+
+    DWORD Init(DWORD dwStep, bool bTDISuspicious, const std::string& resultsDirectory);
+    DWORD Finish();
+    DWORD RegisterNotifier(INotify* _pINotifier, KVXDIAG2_CONTEXT context);
+    DWORD SetPackedResultsDestinationFilePath(const std::string& path);
+
+    DWORD ScheduleJob(DWORD dwJobType, DWORD dwJobId);
+    DWORD CancelJob(DWORD dwJobId);
+    bool IsThisJobCancelled(DWORD dwJobId);
+    DWORD ReleaseJobResources(DWORD dwJobId);
+
+    static const char* GetJobDescription(DWORD dwJobType);
+
+    const std::string& GetResultsDirectory() const { return m_strResultsDirectory; }
+    DWORD GetCurrentStep() const { return m_dwCurrentStep; }
+
+    // Evidence gathering
+    DWORD MakeTempDirectory(const std::string& name, std::string& createdPath);
+    DWORD MakeDirectoryTree(const std::string& path);
+    DWORD ExportRegistryKey(HKEY root, const std::string& subKey, const std::string& file);
+    DWORD ExecuteProgram(const std::string& program, const std::string& args, const std::string& section);
+
+    // The three jobs.
+    DWORD RunBasicAnalysis(DWORD dwJobId);
+    DWORD RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious);
+    DWORD PackAndSendResults(DWORD dwJobId, const std::string& destination);
+
+private:
+    struct SThreadParams;
+
+    static DWORD WINAPI RunJobInOtherThread(LPVOID pParams);
+    DWORD ExecuteJob(DWORD dwJobId, HANDLE hParamsReadEvent);
+
+    // Store operations, each under the store mutex.
+    DWORD StoreJobData(DWORD dwJobId, const SJobData& data);
+    DWORD UpdateJobData(DWORD dwJobId, const SJobData& data);
+    DWORD GetACopyOfJobData(DWORD dwJobId, SJobData& data);
+    DWORD DeleteJobData(DWORD dwJobId);
+    DWORD LockStore(const char* pszFunction, bool& locked);
+    void UnlockStore(bool locked);
+
+    // Sends a notification to the registered notifier with this run's context; 2 when there is none.
+    int NotifyValue(DWORD dwCode, const std::string& text, DWORD dwValue);
+    int NotifyList(DWORD dwCode, const std::string& text, const TaskDataList& data);
+
+    bool m_bInitialised = false;
+    INotify* m_pINotifier = nullptr;
+    IReporter* m_pReporter = nullptr;
+    KVXDIAG2_CONTEXT m_context = 0;
+    std::map<DWORD, SJobData> m_jobs;
+    HANDLE m_hStoreMutex = nullptr;
+    std::string m_strResultsDirectory;
+    DWORD m_dwCurrentStep = 0;
+    bool m_bTDISuspicious = false;
+    std::string m_strPackageDestination;
+    OSVERSIONINFOA m_osVersion = {};
+};

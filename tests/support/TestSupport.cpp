@@ -1,0 +1,174 @@
+#include "tests/support/TestSupport.h"
+
+#include <shlwapi.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace kvxtest {
+
+CScopedRegistryTree::CScopedRegistryTree(HKEY root, std::string subKey, REGSAM view)
+    : m_root(root), m_subKey(std::move(subKey)), m_view(view)
+{
+    Delete(m_root, m_subKey, m_view);
+}
+
+CScopedRegistryTree::~CScopedRegistryTree() { Delete(m_root, m_subKey, m_view); }
+
+void CScopedRegistryTree::Delete(HKEY root, const std::string& subKey, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    for (;;) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (::RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        Delete(root, subKey + "\\" + name, view);
+    }
+    ::RegCloseKey(key);
+    ::RegDeleteKeyExA(root, subKey.c_str(), view, 0);
+}
+
+CScopedTempDir::CScopedTempDir(const std::string& prefix)
+{
+    char temp[MAX_PATH + 1] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    for (unsigned i = 0;; ++i) {
+        std::ostringstream name;
+        name << temp << prefix << "-" << ::GetCurrentProcessId() << "-" << ::GetTickCount() << "-" << i;
+        if (::CreateDirectoryA(name.str().c_str(), nullptr)) {
+            m_path = name.str();
+            return;
+        }
+    }
+}
+
+CScopedTempDir::~CScopedTempDir() { RemoveTree(m_path); }
+
+void CScopedTempDir::RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = data.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const std::string full = path + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(full.c_str());
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(path.c_str());
+}
+
+bool SetDword(HKEY root, const std::string& subKey, const std::string& name, DWORD value, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG rc = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                     sizeof value);
+    ::RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool SetString(HKEY root, const std::string& subKey, const std::string& name, const std::string& value, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG rc = ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                     static_cast<DWORD>(value.size() + 1));
+    ::RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool GetDword(HKEY root, const std::string& subKey, const std::string& name, DWORD& value, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    const LONG rc = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    ::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_DWORD) {
+        return false;
+    }
+    value = data;
+    return true;
+}
+
+bool GetString(HKEY root, const std::string& subKey, const std::string& name, std::string& value, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG rc = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
+    std::string buffer(size + 1, '\0');
+    if (rc == ERROR_SUCCESS) {
+        rc = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &size);
+    }
+    ::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    value = buffer.c_str();
+    return true;
+}
+
+bool KeyExists(HKEY root, const std::string& subKey, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    ::RegCloseKey(key);
+    return true;
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool WriteFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path) { return ::PathFileExistsA(path.c_str()) != FALSE; }
+
+DWORD ProcessHandleCount()
+{
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count;
+}
+
+} // namespace kvxtest
