@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace kvxtest {
 
@@ -163,6 +164,25 @@ bool WriteFileText(const std::string& path, const std::string& text)
 }
 
 bool FileExists(const std::string& path) { return ::PathFileExistsA(path.c_str()) != FALSE; }
+
+void RemoveResultsDirectories()
+{
+    char temp[MAX_PATH + 1] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((std::string(temp) + "KVXDIAG2-Results*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    std::vector<std::string> found;
+    do {
+        found.push_back(std::string(temp) + data.cFileName);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    for (const std::string& dir : found) {
+        CScopedTempDir::RemoveTree(dir);
+    }
+}
 
 DWORD ProcessHandleCount()
 {

@@ -53,6 +53,9 @@ std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 
+// Removes every "KVXDIAG2-Results*" directory of the temporary directory (each fresh core start makes one).
+void RemoveResultsDirectories();
+
 // Number of handles this process holds now.
 DWORD ProcessHandleCount();
 

@@ -1,0 +1,106 @@
+// Slice-by-16 CRC-32 and the run-time choice of the carry-less path.
+#include "core/archive/Crc32.h"
+
+#include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+namespace {
+
+constexpr uint32_t CRC32_POLY_REFLECTED = 0xEDB88320u;
+// Below this many bytes the folding set-up costs more than the tables.
+constexpr size_t CRC32_CARRYLESS_MIN_BYTES = 128;
+
+// Table k holds the effect of a byte followed by k zero bytes, so sixteen lookups advance 16 bytes.
+struct SCrc32Tables {
+    uint32_t m_table[16][256];
+
+    constexpr SCrc32Tables() : m_table()
+    {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = i;
+            for (int bit = 0; bit < 8; ++bit) {
+                r = (r & 1) ? (r >> 1) ^ CRC32_POLY_REFLECTED : r >> 1;
+            }
+            m_table[0][i] = r;
+        }
+        for (int k = 1; k < 16; ++k) {
+            for (uint32_t i = 0; i < 256; ++i) {
+                const uint32_t prev = m_table[k - 1][i];
+                m_table[k][i] = (prev >> 8) ^ m_table[0][prev & 0xFF];
+            }
+        }
+    }
+};
+
+constexpr SCrc32Tables s_crcTables;
+
+inline uint32_t LoadLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool DetectCarrylessMultiply()
+{
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        return false;
+    }
+    const bool sse2 = (edx & (1u << 26)) != 0;
+    const bool pclmul = (ecx & (1u << 1)) != 0;
+    return sse2 && pclmul;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+const uint32_t* CCrc32::ByteTable()
+{
+    return s_crcTables.m_table[0];
+}
+
+bool CCrc32::HasCarrylessMultiply()
+{
+    static const bool s_has = DetectCarrylessMultiply();
+    return s_has;
+}
+
+uint32_t CCrc32::UpdateRawTables(uint32_t raw, const uint8_t* p, size_t cb)
+{
+    const auto& t = s_crcTables.m_table;
+    while (cb >= 16) {
+        const uint32_t a = LoadLe32(p) ^ raw;
+        const uint32_t b = LoadLe32(p + 4);
+        const uint32_t c = LoadLe32(p + 8);
+        const uint32_t d = LoadLe32(p + 12);
+        raw = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+              t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+              t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
+              t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
+        p += 16;
+        cb -= 16;
+    }
+    while (cb--) {
+        raw = t[0][(raw ^ *p++) & 0xFF] ^ (raw >> 8);
+    }
+    return raw;
+}
+
+uint32_t CCrc32::UpdateTables(uint32_t crc, const void* pData, size_t cb)
+{
+    return ~UpdateRawTables(~crc, static_cast<const uint8_t*>(pData), cb);
+}
+
+uint32_t CCrc32::Update(uint32_t crc, const void* pData, size_t cb)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    if (cb >= CRC32_CARRYLESS_MIN_BYTES && HasCarrylessMultiply()) {
+        return ~UpdateRawCarryless(~crc, p, cb);
+    }
+    return ~UpdateRawTables(~crc, p, cb);
+}

@@ -1,0 +1,24 @@
+// CRC-32 of the ZIP format (reflected polynomial 0xEDB88320, inverted before and after). Large inputs
+// fold 64 bytes per step with carry-less multiplication where the processor has PCLMULQDQ; everything
+// else, and every processor without it, goes through slice-by-16 tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class CCrc32 {
+public:
+    // Extends a finished CRC value (0 to start) with cb bytes and returns the finished value.
+    static uint32_t Update(uint32_t crc, const void* pData, size_t cb);
+    // The table path alone, whatever the processor; tests compare the two paths through it.
+    static uint32_t UpdateTables(uint32_t crc, const void* pData, size_t cb);
+    // One step of the bare register (no inversions), as the traditional encryption's key update uses it.
+    static uint32_t UpdateRawByte(uint32_t raw, uint8_t b) { return ByteTable()[(raw ^ b) & 0xFF] ^ (raw >> 8); }
+    static const uint32_t* ByteTable();
+    static bool HasCarrylessMultiply();
+
+private:
+    static uint32_t UpdateRawTables(uint32_t raw, const uint8_t* p, size_t cb);
+    // Folds whole 16-byte chunks (cb >= 64) and finishes the remainder with the tables.
+    static uint32_t UpdateRawCarryless(uint32_t raw, const uint8_t* p, size_t cb);
+};

@@ -1,0 +1,24 @@
+// Traditional PKWARE encryption: three 32-bit keys stepped by every plain byte, one keystream byte
+// taken from the third key before each step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class CZipCrypto {
+public:
+    // Sets the three keys from the password (length given: the text need not be terminated).
+    void Init(const char* pszPassword, size_t cchPassword);
+    void Encrypt(uint8_t* p, size_t cb);
+    void Decrypt(uint8_t* p, size_t cb);
+
+private:
+    uint8_t KeystreamByte() const
+    {
+        const uint32_t t = (m_keys[2] | 2) & 0xFFFF;
+        return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+    }
+    void UpdateKeys(uint8_t plain);
+
+    uint32_t m_keys[3] = {};
+};
