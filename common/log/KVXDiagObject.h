@@ -71,7 +71,7 @@ private:
 
 // KVX_FUNCTION names the qualified function once; KVX_LOG lines then carry that name.
 #define KVX_FUNCTION(name)                                                                                         \
-    static constexpr const char* kvxFunctionName_ = name;                                                           \
+    [[maybe_unused]] static constexpr const char* kvxFunctionName_ = name;                                          \
     CKVXLogScope kvxLogScope_(KVXDIAG_LOG_MODULE, kvxFunctionName_)
-#define KVX_FUNCTION_QUIET(name) static constexpr const char* kvxFunctionName_ = name
+#define KVX_FUNCTION_QUIET(name) [[maybe_unused]] static constexpr const char* kvxFunctionName_ = name
 #define KVX_LOG(level, ...) CKVXDiagObject::WriteLog((level), KVXDIAG_LOG_MODULE, kvxFunctionName_, __VA_ARGS__)

@@ -23,6 +23,10 @@ public:
 class ISeekableSink : public IByteSink {
 public:
     virtual bool Seek(uint64_t offset) = 0;
+    // Where the next byte would go; after a failed write it tells how much actually went out.
+    virtual bool Tell(uint64_t& offset) = 0;
+    // Releases the output; false when the system reports a failure while doing so.
+    virtual bool Close() = 0;
 };
 
 // What the writer needs to know about an entry's source before and after reading its data.

@@ -58,6 +58,17 @@ bool CFileSink::Seek(uint64_t offset)
     return m_file.valid() && ::SetFilePointerEx(m_file.get(), target, nullptr, FILE_BEGIN) != FALSE;
 }
 
+bool CFileSink::Tell(uint64_t& offset)
+{
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER current = {};
+    if (!m_file.valid() || !::SetFilePointerEx(m_file.get(), zero, &current, FILE_CURRENT)) {
+        return false;
+    }
+    offset = static_cast<uint64_t>(current.QuadPart);
+    return true;
+}
+
 #else // POSIX
 
 CFileSink::~CFileSink()
@@ -108,6 +119,19 @@ bool CFileSink::Write(const void* pData, size_t cb)
 bool CFileSink::Seek(uint64_t offset)
 {
     return m_fd >= 0 && ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool CFileSink::Tell(uint64_t& offset)
+{
+    if (m_fd < 0) {
+        return false;
+    }
+    const off_t current = ::lseek(m_fd, 0, SEEK_CUR);
+    if (current < 0) {
+        return false;
+    }
+    offset = static_cast<uint64_t>(current);
+    return true;
 }
 
 #endif

@@ -15,11 +15,11 @@ public:
     ~CFileSink() override;
 
     bool Create(const char* pszPath);
-    // Closes the file; false when the system reports a failure while doing so.
-    bool Close();
 
     bool Write(const void* pData, size_t cb) override;
     bool Seek(uint64_t offset) override;
+    bool Tell(uint64_t& offset) override;
+    bool Close() override;
 
 private:
 #ifdef _WIN32

@@ -5,6 +5,7 @@
 
 #include "common/log/KVXDiagObject.h"
 #include "core/interface/INotify.h"
+#include "core/tasks/ITask.h"
 
 #include <windows.h>
 
@@ -45,7 +46,23 @@ public:
     DWORD MakeTempDirectory(const std::string& name, std::string& createdPath);
     DWORD MakeDirectoryTree(const std::string& path);
     DWORD ExportRegistryKey(HKEY root, const std::string& subKey, const std::string& file);
-    DWORD ExecuteProgram(const std::string& program, const std::string& args, const std::string& section);
+    DWORD ExecuteProgram(const std::string& program, const std::string& args, const std::string& section,
+                         int* pExitCode = nullptr);
+
+    // Module logs and captures
+    DWORD EnableModuleLog(DWORD dwModuleId, const std::string& logFile, DWORD dwMaxSize, bool bFlag);
+    DWORD DisableModuleLog(DWORD dwModuleId);
+    DWORD EnableKVXIMDPCap(const std::string& baseName, DWORD dwMaxSize, bool bFlag);
+    DWORD DisableKVXIMDPCap(bool bFlag, const std::string& baseName, const std::string& destination);
+    DWORD EnableKVXTMGRATDI(const std::string& captureFile, DWORD dwMaxSize, bool bFlag);
+    DWORD DisableKVXTMGRATDI(bool bFlag);
+
+    // Composite evidence operations and the filter switches of the basic analysis.
+    DWORD EnableLogsAndCaptures(const std::string& directory, DWORD dwMaxSize, bool bFlag);
+    DWORD DisableLogsAndCaptures(const std::string& directory, DWORD dwMaxSize, bool bFlag);
+    DWORD GatherDinamycData(const std::string& directory);
+    DWORD EnableFilter(const std::string& name);
+    DWORD DisableFilter(const std::string& name);
 
     // The three jobs.
     DWORD RunBasicAnalysis(DWORD dwJobId);
@@ -69,6 +86,13 @@ private:
     // Sends a notification to the registered notifier with this run's context; 2 when there is none.
     int NotifyValue(DWORD dwCode, const std::string& text, DWORD dwValue);
     int NotifyList(DWORD dwCode, const std::string& text, const TaskDataList& data);
+
+    bool IsPacketCaptureUnsupported() const;
+    // One filter switch through the product SDK (task 1 or 2), shared by EnableFilter and DisableFilter.
+    DWORD SwitchFilter(DWORD dwTaskId, const std::string& name, bool bEnable);
+    void GatherStaticData(DWORD& dwResult);
+    void CopyStaticLog(ITask& task, const std::string& source, const std::string& fileName,
+                       const std::string& destination, bool bWithFlag, DWORD& dwResult);
 
     bool m_bInitialised = false;
     INotify* m_pINotifier = nullptr;

@@ -23,7 +23,7 @@ DWORD CForeman::MakeTempDirectory(const std::string& name, std::string& createdP
 
 DWORD CForeman::MakeDirectoryTree(const std::string&) { return ERROR_CALL_NOT_IMPLEMENTED; }
 DWORD CForeman::ExportRegistryKey(HKEY, const std::string&, const std::string&) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD CForeman::ExecuteProgram(const std::string&, const std::string&, const std::string&)
+DWORD CForeman::ExecuteProgram(const std::string&, const std::string&, const std::string&, int*)
 {
     return ERROR_CALL_NOT_IMPLEMENTED;
 }

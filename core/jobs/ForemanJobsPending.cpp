@@ -2,14 +2,6 @@
 // callers and the job engine can be exercised end to end.
 #include "core/jobs/Foreman.h"
 
-DWORD CForeman::RunBasicAnalysis(DWORD)
-{
-    KVX_FUNCTION("CForeman::RunBasicAnalysis");
-    NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_BEGUN, "Job started", 0);
-    NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_ENDED, "Job ended", 0);
-    return 0;
-}
-
 DWORD CForeman::RunDeepAnalysis(DWORD, DWORD, bool)
 {
     KVX_FUNCTION("CForeman::RunDeepAnalysis");

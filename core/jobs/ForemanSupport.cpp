@@ -1,11 +1,18 @@
 #include "core/jobs/ForemanSupport.h"
 
-// The report writer is not part of the build yet; until it is, the foreman runs without one, which
-// it already has to tolerate when the factory cannot make one.
+#include "core/report/ReporterFactory.h"
+
 namespace kvx {
 
-IReporter* CreatePlainTextReporter() { return nullptr; }
-void DestroyReporter(IReporter*) {}
-void SetReporterOutputFile(IReporter*, const std::string&) {}
+IReporter* CreatePlainTextReporter() { return CReporterFactory::GetReporter(KVXDIAG2_REPORTERID_PLAINTEXT); }
+
+void DestroyReporter(IReporter* pReporter) { delete pReporter; }
+
+void SetReporterOutputFile(IReporter* pReporter, const std::string& path)
+{
+    if (pReporter != nullptr) {
+        pReporter->SetOutputFile(path);
+    }
+}
 
 } // namespace kvx

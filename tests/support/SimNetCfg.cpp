@@ -127,6 +127,14 @@ DWORD WriteServer(const std::string& path)
         ::RegSetValueExA(key.get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model), sizeof(model)));
 }
 
+SSimPathSpec MakePath(std::wstring token, std::vector<SSimInterfaceSpec> interfaces)
+{
+    SSimPathSpec path;
+    path.token = std::move(token);
+    path.interfaces = std::move(interfaces);
+    return path;
+}
+
 bool IsSimServer(const std::string& path)
 {
     const std::string name = kvxsim::SIMNETCFG_DLL_NAME;
@@ -345,7 +353,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     adapter.displayName = L"Intel(R) PRO/1000 MT Network Connection";
     adapter.pnpDevNodeId = L"PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\\3&267A616A&0&18";
     adapter.characteristics = NCF_PHYSICAL_ | NCF_HAS_UI_;
-    adapter.paths.push_back({L"kvximd->" + adapterGuid, true, {{L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}}});
+    adapter.paths.push_back(MakePath(L"kvximd->" + adapterGuid, {{L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}}));
     components.push_back(adapter);
 
     SSimComponentSpec miniport;
@@ -356,7 +364,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     miniport.displayName = L"Orvex Network Manager Miniport";
     miniport.pnpDevNodeId = L"ROOT\\KVX_KVXIMDMP\\0000";
     miniport.characteristics = NCF_VIRTUAL_ | NCF_HIDDEN_ | NCF_NOT_USER_REMOVABLE_;
-    miniport.paths.push_back({L"ms_tcpip->" + miniportGuid, true, {{L"ndis5", L"ms_tcpip", L"kvx_kvximdmp"}}});
+    miniport.paths.push_back(MakePath(L"ms_tcpip->" + miniportGuid, {{L"ndis5", L"ms_tcpip", L"kvx_kvximdmp"}}));
     components.push_back(miniport);
 
     SSimComponentSpec tcpip;
@@ -368,8 +376,18 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     tcpip.helpText = L"Transmission Control Protocol/Internet Protocol. The default wide area network protocol "
                      L"that provides communication across diverse interconnected networks.";
     tcpip.characteristics = NCF_NOT_USER_REMOVABLE_ | NCF_HAS_UI_;
-    tcpip.paths.push_back({L"ms_netbt->ms_tcpip", true, {{L"tdi", L"ms_netbt", L"ms_tcpip"}}});
+    tcpip.paths.push_back(MakePath(L"ms_netbt->ms_tcpip", {{L"tdi", L"ms_netbt", L"ms_tcpip"}}));
     components.push_back(tcpip);
+
+    SSimComponentSpec netbt;
+    netbt.classGuid = SIMNETCFG_CLASS_NETTRANS;
+    netbt.instanceGuid = L"{C2D3E4F5-A6B7-4C8D-9E0F-1A2B3C4D5E6F}";
+    netbt.id = L"ms_netbt";
+    netbt.bindName = L"NetBT";
+    netbt.displayName = L"WINS Client(TCP/IP)";
+    netbt.characteristics = NCF_HIDDEN_ | NCF_NOT_USER_REMOVABLE_;
+    netbt.paths.push_back(MakePath(L"ms_server->ms_netbt", {{L"netbios_smb", L"ms_server", L"ms_netbt"}}));
+    components.push_back(netbt);
 
     SSimComponentSpec im;
     im.classGuid = SIMNETCFG_CLASS_NETSERVICE;
@@ -379,14 +397,10 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     im.displayName = L"Orvex Network Manager Intermediate Driver";
     im.helpText = L"Filters the network traffic of this computer for the Orvex Network Manager.";
     im.characteristics = NCF_FILTER_ | NCF_HAS_UI_ | NCF_NOT_USER_REMOVABLE_;
-    im.paths.push_back({L"ms_tcpip->kvximd->" + adapterGuid,
-                        true,
-                        {{L"ndis5", L"ms_tcpip", L"kvximd"}, {L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}}});
-    im.paths.push_back({L"ms_server->ms_netbt->ms_tcpip->kvximd",
-                        true,
-                        {{L"netbios_smb", L"ms_server", L"ms_netbt"},
+    im.paths.push_back(MakePath(L"ms_tcpip->kvximd->" + adapterGuid, {{L"ndis5", L"ms_tcpip", L"kvximd"}, {L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}}));
+    im.paths.push_back(MakePath(L"ms_server->ms_netbt->ms_tcpip->kvximd", {{L"netbios_smb", L"ms_server", L"ms_netbt"},
                          {L"tdi", L"ms_netbt", L"ms_tcpip"},
-                         {L"ndis5", L"ms_tcpip", L"kvximd"}}});
+                         {L"ndis5", L"ms_tcpip", L"kvximd"}}));
     components.push_back(im);
 
     SSimComponentSpec client;

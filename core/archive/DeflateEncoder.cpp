@@ -1,0 +1,768 @@
+// Deflate encoder. Overview:
+//  - Match finding: chains of earlier positions that share a 4-byte hash, walked newest first, plus a
+//    one-entry table of the newest position per 3-byte hash for matches of length 3 only. A candidate
+//    is rejected by one 4-byte compare at the end of the best match so far before it is extended
+//    8 bytes at a time. Chains over 4 bytes hold far fewer false candidates than chains over 3, so
+//    the chain limit is spent on real matches.
+//  - Parsing: the level-8 lazy rule. A match found at p is only taken if p+1 does not start a longer
+//    one; no search follows a match of 128 or more; the chain is cut to a quarter after a match of 32
+//    or more; a search stops at 258; a 3-byte match farther than 4096 is dropped.
+//  - Blocks: symbols are gathered in segments of SEGMENT_SYMBOLS. At each segment end the entropy of
+//    the block with and without the segment decides whether the segment starts a new block. Each
+//    block is then costed exactly in all three forms and sent in the cheapest.
+//  - Bits go out least significant first through a 64-bit accumulator that is stored 8 bytes at a
+//    time, which needs 8 bytes of slack at the end of the output buffer.
+#include "core/archive/DeflateEncoder.h"
+
+#include "core/archive/HuffmanCode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the match finder and the bit writer assume a little-endian processor"
+#endif
+
+namespace {
+
+constexpr uint32_t WSIZE = 32768;
+constexpr uint32_t WMASK = WSIZE - 1;
+constexpr uint32_t MIN_MATCH = 3;
+constexpr uint32_t MAX_MATCH = 258;
+// Enough lookahead for a full match at the next position plus the hash bytes after it.
+constexpr uint32_t MIN_LOOKAHEAD = MAX_MATCH + MIN_MATCH + 1;
+// One less than the window, so that the chain slot of the farthest candidate can never have been
+// overwritten by the position being searched.
+constexpr uint32_t MAX_DIST = WSIZE - 1;
+
+// The level-8 row of the usual parameter table.
+constexpr uint32_t GOOD_LENGTH = 32;
+constexpr uint32_t MAX_LAZY = 128;
+constexpr uint32_t NICE_LENGTH = 258;
+constexpr uint32_t MAX_CHAIN = 1024;
+// A length-3 match this far away costs more than three literals.
+constexpr uint32_t TOO_FAR = 4096;
+
+// 2^15 heads of 4-byte hashes keep the chains nearly free of collisions while the tables stay in L2.
+constexpr uint32_t HASH4_BITS = 15;
+constexpr uint32_t HASH3_BITS = 14;
+
+// A large window buffer makes moves rare and keeps a whole poorly compressible block in memory, so
+// that it can still be sent stored.
+constexpr uint32_t WINDOW_BUFFER = 1u << 19;
+constexpr uint32_t WINDOW_PAD = MAX_MATCH + 16; // over-reads of the 8-byte compares
+constexpr uint32_t READ_PIECE = static_cast<uint32_t>(CDeflateEncoder::INPUT_PIECE_SIZE);
+
+// Block splitting: a check every SEGMENT_SYMBOLS symbols; a split must save more than the estimated
+// cost of one more dynamic header.
+constexpr uint32_t SEGMENT_SYMBOLS = 4096;
+constexpr uint32_t MAX_BLOCK_SYMBOLS = 65536;
+constexpr double SPLIT_PENALTY_BITS = 600.0;
+
+// Worst case of a fixed block is 31 bits per symbol; the chosen form is never longer.
+constexpr size_t OUT_BUFFER = MAX_BLOCK_SYMBOLS * 4 + 4096;
+constexpr size_t OUT_SLACK = 16;
+
+constexpr unsigned LITLEN_SYMBOLS = 286;
+constexpr unsigned DIST_SYMBOLS = 30;
+constexpr unsigned PRECODE_SYMBOLS = 19;
+constexpr unsigned END_OF_BLOCK = 256;
+constexpr unsigned MAX_CODE_BITS = 15;
+constexpr unsigned MAX_PRECODE_BITS = 7;
+constexpr uint32_t STORED_MAX = 65535;
+
+constexpr unsigned BTYPE_STORED = 0;
+constexpr unsigned BTYPE_FIXED = 1;
+constexpr unsigned BTYPE_DYNAMIC = 2;
+
+constexpr uint8_t PRECODE_ORDER[PRECODE_SYMBOLS] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Length codes 257..285 as 0..28: extra bits and base length minus 3.
+constexpr uint8_t LEN_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+struct SCodeTables {
+    uint8_t m_lenCode[256];  // length - 3 -> length code 0..28
+    uint16_t m_lenBase[29];  // base length - 3
+    uint16_t m_distBase[30]; // base distance
+    uint16_t m_fixedLitCodes[288];
+    uint8_t m_fixedLitLens[288];
+    uint16_t m_fixedDistCodes[30];
+    uint8_t m_fixedDistLens[30];
+
+    SCodeTables()
+    {
+        uint32_t base = 0;
+        for (unsigned code = 0; code < 28; ++code) {
+            m_lenBase[code] = static_cast<uint16_t>(base);
+            for (uint32_t k = 0; k < (1u << LEN_EXTRA[code]); ++k) {
+                m_lenCode[base + k] = static_cast<uint8_t>(code);
+            }
+            base += 1u << LEN_EXTRA[code];
+        }
+        // Length 258 has its own code, although 227 + 31 would also reach it through code 27.
+        m_lenBase[28] = 255;
+        m_lenCode[255] = 28;
+        uint32_t dist = 1;
+        for (unsigned code = 0; code < 30; ++code) {
+            m_distBase[code] = static_cast<uint16_t>(dist);
+            dist += 1u << DIST_EXTRA[code];
+        }
+        for (unsigned s = 0; s < 288; ++s) {
+            m_fixedLitLens[s] = s < 144 ? 8 : (s < 256 ? 9 : (s < 280 ? 7 : 8));
+        }
+        CHuffmanCode::BuildCodes(m_fixedLitLens, 288, m_fixedLitCodes);
+        for (unsigned s = 0; s < 30; ++s) {
+            m_fixedDistLens[s] = 5;
+        }
+        CHuffmanCode::BuildCodes(m_fixedDistLens, 30, m_fixedDistCodes);
+    }
+};
+
+const SCodeTables& Tables()
+{
+    static const SCodeTables s_tables;
+    return s_tables;
+}
+
+inline uint32_t Load32(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline void Store64(uint8_t* p, uint64_t v)
+{
+    std::memcpy(p, &v, sizeof(v));
+}
+
+inline uint32_t Hash4(uint32_t fourBytes)
+{
+    return (fourBytes * 0x9E3779B1u) >> (32 - HASH4_BITS);
+}
+
+inline uint32_t Hash3(uint32_t fourBytes)
+{
+    return ((fourBytes << 8) * 0x9E3779B1u) >> (32 - HASH3_BITS);
+}
+
+inline unsigned CountTrailingZeros(uint64_t v)
+{
+    return static_cast<unsigned>(__builtin_ctzll(v));
+}
+
+// Number of equal leading bytes of a and b, at most max. Reads up to 8 bytes past max.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max)
+{
+    uint32_t len = 0;
+    for (;;) {
+        uint64_t x, y;
+        std::memcpy(&x, a + len, 8);
+        std::memcpy(&y, b + len, 8);
+        const uint64_t diff = x ^ y;
+        if (diff != 0) {
+            len += CountTrailingZeros(diff) >> 3;
+            return len < max ? len : max;
+        }
+        len += 8;
+        if (len >= max) {
+            return max;
+        }
+    }
+}
+
+inline uint32_t DistCode(uint32_t dist)
+{
+    const uint32_t d = dist - 1;
+    if (d < 4) {
+        return d;
+    }
+    const uint32_t lg = 31 - static_cast<uint32_t>(__builtin_clz(d));
+    return 2 * lg + ((d >> (lg - 1)) & 1);
+}
+
+// Sum of c * log2(total / c) over the counts: the entropy-coded size in bits.
+double EntropyBits(const uint32_t* counts, unsigned n)
+{
+    uint32_t total = 0;
+    double sum = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const uint32_t c = counts[i];
+        if (c != 0) {
+            total += c;
+            sum += c * std::log2(static_cast<double>(c));
+        }
+    }
+    return total == 0 ? 0.0 : total * std::log2(static_cast<double>(total)) - sum;
+}
+
+double BlockCost(const uint32_t* lit, const uint32_t* dist)
+{
+    return EntropyBits(lit, LITLEN_SYMBOLS) + EntropyBits(dist, DIST_SYMBOLS);
+}
+
+// The code-length sequence of a dynamic header, run-length coded with symbols 16, 17 and 18.
+struct SPrecodeItems {
+    uint8_t m_sym[LITLEN_SYMBOLS + DIST_SYMBOLS];
+    uint8_t m_extra[LITLEN_SYMBOLS + DIST_SYMBOLS];
+    unsigned m_count = 0;
+
+    void Add(unsigned sym, unsigned extra)
+    {
+        m_sym[m_count] = static_cast<uint8_t>(sym);
+        m_extra[m_count] = static_cast<uint8_t>(extra);
+        ++m_count;
+    }
+};
+
+void RunLengthCode(const uint8_t* lens, unsigned n, SPrecodeItems& items)
+{
+    unsigned i = 0;
+    while (i < n) {
+        const uint8_t v = lens[i];
+        unsigned run = 1;
+        while (i + run < n && lens[i + run] == v) {
+            ++run;
+        }
+        i += run;
+        if (v == 0) {
+            while (run >= 11) {
+                const unsigned r = std::min(run, 138u);
+                items.Add(18, r - 11);
+                run -= r;
+            }
+            if (run >= 3) {
+                items.Add(17, run - 3);
+                run = 0;
+            }
+        } else {
+            items.Add(v, 0);
+            --run;
+            while (run >= 3) {
+                const unsigned r = std::min(run, 6u);
+                items.Add(16, r - 3);
+                run -= r;
+            }
+        }
+        while (run > 0) {
+            items.Add(v, 0);
+            --run;
+        }
+    }
+}
+
+constexpr unsigned PRECODE_EXTRA_BITS[PRECODE_SYMBOLS] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
+
+} // namespace
+
+CDeflateEncoder::CDeflateEncoder()
+    : m_window(new uint8_t[WINDOW_BUFFER + WINDOW_PAD]()),
+      m_head4(new uint32_t[1u << HASH4_BITS]()),
+      m_head3(new uint32_t[1u << HASH3_BITS]()),
+      m_prev(new uint32_t[WSIZE]()),
+      m_syms(new uint32_t[MAX_BLOCK_SYMBOLS]),
+      m_out(new uint8_t[OUT_BUFFER + OUT_SLACK])
+{
+    Tables();
+}
+
+CDeflateEncoder::~CDeflateEncoder() = default;
+
+bool CDeflateEncoder::Fault(const char* pszMessage)
+{
+    m_status = eDeflateStatus_INTERNAL_FAULT;
+    m_pszFault = pszMessage;
+    return false;
+}
+
+void CDeflateEncoder::ResetStream()
+{
+    std::memset(m_head4.get(), 0, sizeof(uint32_t) << HASH4_BITS);
+    std::memset(m_head3.get(), 0, sizeof(uint32_t) << HASH3_BITS);
+    // m_prev needs no reset: a chain only reaches slots written for positions of this stream.
+    m_status = eDeflateStatus_OK;
+    m_pszFault = "";
+    m_pos = 0;
+    m_end = 0;
+    m_eof = false;
+    m_windowBase = 0;
+    m_consumed = 0;
+    m_numSyms = 0;
+    m_segSymStart = 0;
+    m_blockInputStart = 0;
+    m_segInputStart = 0;
+    std::memset(&m_block, 0, sizeof(m_block));
+    std::memset(&m_segment, 0, sizeof(m_segment));
+    m_blockCost = 0;
+    m_bitBuf = 0;
+    m_bitCount = 0;
+    m_outPos = 0;
+}
+
+bool CDeflateEncoder::Fill()
+{
+    while (!m_eof && m_end - m_pos < MIN_LOOKAHEAD) {
+        if (WINDOW_BUFFER - m_end < READ_PIECE) {
+            MoveWindow();
+        }
+        size_t got = 0;
+        if (!m_pSource->Read(m_window.get() + m_end, READ_PIECE, got)) {
+            m_status = eDeflateStatus_READ_FAILED;
+            return false;
+        }
+        if (got == 0) {
+            m_eof = true;
+        }
+        m_end += static_cast<uint32_t>(std::min<size_t>(got, READ_PIECE));
+    }
+    return true;
+}
+
+void CDeflateEncoder::MoveWindow()
+{
+    // Keep the match window, and the current block's input while it is not too old, so that the block
+    // can still be sent stored. Moving by whole windows keeps the chain slots (index & WMASK) valid.
+    uint32_t keep = m_pos - WSIZE;
+    if (m_blockInputStart >= m_windowBase) {
+        const uint64_t blockIndex = m_blockInputStart - m_windowBase;
+        if (blockIndex < keep && m_pos - blockIndex <= WINDOW_BUFFER / 2) {
+            keep = static_cast<uint32_t>(blockIndex);
+        }
+    }
+    keep &= ~WMASK;
+    if (keep == 0) {
+        return;
+    }
+    std::memmove(m_window.get(), m_window.get() + keep, m_end - keep);
+    m_pos -= keep;
+    m_end -= keep;
+    m_windowBase += keep;
+    auto rebase = [keep](uint32_t* table, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t v = table[i];
+            table[i] = v >= keep ? v - keep : 0;
+        }
+    };
+    rebase(m_head4.get(), size_t(1) << HASH4_BITS);
+    rebase(m_head3.get(), size_t(1) << HASH3_BITS);
+    rebase(m_prev.get(), WSIZE);
+}
+
+inline uint32_t CDeflateEncoder::LongestMatch(uint32_t pos, uint32_t cand4, uint32_t cand3, uint32_t best,
+                                              uint32_t avail, uint32_t& dist) const
+{
+    const uint8_t* const window = m_window.get();
+    const uint8_t* const scan = window + pos;
+    const uint32_t maxLen = std::min(MAX_MATCH, avail);
+    if (best >= maxLen) {
+        return best;
+    }
+    const uint32_t nice = std::min(NICE_LENGTH, maxLen);
+    const uint32_t lowest = pos > MAX_DIST ? pos - MAX_DIST : 1;
+    uint32_t chain = best >= GOOD_LENGTH ? MAX_CHAIN >> 2 : MAX_CHAIN;
+
+    if (best < MIN_MATCH && cand3 >= lowest && (Load32(window + cand3) << 8) == (Load32(scan) << 8)) {
+        best = MIN_MATCH + MatchLength(window + cand3 + MIN_MATCH, scan + MIN_MATCH, maxLen - MIN_MATCH);
+        dist = pos - cand3;
+        if (best >= nice) {
+            return best;
+        }
+    }
+    if (maxLen < 4) {
+        return best;
+    }
+    const uint32_t first = Load32(scan);
+    const uint32_t* const prev = m_prev.get();
+    uint32_t cur = cand4;
+    while (cur >= lowest) {
+        const uint8_t* const match = window + cur;
+        // A longer match must agree on the four bytes that end one past the best so far.
+        const uint32_t check = best > 3 ? best - 3 : 0;
+        if (Load32(match + check) == Load32(scan + check) && Load32(match) == first) {
+            const uint32_t len = 4 + MatchLength(match + 4, scan + 4, maxLen - 4);
+            if (len > best) {
+                best = len;
+                dist = pos - cur;
+                if (len >= nice) {
+                    break;
+                }
+            }
+        }
+        if (--chain == 0) {
+            break;
+        }
+        cur = prev[cur & WMASK];
+    }
+    return best;
+}
+
+EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
+{
+    ResetStream();
+    m_pSource = &source;
+    m_pSink = &sink;
+
+    const SCodeTables& tables = Tables();
+    uint8_t* const window = m_window.get();
+    uint32_t* const head4 = m_head4.get();
+    uint32_t* const head3 = m_head3.get();
+    uint32_t* const prev = m_prev.get();
+    uint32_t* const syms = m_syms.get();
+
+    auto insert = [&](uint32_t p) -> uint32_t {
+        const uint32_t bytes = Load32(window + p);
+        const uint32_t h4 = Hash4(bytes);
+        const uint32_t cand = head4[h4];
+        prev[p & WMASK] = cand;
+        head4[h4] = p;
+        head3[Hash3(bytes)] = p;
+        return cand;
+    };
+
+    uint32_t matchLen = MIN_MATCH - 1;
+    uint32_t matchDist = 0;
+    bool matchAvailable = false;
+    uint32_t pos = 0;
+    for (;;) {
+        if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
+            m_pos = pos;
+            if (!Fill()) {
+                return m_status;
+            }
+            pos = m_pos;
+        }
+        const uint32_t end = m_end;
+        if (pos >= end) {
+            break;
+        }
+        const uint32_t avail = end - pos;
+        uint32_t cand4 = 0;
+        uint32_t cand3 = 0;
+        if (avail >= 4) {
+            cand3 = head3[Hash3(Load32(window + pos))];
+            cand4 = insert(pos);
+        }
+        const uint32_t prevLen = matchLen;
+        const uint32_t prevDist = matchDist;
+        matchLen = MIN_MATCH - 1;
+        if (prevLen < MAX_LAZY && (cand4 | cand3) != 0) {
+            matchLen = LongestMatch(pos, cand4, cand3, prevLen, avail, matchDist);
+            if (matchLen == MIN_MATCH && matchDist > TOO_FAR) {
+                matchLen = MIN_MATCH - 1;
+            }
+        }
+        if (prevLen >= MIN_MATCH && matchLen <= prevLen) {
+            // The match that started at pos - 1 wins.
+            syms[m_numSyms++] = (prevDist << 8) | (prevLen - MIN_MATCH);
+            ++m_segment.m_lit[257 + tables.m_lenCode[prevLen - MIN_MATCH]];
+            ++m_segment.m_dist[DistCode(prevDist)];
+            m_consumed += prevLen;
+            const uint32_t next = pos - 1 + prevLen;
+            const uint32_t insertEnd = std::min(next, end - 3);
+            for (uint32_t p = pos + 1; p < insertEnd; ++p) {
+                insert(p);
+            }
+            pos = next;
+            matchAvailable = false;
+            matchLen = MIN_MATCH - 1;
+        } else if (matchAvailable) {
+            const uint8_t c = window[pos - 1];
+            syms[m_numSyms++] = c;
+            ++m_segment.m_lit[c];
+            ++m_consumed;
+            ++pos;
+        } else {
+            matchAvailable = true;
+            ++pos;
+            continue;
+        }
+        if (m_numSyms - m_segSymStart >= SEGMENT_SYMBOLS) {
+            m_pos = pos;
+            if (!EndSegment(false)) {
+                return m_status;
+            }
+        }
+    }
+    if (matchAvailable) {
+        const uint8_t c = window[pos - 1];
+        syms[m_numSyms++] = c;
+        ++m_segment.m_lit[c];
+        ++m_consumed;
+    }
+    m_pos = pos;
+    if (!EndSegment(true)) {
+        return m_status;
+    }
+    if (m_bitCount > 0) {
+        m_out[m_outPos++] = static_cast<uint8_t>(m_bitBuf);
+        m_bitBuf = 0;
+        m_bitCount = 0;
+    }
+    if (!DrainOutput()) {
+        return m_status;
+    }
+    return eDeflateStatus_OK;
+}
+
+bool CDeflateEncoder::EndSegment(bool streamEnd)
+{
+    const uint32_t segSyms = m_numSyms - m_segSymStart;
+    if (m_segSymStart == 0) {
+        m_block = m_segment;
+        m_blockCost = BlockCost(m_block.m_lit, m_block.m_dist);
+    } else if (segSyms > 0) {
+        SBlockCounts merged;
+        for (unsigned i = 0; i < 288; ++i) {
+            merged.m_lit[i] = m_block.m_lit[i] + m_segment.m_lit[i];
+        }
+        for (unsigned i = 0; i < 32; ++i) {
+            merged.m_dist[i] = m_block.m_dist[i] + m_segment.m_dist[i];
+        }
+        const double segmentCost = BlockCost(m_segment.m_lit, m_segment.m_dist);
+        const double mergedCost = BlockCost(merged.m_lit, merged.m_dist);
+        if (m_blockCost + segmentCost + SPLIT_PENALTY_BITS < mergedCost) {
+            if (!FlushBlock(m_segSymStart, m_block, m_blockInputStart, m_segInputStart - m_blockInputStart, false)) {
+                return false;
+            }
+            std::memmove(m_syms.get(), m_syms.get() + m_segSymStart, segSyms * sizeof(uint32_t));
+            m_numSyms = segSyms;
+            m_block = m_segment;
+            m_blockCost = segmentCost;
+            m_blockInputStart = m_segInputStart;
+        } else {
+            m_block = merged;
+            m_blockCost = mergedCost;
+        }
+    }
+    std::memset(&m_segment, 0, sizeof(m_segment));
+    m_segSymStart = m_numSyms;
+    m_segInputStart = m_consumed;
+    if (streamEnd || m_numSyms + SEGMENT_SYMBOLS > MAX_BLOCK_SYMBOLS) {
+        if (!FlushBlock(m_numSyms, m_block, m_blockInputStart, m_consumed - m_blockInputStart, streamEnd)) {
+            return false;
+        }
+        m_numSyms = 0;
+        m_segSymStart = 0;
+        std::memset(&m_block, 0, sizeof(m_block));
+        m_blockCost = 0;
+        m_blockInputStart = m_consumed;
+        m_segInputStart = m_consumed;
+    }
+    return true;
+}
+
+inline void CDeflateEncoder::PutBits(uint32_t bits, unsigned count)
+{
+    m_bitBuf |= static_cast<uint64_t>(bits) << m_bitCount;
+    m_bitCount += count;
+    FlushBits();
+}
+
+inline void CDeflateEncoder::FlushBits()
+{
+    Store64(m_out.get() + m_outPos, m_bitBuf);
+    m_outPos += m_bitCount >> 3;
+    m_bitBuf = (m_bitCount & ~7u) == 64 ? 0 : m_bitBuf >> (m_bitCount & ~7u);
+    m_bitCount &= 7;
+}
+
+bool CDeflateEncoder::DrainOutput()
+{
+    const uint8_t* p = m_out.get();
+    size_t left = m_outPos;
+    while (left > 0) {
+        const size_t piece = std::min(left, OUTPUT_PIECE_SIZE);
+        if (!m_pSink->Write(p, piece)) {
+            m_status = eDeflateStatus_WRITE_FAILED;
+            return false;
+        }
+        p += piece;
+        left -= piece;
+    }
+    m_outPos = 0;
+    return true;
+}
+
+void CDeflateEncoder::WriteSymbols(uint32_t numSyms, const uint16_t* litCodes, const uint8_t* litLens,
+                                   const uint16_t* distCodes, const uint8_t* distLens)
+{
+    const SCodeTables& tables = Tables();
+    // Length code and extra bits joined once per block: one shift and add per match instead of two.
+    uint32_t lenBits[256];
+    uint8_t lenCount[256];
+    for (unsigned l = 0; l < 256; ++l) {
+        const unsigned code = tables.m_lenCode[l];
+        lenBits[l] = litCodes[257 + code] | ((l - tables.m_lenBase[code]) << litLens[257 + code]);
+        lenCount[l] = static_cast<uint8_t>(litLens[257 + code] + LEN_EXTRA[code]);
+    }
+    const uint32_t* const syms = m_syms.get();
+    uint64_t bitBuf = m_bitBuf;
+    unsigned bitCount = m_bitCount;
+    uint8_t* out = m_out.get() + m_outPos;
+    for (uint32_t i = 0; i < numSyms; ++i) {
+        const uint32_t s = syms[i];
+        if (s < 256) {
+            bitBuf |= static_cast<uint64_t>(litCodes[s]) << bitCount;
+            bitCount += litLens[s];
+        } else {
+            const uint32_t l = s & 0xFF;
+            const uint32_t dist = s >> 8;
+            bitBuf |= static_cast<uint64_t>(lenBits[l]) << bitCount;
+            bitCount += lenCount[l];
+            const uint32_t dc = DistCode(dist);
+            const uint32_t distBits = distCodes[dc] | ((dist - tables.m_distBase[dc]) << distLens[dc]);
+            bitBuf |= static_cast<uint64_t>(distBits) << bitCount;
+            bitCount += distLens[dc] + DIST_EXTRA[dc];
+        }
+        Store64(out, bitBuf);
+        out += bitCount >> 3;
+        bitBuf >>= bitCount & ~7u;
+        bitCount &= 7;
+    }
+    m_bitBuf = bitBuf;
+    m_bitCount = bitCount;
+    m_outPos = static_cast<size_t>(out - m_out.get());
+}
+
+bool CDeflateEncoder::WriteStored(uint64_t inputStart, uint64_t inputLength, bool last)
+{
+    const uint8_t* p = m_window.get() + (inputStart - m_windowBase);
+    uint64_t left = inputLength;
+    do {
+        const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(left, STORED_MAX));
+        const bool final = last && piece == left;
+        PutBits((final ? 1u : 0u) | (BTYPE_STORED << 1), 3);
+        m_bitCount = (m_bitCount + 7) & ~7u;
+        FlushBits();
+        PutBits(piece | ((~piece & 0xFFFFu) << 16), 32);
+        if (!DrainOutput()) {
+            return false;
+        }
+        for (uint32_t done = 0; done < piece;) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(piece - done, OUTPUT_PIECE_SIZE));
+            if (!m_pSink->Write(p + done, n)) {
+                m_status = eDeflateStatus_WRITE_FAILED;
+                return false;
+            }
+            done += n;
+        }
+        p += piece;
+        left -= piece;
+    } while (left > 0);
+    return true;
+}
+
+bool CDeflateEncoder::FlushBlock(uint32_t numSyms, const SBlockCounts& counts, uint64_t inputStart,
+                                 uint64_t inputLength, bool last)
+{
+    const SCodeTables& tables = Tables();
+    uint32_t litFreq[288];
+    std::memcpy(litFreq, counts.m_lit, sizeof(litFreq));
+    litFreq[END_OF_BLOCK] = 1;
+    const uint32_t* const distFreq = counts.m_dist;
+
+    uint8_t litLens[288] = {};
+    uint8_t distLens[32] = {};
+    uint16_t litCodes[288];
+    uint16_t distCodes[32];
+    CHuffmanCode::BuildLengths(litFreq, LITLEN_SYMBOLS, MAX_CODE_BITS, litLens);
+    CHuffmanCode::BuildLengths(distFreq, DIST_SYMBOLS, MAX_CODE_BITS, distLens);
+
+    unsigned hlit = LITLEN_SYMBOLS;
+    while (hlit > 257 && litLens[hlit - 1] == 0) {
+        --hlit;
+    }
+    unsigned hdist = DIST_SYMBOLS;
+    while (hdist > 1 && distLens[hdist - 1] == 0) {
+        --hdist;
+    }
+    uint8_t allLens[LITLEN_SYMBOLS + DIST_SYMBOLS];
+    std::memcpy(allLens, litLens, hlit);
+    std::memcpy(allLens + hlit, distLens, hdist);
+    SPrecodeItems items;
+    RunLengthCode(allLens, hlit + hdist, items);
+    uint32_t preFreq[PRECODE_SYMBOLS] = {};
+    for (unsigned i = 0; i < items.m_count; ++i) {
+        ++preFreq[items.m_sym[i]];
+    }
+    uint8_t preLens[PRECODE_SYMBOLS];
+    uint16_t preCodes[PRECODE_SYMBOLS];
+    CHuffmanCode::BuildLengths(preFreq, PRECODE_SYMBOLS, MAX_PRECODE_BITS, preLens);
+    unsigned hclen = PRECODE_SYMBOLS;
+    while (hclen > 4 && preLens[PRECODE_ORDER[hclen - 1]] == 0) {
+        --hclen;
+    }
+
+    // Exact sizes in bits of the three forms.
+    uint64_t extraBits = 0;
+    uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * hclen;
+    uint64_t fixedBits = 3;
+    for (unsigned s = 0; s < PRECODE_SYMBOLS; ++s) {
+        dynamicBits += static_cast<uint64_t>(preFreq[s]) * (preLens[s] + PRECODE_EXTRA_BITS[s]);
+    }
+    for (unsigned s = 0; s < LITLEN_SYMBOLS; ++s) {
+        dynamicBits += static_cast<uint64_t>(litFreq[s]) * litLens[s];
+        fixedBits += static_cast<uint64_t>(litFreq[s]) * tables.m_fixedLitLens[s];
+        if (s > END_OF_BLOCK) {
+            extraBits += static_cast<uint64_t>(litFreq[s]) * LEN_EXTRA[s - 257];
+        }
+    }
+    for (unsigned s = 0; s < DIST_SYMBOLS; ++s) {
+        dynamicBits += static_cast<uint64_t>(distFreq[s]) * distLens[s];
+        fixedBits += static_cast<uint64_t>(distFreq[s]) * 5;
+        extraBits += static_cast<uint64_t>(distFreq[s]) * DIST_EXTRA[s];
+    }
+    dynamicBits += extraBits;
+    fixedBits += extraBits;
+
+    uint64_t storedBits = UINT64_MAX;
+    if (inputStart >= m_windowBase && inputStart + inputLength <= m_windowBase + m_end) {
+        const uint64_t pieces = inputLength == 0 ? 1 : (inputLength + STORED_MAX - 1) / STORED_MAX;
+        const unsigned pad = (8 - ((m_bitCount + 3) & 7)) & 7;
+        storedBits = pieces * (3 + 32) + (pieces - 1) * 5 + pad + 8 * inputLength;
+    }
+
+    const uint64_t startBits = static_cast<uint64_t>(m_outPos) * 8 + m_bitCount;
+    uint64_t expectedBits;
+    if (storedBits <= fixedBits && storedBits <= dynamicBits) {
+        if (!WriteStored(inputStart, inputLength, last)) {
+            return false;
+        }
+        return true;
+    }
+    if (std::min(fixedBits, dynamicBits) / 8 + OUT_SLACK > OUT_BUFFER - m_outPos) {
+        return Fault("bad compressed size");
+    }
+    if (fixedBits <= dynamicBits) {
+        expectedBits = fixedBits;
+        PutBits((last ? 1u : 0u) | (BTYPE_FIXED << 1), 3);
+        WriteSymbols(numSyms, tables.m_fixedLitCodes, tables.m_fixedLitLens, tables.m_fixedDistCodes,
+                     tables.m_fixedDistLens);
+        PutBits(tables.m_fixedLitCodes[END_OF_BLOCK], tables.m_fixedLitLens[END_OF_BLOCK]);
+    } else {
+        expectedBits = dynamicBits;
+        CHuffmanCode::BuildCodes(litLens, LITLEN_SYMBOLS, litCodes);
+        CHuffmanCode::BuildCodes(distLens, DIST_SYMBOLS, distCodes);
+        CHuffmanCode::BuildCodes(preLens, PRECODE_SYMBOLS, preCodes);
+        PutBits((last ? 1u : 0u) | (BTYPE_DYNAMIC << 1), 3);
+        PutBits((hlit - 257) | ((hdist - 1) << 5) | ((hclen - 4) << 10), 14);
+        for (unsigned i = 0; i < hclen; ++i) {
+            PutBits(preLens[PRECODE_ORDER[i]], 3);
+        }
+        for (unsigned i = 0; i < items.m_count; ++i) {
+            const unsigned sym = items.m_sym[i];
+            PutBits(preCodes[sym] | (static_cast<uint32_t>(items.m_extra[i]) << preLens[sym]),
+                    preLens[sym] + PRECODE_EXTRA_BITS[sym]);
+        }
+        WriteSymbols(numSyms, litCodes, litLens, distCodes, distLens);
+        PutBits(litCodes[END_OF_BLOCK], litLens[END_OF_BLOCK]);
+    }
+    const uint64_t writtenBits = static_cast<uint64_t>(m_outPos) * 8 + m_bitCount - startBits;
+    if (writtenBits != expectedBits) {
+        return Fault("bad compressed size");
+    }
+    return DrainOutput();
+}

@@ -1,0 +1,525 @@
+// Record writing for CZipWriter: entry policy (store or deflate, encrypt or not), local headers that are
+// rewritten in place once CRC and sizes are known, data descriptors for encrypted entries, and the
+// central directory.
+#include "core/archive/ZipWriter.h"
+
+#include "core/archive/Crc32.h"
+#include "core/archive/FileSink.h"
+#include "core/archive/FileSource.h"
+#include "core/archive/ZipTime.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+// Names whose data is taken to be compressed already, compared without regard to case against
+// everything from the last "." of the whole name.
+const char* const STORED_SUFFIXES[] = {".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"};
+
+// Little-endian record assembly.
+class CRecordBuilder {
+public:
+    void U8(uint8_t v) { m_bytes.push_back(v); }
+    void U16(uint16_t v)
+    {
+        U8(static_cast<uint8_t>(v));
+        U8(static_cast<uint8_t>(v >> 8));
+    }
+    void U32(uint32_t v)
+    {
+        U16(static_cast<uint16_t>(v));
+        U16(static_cast<uint16_t>(v >> 16));
+    }
+    void Bytes(const std::string& s) { m_bytes.insert(m_bytes.end(), s.begin(), s.end()); }
+    const uint8_t* Data() const { return m_bytes.data(); }
+    size_t Size() const { return m_bytes.size(); }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+uint32_t LoadLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint64_t SplitMix64(uint64_t& state)
+{
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+} // namespace
+
+// Reads the entry's source for the encoder or the store loop, keeping the CRC and the count.
+class CZipWriter::CEntryDataSource : public IByteSource {
+public:
+    explicit CEntryDataSource(IByteSource& source) : m_source(source) {}
+    bool Read(void* pBuffer, size_t cb, size_t& cbRead) override
+    {
+        if (!m_source.Read(pBuffer, cb, cbRead)) {
+            m_failed = true;
+            return false;
+        }
+        m_crc = CCrc32::Update(m_crc, pBuffer, cbRead);
+        m_count += cbRead;
+        return true;
+    }
+    uint32_t m_crc = 0;
+    uint64_t m_count = 0;
+    bool m_failed = false;
+
+private:
+    IByteSource& m_source;
+};
+
+// Takes compressed pieces from the encoder, encrypts them when needed and counts them.
+class CZipWriter::CEntryDataSink : public IByteSink {
+public:
+    CEntryDataSink(CZipWriter& writer, bool encrypt) : m_writer(writer), m_encrypt(encrypt) {}
+    bool Write(const void* pData, size_t cb) override
+    {
+        const uint8_t* p = static_cast<const uint8_t*>(pData);
+        const bool ok = m_encrypt ? m_writer.WriteEncrypted(p, cb) : m_writer.WriteOut(p, cb);
+        if (ok) {
+            m_count += cb;
+        }
+        return ok;
+    }
+    uint64_t m_count = 0;
+
+private:
+    CZipWriter& m_writer;
+    bool m_encrypt;
+};
+
+ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer)
+{
+    writer.reset();
+    if (pszPath == nullptr || *pszPath == '\0') {
+        return KVXZIP_ERR_ARGUMENTS;
+    }
+    auto file = std::make_unique<CFileSink>();
+    if (!file->Create(pszPath)) {
+        return KVXZIP_ERR_OPEN;
+    }
+    writer = std::make_unique<CZipWriter>(std::move(file), pszPassword);
+    return KVXZIP_OK;
+}
+
+CZipWriter::CZipWriter(std::unique_ptr<ISeekableSink> output, const char* pszPassword)
+    : m_output(std::move(output)), m_buffer(new uint8_t[ZIP_DATA_BUFFER_SIZE])
+{
+    if (pszPassword != nullptr && *pszPassword != '\0') {
+        m_hasPassword = true;
+        m_password = pszPassword;
+    }
+    // Seeds the generator of the encryption headers; each entry mixes in the clock again.
+    m_randomState = static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count()) ^
+                    reinterpret_cast<uintptr_t>(this);
+}
+
+CZipWriter::~CZipWriter()
+{
+    if (m_output) {
+        m_output->Close();
+    }
+}
+
+bool CZipWriter::WriteOut(const void* pData, size_t cb)
+{
+    if (!m_output) {
+        m_stickyError = KVXZIP_ERR_NOT_INITIALISED;
+        return false;
+    }
+    if (m_output->Write(pData, cb)) {
+        m_bytesWritten += cb;
+        return true;
+    }
+    // Part of the data may have gone out; later offsets must count it.
+    uint64_t position = 0;
+    if (m_output->Tell(position)) {
+        m_bytesWritten = position;
+    }
+    return false;
+}
+
+bool CZipWriter::WriteEncrypted(const uint8_t* pData, size_t cb)
+{
+    // The caller's data is left alone: encryption happens in the writer's own buffer.
+    while (cb > 0) {
+        const size_t piece = std::min<size_t>(cb, ZIP_DATA_BUFFER_SIZE);
+        std::memcpy(m_buffer.get(), pData, piece);
+        m_crypto.Encrypt(m_buffer.get(), piece);
+        if (!WriteOut(m_buffer.get(), piece)) {
+            return false;
+        }
+        pData += piece;
+        cb -= piece;
+    }
+    return true;
+}
+
+bool CZipWriter::HasStoredSuffix(const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    const std::string suffix = name.substr(dot);
+    for (const char* candidate : STORED_SUFFIXES) {
+        const size_t n = std::strlen(candidate);
+        if (suffix.size() != n) {
+            continue;
+        }
+        bool same = true;
+        for (size_t i = 0; i < n && same; ++i) {
+            const unsigned char a = static_cast<unsigned char>(suffix[i]);
+            const unsigned char b = static_cast<unsigned char>(candidate[i]);
+            same = (a >= 'A' && a <= 'Z' ? a + 32 : a) == (b >= 'A' && b <= 'Z' ? b + 32 : b);
+        }
+        if (same) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CZipWriter::IsExecutable(IEntrySource& source, uint64_t size)
+{
+    constexpr uint64_t MIN_EXECUTABLE_SIZE = 40;
+    constexpr uint32_t NEW_HEADER_OFFSET_FIELD = 60;
+    constexpr uint32_t NEW_HEADER_MIN_SPAN = 52;
+    if (size <= MIN_EXECUTABLE_SIZE) {
+        return false;
+    }
+    uint8_t dosHeader[64];
+    size_t got = 0;
+    if (!source.ReadAt(0, dosHeader, sizeof(dosHeader), got) || got < sizeof(dosHeader)) {
+        return false;
+    }
+    if (dosHeader[0] != 'M' || dosHeader[1] != 'Z') {
+        return false;
+    }
+    const uint32_t offset = LoadLe32(dosHeader + NEW_HEADER_OFFSET_FIELD);
+    if (static_cast<uint64_t>(offset) + NEW_HEADER_MIN_SPAN >= size) {
+        return false;
+    }
+    uint8_t sig[4];
+    if (!source.ReadAt(offset, sig, sizeof(sig), got) || got < sizeof(sig)) {
+        return false;
+    }
+    if (sig[0] == 'P' && sig[1] == 'E' && sig[2] == 0 && sig[3] == 0) {
+        return true;
+    }
+    return (sig[0] == 'N' && sig[1] == 'E') || (sig[0] == 'L' && sig[1] == 'E') || (sig[0] == 'M' && sig[1] == 'Z');
+}
+
+void CZipWriter::MakeEncryptionHeader(uint16_t dosTime, uint8_t header[ZIP_ENCRYPTION_HEADER_SIZE])
+{
+    m_randomState ^= static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    uint64_t bits = SplitMix64(m_randomState);
+    for (unsigned i = 0; i < ZIP_ENCRYPTION_HEADER_SIZE - 1; ++i) {
+        if (i == 8) {
+            bits = SplitMix64(m_randomState);
+        }
+        header[i] = static_cast<uint8_t>(bits);
+        bits >>= 8;
+    }
+    // With a data descriptor the check byte is the high byte of the MS-DOS time word.
+    header[ZIP_ENCRYPTION_HEADER_SIZE - 1] = static_cast<uint8_t>(dosTime >> 8);
+}
+
+bool CZipWriter::WriteLocalHeader(const SZipEntry& entry, uint16_t flags, uint32_t crc, uint32_t compressedSize,
+                                  uint32_t uncompressedSize, const SEntryInfo& info)
+{
+    CRecordBuilder r;
+    r.U32(ZIP_SIG_LOCAL_FILE_HEADER);
+    r.U16(ZIP_VERSION_NEEDED);
+    r.U16(flags);
+    r.U16(entry.m_method);
+    r.U16(entry.m_dosTime);
+    r.U16(entry.m_dosDate);
+    r.U32(crc);
+    r.U32(compressedSize);
+    r.U32(uncompressedSize);
+    r.U16(static_cast<uint16_t>(entry.m_name.size()));
+    r.U16(ZIP_LOCAL_EXTRA_SIZE);
+    r.Bytes(entry.m_name);
+    r.U16(ZIP_EXTRA_EXTENDED_TIMESTAMP);
+    r.U16(ZIP_LOCAL_EXTRA_SIZE - 4);
+    r.U8(ZIP_EXTTIME_FLAGS_ALL);
+    r.U32(static_cast<uint32_t>(info.m_lastWriteUnix));
+    r.U32(static_cast<uint32_t>(info.m_lastAccessUnix));
+    r.U32(static_cast<uint32_t>(info.m_creationUnix));
+    return WriteOut(r.Data(), r.Size());
+}
+
+ZRESULT CZipWriter::AddFileEntry(const char* pszName, const char* pszSourcePath)
+{
+    return AddEntry(pszName, nullptr, pszSourcePath, false);
+}
+
+ZRESULT CZipWriter::AddFileEntry(const char* pszName, IEntrySource& source)
+{
+    return AddEntry(pszName, &source, nullptr, false);
+}
+
+ZRESULT CZipWriter::AddFolderEntry(const char* pszName)
+{
+    return AddEntry(pszName, nullptr, nullptr, true);
+}
+
+ZRESULT CZipWriter::WriteEntryData(IEntrySource& source, uint16_t method, bool encrypt, uint32_t& crc,
+                                   uint64_t& bytesRead, uint64_t& bytesWritten)
+{
+    CEntryDataSource reader(source);
+    CEntryDataSink writer(*this, encrypt);
+    ZRESULT result = KVXZIP_OK;
+    if (method == ZIP_METHOD_STORED) {
+        for (;;) {
+            size_t got = 0;
+            if (!reader.Read(m_buffer.get(), ZIP_DATA_BUFFER_SIZE, got)) {
+                result = KVXZIP_ERR_READ;
+                break;
+            }
+            if (got == 0) {
+                break;
+            }
+            if (encrypt) {
+                m_crypto.Encrypt(m_buffer.get(), got);
+            }
+            if (!WriteOut(m_buffer.get(), got)) {
+                result = KVXZIP_ERR_WRITE;
+                break;
+            }
+            writer.m_count += got;
+        }
+    } else {
+        if (!m_encoder) {
+            m_encoder = std::make_unique<CDeflateEncoder>();
+        }
+        switch (m_encoder->Compress(reader, writer)) {
+        case eDeflateStatus_OK:
+            break;
+        case eDeflateStatus_READ_FAILED:
+            result = KVXZIP_ERR_READ;
+            break;
+        default:
+            result = KVXZIP_ERR_WRITE;
+            break;
+        }
+    }
+    crc = reader.m_crc;
+    bytesRead = reader.m_count;
+    bytesWritten = writer.m_count;
+    return result;
+}
+
+ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const char* pszSourcePath, bool isFolder)
+{
+    if (m_stickyError != KVXZIP_OK) {
+        return KVXZIP_ERR_PREVIOUS_ERROR;
+    }
+    if (m_ended) {
+        return KVXZIP_ERR_ENDED;
+    }
+    if (pszName == nullptr || *pszName == '\0') {
+        return KVXZIP_ERR_ARGUMENTS;
+    }
+    SZipEntry entry;
+    entry.m_name = pszName;
+    std::replace(entry.m_name.begin(), entry.m_name.end(), '\\', '/');
+    if (isFolder && entry.m_name.back() != '/') {
+        entry.m_name += '/';
+    }
+    // Refused rather than cut: a name that does not fit the name fields, an entry the end record
+    // cannot count, or a header offset beyond 32 bits would make an archive that lies.
+    if (entry.m_name.size() > ZIP_MAX_NAME_LENGTH || m_entries.size() >= ZIP_MAX_ENTRIES ||
+        m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
+        return KVXZIP_ERR_ARGUMENTS;
+    }
+    entry.m_method = (isFolder || HasStoredSuffix(entry.m_name)) ? ZIP_METHOD_STORED : ZIP_METHOD_DEFLATED;
+
+    CFileSource file;
+    SEntryInfo info;
+    if (isFolder) {
+        CZipTime::SetToLocalNow(info);
+        entry.m_externalAttributes = ZIP_FOLDER_EXTERNAL_ATTRIBUTES;
+    } else {
+        if (pSource == nullptr) {
+            if (pszSourcePath == nullptr || !file.Open(pszSourcePath)) {
+                return KVXZIP_ERR_OPEN;
+            }
+            pSource = &file;
+        }
+        if (!pSource->GetInfo(info)) {
+            return KVXZIP_ERR_OPEN;
+        }
+        if (info.m_size > ZIP_MAX_32BIT_VALUE - ZIP_ENCRYPTION_HEADER_SIZE) {
+            return KVXZIP_ERR_ARGUMENTS;
+        }
+        const bool readOnly = (info.m_attributes & ZIP_DOS_READONLY) != 0;
+        entry.m_externalAttributes = (info.m_attributes & ZIP_DOS_ATTRIBUTE_MASK) |
+                                     (info.m_isDirectory ? ZIP_UNIX_DIRECTORY : ZIP_UNIX_REGULAR_FILE) |
+                                     (readOnly ? ZIP_UNIX_OWNER_READ : ZIP_UNIX_OWNER_READ_WRITE) |
+                                     (IsExecutable(*pSource, info.m_size) ? ZIP_UNIX_OWNER_EXECUTE : 0);
+    }
+    CZipTime::ToDos(info, entry.m_dosTime, entry.m_dosDate);
+    entry.m_lastWriteUnix = static_cast<uint32_t>(info.m_lastWriteUnix);
+
+    const bool encrypt = m_hasPassword && !isFolder;
+    const uint32_t declaredSize = static_cast<uint32_t>(info.m_size);
+    const uint16_t firstFlags = encrypt ? (ZIP_FLAG_DATA_DESCRIPTOR | ZIP_FLAG_ENCRYPTED) : ZIP_FLAG_DATA_DESCRIPTOR;
+    const uint32_t firstCompressedSize =
+        entry.m_method == ZIP_METHOD_STORED ? declaredSize + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0) : 0;
+    entry.m_localHeaderOffset = static_cast<uint32_t>(m_bytesWritten);
+    if (!WriteLocalHeader(entry, firstFlags, 0, firstCompressedSize, declaredSize, info)) {
+        return KVXZIP_ERR_WRITE;
+    }
+
+    if (encrypt) {
+        m_crypto.Init(m_password.data(), m_password.size());
+        uint8_t header[ZIP_ENCRYPTION_HEADER_SIZE];
+        MakeEncryptionHeader(entry.m_dosTime, header);
+        m_crypto.Encrypt(header, sizeof(header));
+        if (!WriteOut(header, sizeof(header))) {
+            return KVXZIP_ERR_WRITE;
+        }
+    }
+    uint32_t crc = 0;
+    uint64_t bytesRead = 0;
+    uint64_t bytesWritten = 0;
+    ZRESULT dataResult = KVXZIP_OK;
+    if (!isFolder) {
+        dataResult = WriteEntryData(*pSource, entry.m_method, encrypt, crc, bytesRead, bytesWritten);
+    }
+    file.Close();
+
+    if (m_stickyError != KVXZIP_OK) {
+        return m_stickyError;
+    }
+    if (dataResult != KVXZIP_OK) {
+        return dataResult;
+    }
+    const uint64_t compressedSize = bytesWritten + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0);
+    if (bytesRead > ZIP_MAX_32BIT_VALUE || compressedSize > ZIP_MAX_32BIT_VALUE || m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
+        return KVXZIP_ERR_SIZE_CHANGED;
+    }
+    entry.m_crc = crc;
+    entry.m_compressedSize = static_cast<uint32_t>(compressedSize);
+    entry.m_uncompressedSize = static_cast<uint32_t>(bytesRead);
+
+    if (!encrypt) {
+        // The output can seek: the local header gets the final values and bit 3 goes.
+        uint16_t flags = firstFlags;
+        if (entry.m_method == ZIP_METHOD_DEFLATED) {
+            flags |= ZIP_FLAG_DEFLATE_MAXIMUM;
+        }
+        if ((flags & ZIP_FLAG_ENCRYPTED) == 0) {
+            flags &= static_cast<uint16_t>(~ZIP_FLAG_DATA_DESCRIPTOR);
+        }
+        entry.m_flags = flags;
+        const uint64_t endOffset = m_bytesWritten;
+        if (!m_output->Seek(entry.m_localHeaderOffset)) {
+            return KVXZIP_ERR_SEEK;
+        }
+        m_bytesWritten = entry.m_localHeaderOffset;
+        const bool rewritten = WriteLocalHeader(entry, flags, entry.m_crc, entry.m_compressedSize,
+                                                entry.m_uncompressedSize, info);
+        const bool back = m_output->Seek(endOffset);
+        m_bytesWritten = endOffset;
+        if (!rewritten) {
+            return KVXZIP_ERR_WRITE;
+        }
+        if (!back) {
+            return KVXZIP_ERR_SEEK;
+        }
+    } else {
+        if (entry.m_method == ZIP_METHOD_STORED && entry.m_compressedSize != firstCompressedSize) {
+            return KVXZIP_ERR_CHANGED_MIND;
+        }
+        entry.m_flags = firstFlags;
+        CRecordBuilder r;
+        r.U32(ZIP_SIG_DATA_DESCRIPTOR);
+        r.U32(entry.m_crc);
+        r.U32(entry.m_compressedSize);
+        r.U32(entry.m_uncompressedSize);
+        if (!WriteOut(r.Data(), r.Size())) {
+            return KVXZIP_ERR_WRITE;
+        }
+    }
+    m_entries.push_back(std::move(entry));
+    return KVXZIP_OK;
+}
+
+ZRESULT CZipWriter::Close()
+{
+    ZRESULT result = KVXZIP_OK;
+    if (!m_ended) {
+        m_ended = true;
+        const uint64_t directoryOffset = m_bytesWritten;
+        uint64_t directorySize = 0;
+        bool ok = m_output != nullptr;
+        for (const SZipEntry& e : m_entries) {
+            directorySize += ZIP_CENTRAL_FILE_HEADER_SIZE + e.m_name.size() + ZIP_CENTRAL_EXTRA_SIZE;
+            if (!ok) {
+                continue;
+            }
+            CRecordBuilder r;
+            r.U32(ZIP_SIG_CENTRAL_FILE_HEADER);
+            r.U16(ZIP_VERSION_MADE_BY);
+            r.U16(ZIP_VERSION_NEEDED);
+            r.U16(e.m_flags);
+            r.U16(e.m_method);
+            r.U16(e.m_dosTime);
+            r.U16(e.m_dosDate);
+            r.U32(e.m_crc);
+            r.U32(e.m_compressedSize);
+            r.U32(e.m_uncompressedSize);
+            r.U16(static_cast<uint16_t>(e.m_name.size()));
+            r.U16(ZIP_CENTRAL_EXTRA_SIZE);
+            r.U16(0); // comment length
+            r.U16(0); // disk number start
+            r.U16(0); // internal attributes
+            r.U32(e.m_externalAttributes);
+            r.U32(e.m_localHeaderOffset);
+            r.Bytes(e.m_name);
+            r.U16(ZIP_EXTRA_EXTENDED_TIMESTAMP);
+            r.U16(ZIP_CENTRAL_EXTRA_SIZE - 4);
+            r.U8(ZIP_EXTTIME_FLAGS_ALL);
+            r.U32(e.m_lastWriteUnix);
+            ok = WriteOut(r.Data(), r.Size());
+        }
+        // An end record that cannot point at the directory would describe a different archive.
+        if (ok && (directoryOffset > ZIP_MAX_32BIT_VALUE || directorySize > ZIP_MAX_32BIT_VALUE)) {
+            ok = false;
+        }
+        if (ok) {
+            CRecordBuilder r;
+            r.U32(ZIP_SIG_END_OF_CENTRAL_DIR);
+            r.U16(0); // number of this disk
+            r.U16(0); // disk where the central directory starts
+            r.U16(static_cast<uint16_t>(m_entries.size()));
+            r.U16(static_cast<uint16_t>(m_entries.size()));
+            r.U32(static_cast<uint32_t>(directorySize));
+            r.U32(static_cast<uint32_t>(directoryOffset));
+            r.U16(0); // comment length
+            ok = WriteOut(r.Data(), r.Size());
+        }
+        if (!ok) {
+            result = KVXZIP_ERR_WRITE;
+        }
+    }
+    if (m_output) {
+        if (!m_output->Close()) {
+            result = KVXZIP_ERR_WRITE;
+        }
+        m_output.reset();
+    }
+    return result;
+}

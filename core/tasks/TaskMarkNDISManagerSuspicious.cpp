@@ -1,0 +1,3 @@
+#include "core/tasks/TaskMarkNDISManagerSuspicious.h"
+
+const DWORD CTaskMarkNDISManagerSuspicious::s_dwFactoryRegistration = CTaskMarkNDISManagerSuspicious::PerformFactoryRegistration();

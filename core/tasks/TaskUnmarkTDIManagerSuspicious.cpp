@@ -1,0 +1,3 @@
+#include "core/tasks/TaskUnmarkTDIManagerSuspicious.h"
+
+const DWORD CTaskUnmarkTDIManagerSuspicious::s_dwFactoryRegistration = CTaskUnmarkTDIManagerSuspicious::PerformFactoryRegistration();

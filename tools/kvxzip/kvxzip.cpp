@@ -1,0 +1,65 @@
+// kvxzip [-p PASSWORD] ARCHIVE FOLDER
+// Packs FOLDER into ARCHIVE with the core library's archive writer: a folder entry for each
+// subdirectory ahead of its contents, names relative to FOLDER, optional traditional encryption.
+#include "core/archive/ZipArchive.h"
+#include "core/archive/ZipFolderPacker.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: kvxzip [-p PASSWORD] ARCHIVE FOLDER\n");
+    return 2;
+}
+
+void Report(const char* pszWhat, ZRESULT result)
+{
+    char text[128];
+    DescribeZipResult(result, text, sizeof(text));
+    std::fprintf(stderr, "kvxzip: %s: 0x%08X (%s)\n", pszWhat, static_cast<unsigned>(result), text);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string password;
+    int arg = 1;
+    while (arg < argc && argv[arg][0] == '-' && argv[arg][1] != '\0') {
+        if (std::strcmp(argv[arg], "-p") == 0 && arg + 1 < argc) {
+            password = argv[arg + 1];
+            arg += 2;
+        } else if (std::strcmp(argv[arg], "--") == 0) {
+            ++arg;
+            break;
+        } else {
+            return Usage();
+        }
+    }
+    if (argc - arg != 2) {
+        return Usage();
+    }
+    const char* archive = argv[arg];
+    const std::string folder = argv[arg + 1];
+
+    HZIPARCHIVE hZip = CreateArchive(archive, password.c_str());
+    if (hZip == nullptr) {
+        Report("cannot create the archive", GetMostRecentZipResult());
+        return 1;
+    }
+    const ZRESULT added = CZipFolderPacker::AddDirectory(hZip, folder, std::string());
+    const ZRESULT closed = CloseArchive(hZip);
+    if (added != KVXZIP_OK) {
+        Report("cannot add the folder", added);
+        return 1;
+    }
+    if (closed != KVXZIP_OK) {
+        Report("cannot finish the archive", closed);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,191 @@
+// The wizard's main form: one fixed-size window with a notebook of 21 pages that leads the user
+// through the analysis, follows the core library's notifications and asks the user its questions.
+#pragma once
+
+#include "common/log/KVXDiagObject.h"
+#include "core/interface/KVXDiagTypes.h"
+#include "wizard/FormToolkit.h"
+#include "wizard/GuiHandles.h"
+#include "wizard/KVXDiagCoreWrapper.h"
+#include "wizard/WizardControls.h"
+#include "wizard/WizardTexts.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+// Steps of the indicator on the left.
+enum EKVXDiag2GuiStep : int {
+    eStep_INITIALCHECK = 1,
+    eStep_DIAGNOSTICS = 2,
+    eStep_BASICANALYSIS = 3,
+    eStep_DEEPANALYSIS = 4,
+    eStep_SENDTOORVEX = 5,
+    eStep_DISABLED = 6,
+};
+
+class TMainForm {
+public:
+    // Builds the form (hidden) on page 0, writes the log configuration and loads the core. Throws
+    // std::runtime_error("Can't create KVXDiag Base Object...") when the log object cannot be made.
+    explicit TMainForm(HINSTANCE hInstance);
+    ~TMainForm();
+
+    TMainForm(const TMainForm&) = delete;
+    TMainForm& operator=(const TMainForm&) = delete;
+
+    // FormCreate, FormShow, then the message loop until the form is closed; returns the exit code.
+    int Run(int nCmdShow);
+
+    // Registered with the core; runs on a job thread of the core library.
+    static int WINAPI NotifyCallback(DWORD dwCode, KVXDIAG2_CONTEXT context, const char* pszText, DWORD dwSize,
+                                     ULONG_PTR data);
+
+    // The private message that hands a stored notification to the user-interface thread.
+    static constexpr UINT KVXDIAG2_WM_SYNCNOTIFY = WM_APP + 0x0E05;
+    // Requests of the cancel thread, carried out on the user-interface thread (wParam: ECancelRequest).
+    static constexpr UINT KVXDIAG2_WM_CANCELREQUEST = WM_APP + 0x0E06;
+
+private:
+    enum ECancelRequest : WPARAM {
+        eCancelRequest_CLOSE_FORM = 0,
+        eCancelRequest_DISABLE_CANCEL = 1,
+        eCancelRequest_ADVANCE_BAR = 2,
+        eCancelRequest_FINISHED = 3,
+    };
+    enum EWaitResult {
+        eWait_EXIT,     // the exit event: the wizard is closing
+        eWait_RESPONSE, // the awaited event
+        eWait_FAILED,
+    };
+
+    // Window plumbing.
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool CreateFormWindow();
+    bool CreateControls();
+    void LayoutFrame();
+    void LayoutStepLabels();
+    void ApplyLanguage();
+    HWND Ctl(int id) const;
+    HWND PageWindow(int page) const;
+    int PageIndex() const { return m_iPageIndex; }
+    // Shows a page; runs nbMainPageChanged when the page really changes.
+    void SetPageIndex(int page);
+    void SetCancelCaptionClose();
+    bool CancelReadsClose() const;
+    void SetNotebookBusy(bool busy);
+    void ProcessMessages();
+    void OnCommand(int id, int code);
+    void OnDrawItem(const DRAWITEMSTRUCT& item);
+    LRESULT OnCtlColor(HDC hdc, HWND control);
+    void OnClose();
+    const wchar_t* Text(kvxui::ECodeText text) const;
+
+    // Form and control handlers.
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    void nbMainPageChanged();
+    void btNextClick();
+    void btBackClick();
+    void btCancelClick();
+    void cbLicenseAcceptClick();
+    void btBrowseClick();
+    void nbMainClick();
+    void timeRebootTimer();
+    void Button1Click();
+    void Initializations();
+    void Releases();
+    void SetStep(int step);
+    void ManageBasicAnalysis(int page);
+    void ManageDeepAnalysis(int page);
+
+    // Notifications, questions and cancellation.
+    LRESULT SynchronizedNotifyCallback();
+    EWaitResult WaitForUser(HANDLE hEvent);
+    static DWORD WINAPI CancelInOtherThread(LPVOID pParameter);
+    DWORD CancelInOtherThreadBody();
+    void CancelRequest(ECancelRequest request);
+    void AdvanceKitBar();
+    void StartCancelThread();
+    // Stops whatever still runs (the cancel thread, a job) before the window goes, while pumping
+    // messages, so that no job thread is left blocked in a send to a window that no longer exists.
+    void StopRunningWork();
+    bool WaitPumping(HANDLE handle);
+
+    // The wizard's own changes to the machine, logging and incident data.
+    bool Is64BitSO();
+    std::string GetKVXDiagTmpPath(bool bTrailingSeparator);
+    void ActivateLogs();
+    void RegSetValueA(const char* pszValueName, const BYTE* pData, DWORD dwType, DWORD dwSize);
+    void SaveIncidenceData(const std::string& incidentNumber, const std::string& description, size_t length);
+    void DeactivateShield(bool& bChanged);
+    void ActivateShield(bool& bChanged);
+    bool GetPathAV(char* pszBuffer, DWORD dwSize);
+    BOOL DeactivateConflictiveModules(bool& bChanged);
+    BOOL ActivateConflictiveModules(bool& bChanged);
+    DWORD MarkAppToAutoLunch();
+    DWORD UnmarkAppToAutoLunch();
+    DWORD RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath);
+    int Reboot();
+    std::string VendorKey() const;
+
+    HINSTANCE m_hInstance;
+    HWND m_hwnd = nullptr;
+    kvx::UniqueModule m_hRichEditLibrary;
+    kvxui::SFonts m_fonts;
+    kvx::UniqueImageList ilStatus;
+    kvx::UniqueImageList ilStatusBlackAndWhite;
+    kvx::UniqueBitmap m_hLogo;
+    kvx::UniqueBitmap m_hHeader;
+    HWND m_controls[kvxui::KVXDIAG2_CONTROL_END - kvxui::KVXDIAG2_CONTROL_FIRST] = {};
+    HWND m_pages[kvxui::KVXDIAG2_PAGE_COUNT] = {};
+    int m_iPageIndex = -1;
+    int m_iStep = eStep_DISABLED;
+    int m_iLeftWidth = 121;
+    bool m_bNotebookBusy = false;
+    bool m_bTimeRebootEnabled = false;
+
+    // Form state.
+    std::unique_ptr<CKVXDiagObject> m_pObject;
+    std::unique_ptr<CKVXDiagCore> m_pKVXDiagCore;
+    int m_iJobId = 0;
+    int m_iUserAnswer = 0;
+    std::atomic<int> m_iAnswerToCore{0};
+    std::atomic<bool> m_bBasicAnalysisRunning{false};
+    std::atomic<bool> m_bDeepAnalysisRunning{false};
+    std::atomic<bool> m_bCancelRequested{false};
+    int m_iCountdown = 0;
+    // The notification being shown (written under "Notify Access" before the synchronous send).
+    DWORD m_dwLastCode = 0;
+    KVXDIAG2_CONTEXT m_lastContext = 0;
+    std::string m_strLastText;
+    DWORD m_dwLastSize = 0;
+    ULONG_PTR m_lastData = 0;
+    std::atomic<DWORD> m_dwLastHandledCode{0};
+    kvx::UniqueHandle m_hUserResponseEvent;
+    kvx::UniqueHandle m_hCancelEvent;
+    kvx::UniqueHandle m_hRebootTimeEvent;
+    kvx::UniqueHandle m_hExitEvent;
+    kvx::CCriticalSection m_csNotifyAccess;
+    kvx::CCriticalSection m_csControlManage;
+    kvx::UniqueHandle m_hCancelThread;
+    // Set when the form is going away: the cancel thread then skips its closing animation.
+    std::atomic<bool> m_bClosing{false};
+    // Depth of SynchronizedNotifyCallback on the stack; closing waits until it is 0.
+    int m_iNotifyDepth = 0;
+    bool m_bClosePending = false;
+    bool m_bDestroyed = false;
+
+    // Process-wide flags.
+    bool m_b64BitSystem = false;
+    bool m_bSpanishInterface = true;
+    kvxui::ELanguage m_eLanguage = kvxui::eLanguage_SPANISH;
+    bool m_bShieldDeactivated = false;
+    bool m_bModulesDeactivated = false;
+    // The results directory predicted at start, where the log file and the incident file go.
+    std::string m_strResultsDirectory;
+};
