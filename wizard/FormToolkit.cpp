@@ -231,7 +231,7 @@ HWND CreateFormControl(EControlKind kind, HWND parent, int id, const RECT& rc, D
     return hwnd;
 }
 
-void ProcessMessages(HWND form)
+bool ProcessMessages(HWND form)
 {
     MSG msg;
     bool quit = false;
@@ -251,6 +251,7 @@ void ProcessMessages(HWND form)
     if (quit) {
         ::PostQuitMessage(static_cast<int>(exitCode));
     }
+    return quit;
 }
 
 void SetText(HWND hwnd, const wchar_t* text)

@@ -58,8 +58,9 @@ HWND CreateFormControl(EControlKind kind, HWND parent, int id, const RECT& rc, D
                        HINSTANCE hInstance);
 
 // Hands every pending message to its window, the way a long handler lets the interface breathe.
-// A WM_QUIT found on the way is put back so that the main loop still sees it.
-void ProcessMessages(HWND form);
+// A WM_QUIT found on the way is put back so that the main loop still sees it; the result says
+// whether one was found, so that a waiting loop can stop.
+bool ProcessMessages(HWND form);
 
 // Text of a window as UTF-16.
 void SetText(HWND hwnd, const wchar_t* text);

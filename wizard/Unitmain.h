@@ -77,7 +77,9 @@ private:
     void SetCancelCaptionClose();
     bool CancelReadsClose() const;
     void SetNotebookBusy(bool busy);
-    void ProcessMessages();
+    bool ProcessMessages();
+    // Lets the interface run for a while: messages are handled as they come, nothing blocks.
+    void PumpFor(DWORD milliseconds);
     void OnCommand(int id, int code);
     void OnDrawItem(const DRAWITEMSTRUCT& item);
     LRESULT OnCtlColor(HDC hdc, HWND control);
@@ -105,7 +107,8 @@ private:
 
     // Notifications, questions and cancellation.
     LRESULT SynchronizedNotifyCallback();
-    EWaitResult WaitForUser(HANDLE hEvent);
+    // Waits for the exit event or hEvent while handling the window's messages.
+    EWaitResult WaitForUser(HANDLE hEvent, bool bLogMessages);
     static DWORD WINAPI CancelInOtherThread(LPVOID pParameter);
     DWORD CancelInOtherThreadBody();
     void CancelRequest(ECancelRequest request);
@@ -131,6 +134,8 @@ private:
     DWORD UnmarkAppToAutoLunch();
     DWORD RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath);
     int Reboot();
+    void AskStartupReboot();
+    void AskClosingReboot();
     std::string VendorKey() const;
 
     HINSTANCE m_hInstance;
@@ -175,7 +180,10 @@ private:
     kvx::UniqueHandle m_hCancelThread;
     // Set when the form is going away: the cancel thread then skips its closing animation.
     std::atomic<bool> m_bClosing{false};
-    // Depth of SynchronizedNotifyCallback on the stack; closing waits until it is 0.
+    // How many messages are being handled on the stack. A close that arrives while another handler
+    // is still below it waits until that handler has returned.
+    int m_iHandlerDepth = 0;
+    // How many notifications are being handled (a question waits while this is above 0).
     int m_iNotifyDepth = 0;
     bool m_bClosePending = false;
     bool m_bDestroyed = false;

@@ -49,6 +49,10 @@ constexpr uint32_t TOO_FAR = 4096;
 constexpr uint32_t HASH4_BITS = 15;
 constexpr uint32_t HASH3_BITS = 14;
 
+// Heads are kept between one window and STALE_AGE + CLEAN_INTERVAL + MAX_MATCH < 65536 old.
+constexpr uint32_t STALE_AGE = WSIZE;
+constexpr uint32_t CLEAN_INTERVAL = 16384;
+
 // A large window buffer makes moves rare and keeps a whole poorly compressible block in memory, so
 // that it can still be sent stored.
 constexpr uint32_t WINDOW_BUFFER = 1u << 19;
@@ -260,9 +264,9 @@ constexpr unsigned PRECODE_EXTRA_BITS[PRECODE_SYMBOLS] = {0, 0, 0, 0, 0, 0, 0, 0
 
 CDeflateEncoder::CDeflateEncoder()
     : m_window(new uint8_t[WINDOW_BUFFER + WINDOW_PAD]()),
-      m_head4(new uint32_t[1u << HASH4_BITS]()),
-      m_head3(new uint32_t[1u << HASH3_BITS]()),
-      m_prev(new uint32_t[WSIZE]()),
+      m_head4(new uint16_t[1u << HASH4_BITS]()),
+      m_head3(new uint16_t[1u << HASH3_BITS]()),
+      m_prev(new uint16_t[WSIZE]()),
       m_syms(new uint32_t[MAX_BLOCK_SYMBOLS]),
       m_out(new uint8_t[OUT_BUFFER + OUT_SLACK])
 {
@@ -280,9 +284,11 @@ bool CDeflateEncoder::Fault(const char* pszMessage)
 
 void CDeflateEncoder::ResetStream()
 {
-    std::memset(m_head4.get(), 0, sizeof(uint32_t) << HASH4_BITS);
-    std::memset(m_head3.get(), 0, sizeof(uint32_t) << HASH3_BITS);
+    // Every head starts out one window old, i.e. empty.
+    std::fill_n(m_head4.get(), size_t(1) << HASH4_BITS, static_cast<uint16_t>(0u - STALE_AGE));
+    std::fill_n(m_head3.get(), size_t(1) << HASH3_BITS, static_cast<uint16_t>(0u - STALE_AGE));
     // m_prev needs no reset: a chain only reaches slots written for positions of this stream.
+    m_nextClean = CLEAN_INTERVAL;
     m_status = eDeflateStatus_OK;
     m_pszFault = "";
     m_pos = 0;
@@ -300,6 +306,24 @@ void CDeflateEncoder::ResetStream()
     m_bitBuf = 0;
     m_bitCount = 0;
     m_outPos = 0;
+}
+
+void CDeflateEncoder::CleanHeads(uint64_t streamPos)
+{
+    // A head older than the window is set to exactly one window old. Cleaning every CLEAN_INTERVAL
+    // positions keeps every head younger than 65536 (STALE_AGE + CLEAN_INTERVAL + a match), so no
+    // 16-bit value is ever mistaken for a recent one.
+    const uint16_t now = static_cast<uint16_t>(streamPos);
+    const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
+    auto clean = [now, stale](uint16_t* table, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t age = static_cast<uint16_t>(now - table[i]);
+            table[i] = age > MAX_DIST ? stale : table[i];
+        }
+    };
+    clean(m_head4.get(), size_t(1) << HASH4_BITS);
+    clean(m_head3.get(), size_t(1) << HASH3_BITS);
+    m_nextClean = streamPos + CLEAN_INTERVAL;
 }
 
 bool CDeflateEncoder::Fill()
@@ -324,7 +348,7 @@ bool CDeflateEncoder::Fill()
 void CDeflateEncoder::MoveWindow()
 {
     // Keep the match window, and the current block's input while it is not too old, so that the block
-    // can still be sent stored. Moving by whole windows keeps the chain slots (index & WMASK) valid.
+    // can still be sent stored. Moving by whole windows keeps the window base a multiple of 32 KiB.
     uint32_t keep = m_pos - WSIZE;
     if (m_blockInputStart >= m_windowBase) {
         const uint64_t blockIndex = m_blockInputStart - m_windowBase;
@@ -340,62 +364,149 @@ void CDeflateEncoder::MoveWindow()
     m_pos -= keep;
     m_end -= keep;
     m_windowBase += keep;
-    auto rebase = [keep](uint32_t* table, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            const uint32_t v = table[i];
-            table[i] = v >= keep ? v - keep : 0;
-        }
-    };
-    rebase(m_head4.get(), size_t(1) << HASH4_BITS);
-    rebase(m_head3.get(), size_t(1) << HASH3_BITS);
-    rebase(m_prev.get(), WSIZE);
 }
 
-inline uint32_t CDeflateEncoder::LongestMatch(uint32_t pos, uint32_t cand4, uint32_t cand3, uint32_t best,
-                                              uint32_t avail, uint32_t& dist) const
+// Inlined into the parsing loop: it runs at nearly every position of poorly compressible data, where
+// the call itself would be a good part of the cost.
+__attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uint32_t pos, uint32_t dist4,
+                                                                             uint32_t dist3, uint32_t best,
+                                                                             uint32_t avail, uint32_t& dist) const
 {
-    const uint8_t* const window = m_window.get();
-    const uint8_t* const scan = window + pos;
+    const uint8_t* const scan = m_window.get() + pos;
     const uint32_t maxLen = std::min(MAX_MATCH, avail);
     if (best >= maxLen) {
         return best;
     }
     const uint32_t nice = std::min(NICE_LENGTH, maxLen);
-    const uint32_t lowest = pos > MAX_DIST ? pos - MAX_DIST : 1;
     uint32_t chain = best >= GOOD_LENGTH ? MAX_CHAIN >> 2 : MAX_CHAIN;
 
-    if (best < MIN_MATCH && cand3 >= lowest && (Load32(window + cand3) << 8) == (Load32(scan) << 8)) {
-        best = MIN_MATCH + MatchLength(window + cand3 + MIN_MATCH, scan + MIN_MATCH, maxLen - MIN_MATCH);
-        dist = pos - cand3;
+    // A 3-byte match farther than TOO_FAR is dropped anyway, and a longer one is on the 4-byte chain,
+    // so the 3-byte candidate is only looked at when it is near. Distances run from 1 to MAX_DIST;
+    // "d - 1 < limit" also rejects 0.
+    if (best < MIN_MATCH && dist3 - 1 < TOO_FAR && (Load32(scan - dist3) << 8) == (Load32(scan) << 8)) {
+        best = MIN_MATCH + MatchLength(scan - dist3 + MIN_MATCH, scan + MIN_MATCH, maxLen - MIN_MATCH);
+        dist = dist3;
         if (best >= nice) {
             return best;
         }
     }
-    if (maxLen < 4) {
+    if (maxLen < 4 || dist4 - 1 >= MAX_DIST) {
         return best;
     }
     const uint32_t first = Load32(scan);
-    const uint32_t* const prev = m_prev.get();
-    uint32_t cur = cand4;
-    while (cur >= lowest) {
-        const uint8_t* const match = window + cur;
-        // A longer match must agree on the four bytes that end one past the best so far.
-        const uint32_t check = best > 3 ? best - 3 : 0;
-        if (Load32(match + check) == Load32(scan + check) && Load32(match) == first) {
+    if (first == (first & 0xFF) * 0x01010101u) {
+        return LongestMatchInRuns(pos, dist4, best, chain, maxLen, nice, dist);
+    }
+    const uint16_t* const prev = m_prev.get();
+    const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+    // A longer match must agree on the four bytes that end one past the best so far.
+    uint32_t check = best > 3 ? best - 3 : 0;
+    uint32_t checkBytes = Load32(scan + check);
+    uint32_t d = dist4;
+    uint32_t bestDist = dist;
+    for (;;) {
+        const uint8_t* const match = scan - d;
+        if (Load32(match + check) == checkBytes && Load32(match) == first) {
             const uint32_t len = 4 + MatchLength(match + 4, scan + 4, maxLen - 4);
             if (len > best) {
                 best = len;
-                dist = pos - cur;
+                bestDist = d;
                 if (len >= nice) {
                     break;
                 }
+                check = best - 3;
+                checkBytes = Load32(scan + check);
             }
         }
         if (--chain == 0) {
             break;
         }
-        cur = prev[cur & WMASK];
+        const uint32_t next = static_cast<uint16_t>(now - prev[(pos - d) & WMASK]);
+        // Links only ever lead farther back; one that does not has wrapped around from before the
+        // window.
+        if (next <= d || next > MAX_DIST) {
+            break;
+        }
+        d = next;
     }
+    dist = bestDist;
+    return best;
+}
+
+// The chain of a position that starts with four equal bytes b runs through every earlier position that
+// does, and inside one run of b's those are consecutive: c, c-1, ..., s. With R the length of the run
+// at the scan position, a candidate whose own run is shorter than R matches exactly that run, one whose
+// run is longer matches R, and only the one whose run is exactly R can go on past it. So a whole run
+// of the chain gives the same result as walking it entry by entry (lengths grow with age up to that
+// one), and the walk resumes at the link below s with the chain budget reduced by the run's entries.
+uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
+                                             uint32_t nice, uint32_t& dist) const
+{
+    const uint8_t* const scan = m_window.get() + pos;
+    const uint32_t first = Load32(scan);
+    const uint8_t b = scan[0];
+    const uint64_t pattern = 0x0101010101010101ull * b;
+    const uint32_t runLen = 1 + MatchLength(scan + 1, scan, maxLen - 1);
+    const uint16_t* const prev = m_prev.get();
+    const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+    uint32_t bestDist = dist;
+    for (;;) {
+        const uint8_t* const match = scan - d;
+        uint32_t last = d; // distance of the oldest entry handled in this step
+        if (Load32(match) == first) {
+            // Equal bytes from the candidate on (capped at runLen + 1), and before it within budget and window.
+            const uint32_t ownRun = 1 + MatchLength(match + 1, match, runLen);
+            const uint32_t maxBack = std::min(std::min(chain - 1, MAX_DIST - d), pos - d);
+            uint32_t back = 0;
+            while (back + 8 <= maxBack) {
+                uint64_t w;
+                std::memcpy(&w, match - back - 8, 8);
+                const uint64_t diff = w ^ pattern;
+                if (diff != 0) {
+                    back += static_cast<uint32_t>(__builtin_clzll(diff)) >> 3;
+                    goto counted;
+                }
+                back += 8;
+            }
+            while (back < maxBack && match[-1 - static_cast<int32_t>(back)] == b) {
+                ++back;
+            }
+        counted:
+            uint32_t len;
+            uint32_t lenDist;
+            if (ownRun > runLen) {
+                len = runLen;
+                lenDist = d;
+            } else if (runLen - ownRun <= back) {
+                const uint32_t k = runLen - ownRun;
+                len = runLen + MatchLength(match - k + runLen, scan + runLen, maxLen - runLen);
+                lenDist = d + k;
+            } else {
+                len = ownRun + back;
+                lenDist = d + back;
+            }
+            if (len > best) {
+                best = len;
+                bestDist = lenDist;
+                if (len >= nice) {
+                    break;
+                }
+            }
+            chain -= back + 1;
+            if (chain == 0 || back == maxBack) {
+                break;
+            }
+            last = d + back;
+        } else if (--chain == 0) {
+            break;
+        }
+        const uint32_t next = static_cast<uint16_t>(now - prev[(pos - last) & WMASK]);
+        if (next <= last || next > MAX_DIST) {
+            break;
+        }
+        d = next;
+    }
+    dist = bestDist;
     return best;
 }
 
@@ -407,92 +518,124 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
 
     const SCodeTables& tables = Tables();
     uint8_t* const window = m_window.get();
-    uint32_t* const head4 = m_head4.get();
-    uint32_t* const head3 = m_head3.get();
-    uint32_t* const prev = m_prev.get();
+    uint16_t* const head4 = m_head4.get();
+    uint16_t* const head3 = m_head3.get();
+    uint16_t* const prev = m_prev.get();
     uint32_t* const syms = m_syms.get();
+    uint32_t* const segLit = m_segment.m_lit;
+    uint32_t* const segDist = m_segment.m_dist;
 
-    auto insert = [&](uint32_t p) -> uint32_t {
-        const uint32_t bytes = Load32(window + p);
-        const uint32_t h4 = Hash4(bytes);
-        const uint32_t cand = head4[h4];
-        prev[p & WMASK] = cand;
-        head4[h4] = p;
-        head3[Hash3(bytes)] = p;
-        return cand;
+    uint32_t numSyms = 0;
+    uint64_t consumed = 0;
+    uint32_t segmentEnd = SEGMENT_SYMBOLS;
+    auto sync = [&]() {
+        m_numSyms = numSyms;
+        m_consumed = consumed;
     };
 
     uint32_t matchLen = MIN_MATCH - 1;
     uint32_t matchDist = 0;
     bool matchAvailable = false;
     uint32_t pos = 0;
+    uint32_t cleanAt = 0;
+    uint32_t base16 = 0; // the window base modulo 65536
     for (;;) {
         if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
             m_pos = pos;
+            sync();
             if (!Fill()) {
                 return m_status;
             }
             pos = m_pos;
+            base16 = static_cast<uint32_t>(m_windowBase);
+            cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
         }
         const uint32_t end = m_end;
         if (pos >= end) {
             break;
         }
+        if (pos >= cleanAt) {
+            CleanHeads(m_windowBase + pos);
+            cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
+        }
         const uint32_t avail = end - pos;
-        uint32_t cand4 = 0;
-        uint32_t cand3 = 0;
+        uint32_t dist4 = 0;
+        uint32_t dist3 = 0;
         if (avail >= 4) {
-            cand3 = head3[Hash3(Load32(window + pos))];
-            cand4 = insert(pos);
+            const uint32_t bytes = Load32(window + pos);
+            const uint16_t now = static_cast<uint16_t>(pos + base16);
+            const uint32_t h4 = Hash4(bytes);
+            const uint32_t h3 = Hash3(bytes);
+            // The next position's buckets are fetched while this one is searched: the table loads are
+            // random and would otherwise cost a cache miss each.
+            const uint32_t nextBytes = Load32(window + pos + 1);
+            __builtin_prefetch(&head4[Hash4(nextBytes)]);
+            __builtin_prefetch(&head3[Hash3(nextBytes)]);
+            const uint16_t cand4 = head4[h4];
+            dist4 = static_cast<uint16_t>(now - cand4);
+            dist3 = static_cast<uint16_t>(now - head3[h3]);
+            prev[pos & WMASK] = cand4;
+            head4[h4] = now;
+            head3[h3] = now;
         }
         const uint32_t prevLen = matchLen;
         const uint32_t prevDist = matchDist;
         matchLen = MIN_MATCH - 1;
-        if (prevLen < MAX_LAZY && (cand4 | cand3) != 0) {
-            matchLen = LongestMatch(pos, cand4, cand3, prevLen, avail, matchDist);
+        if (prevLen < MAX_LAZY) {
+            matchLen = LongestMatch(pos, dist4, dist3, prevLen, avail, matchDist);
             if (matchLen == MIN_MATCH && matchDist > TOO_FAR) {
                 matchLen = MIN_MATCH - 1;
             }
         }
         if (prevLen >= MIN_MATCH && matchLen <= prevLen) {
             // The match that started at pos - 1 wins.
-            syms[m_numSyms++] = (prevDist << 8) | (prevLen - MIN_MATCH);
-            ++m_segment.m_lit[257 + tables.m_lenCode[prevLen - MIN_MATCH]];
-            ++m_segment.m_dist[DistCode(prevDist)];
-            m_consumed += prevLen;
+            syms[numSyms++] = (prevDist << 8) | (prevLen - MIN_MATCH);
+            ++segLit[257 + tables.m_lenCode[prevLen - MIN_MATCH]];
+            ++segDist[DistCode(prevDist)];
+            consumed += prevLen;
             const uint32_t next = pos - 1 + prevLen;
             const uint32_t insertEnd = std::min(next, end - 3);
             for (uint32_t p = pos + 1; p < insertEnd; ++p) {
-                insert(p);
+                __builtin_prefetch(&head4[Hash4(Load32(window + p + 1))]);
+                const uint32_t bytes = Load32(window + p);
+                const uint16_t now = static_cast<uint16_t>(p + base16);
+                const uint32_t h4 = Hash4(bytes);
+                prev[p & WMASK] = head4[h4];
+                head4[h4] = now;
+                head3[Hash3(bytes)] = now;
             }
             pos = next;
             matchAvailable = false;
             matchLen = MIN_MATCH - 1;
         } else if (matchAvailable) {
             const uint8_t c = window[pos - 1];
-            syms[m_numSyms++] = c;
-            ++m_segment.m_lit[c];
-            ++m_consumed;
+            syms[numSyms++] = c;
+            ++segLit[c];
+            ++consumed;
             ++pos;
         } else {
             matchAvailable = true;
             ++pos;
             continue;
         }
-        if (m_numSyms - m_segSymStart >= SEGMENT_SYMBOLS) {
+        if (numSyms >= segmentEnd) {
             m_pos = pos;
+            sync();
             if (!EndSegment(false)) {
                 return m_status;
             }
+            numSyms = m_numSyms;
+            segmentEnd = numSyms + SEGMENT_SYMBOLS;
         }
     }
     if (matchAvailable) {
         const uint8_t c = window[pos - 1];
-        syms[m_numSyms++] = c;
-        ++m_segment.m_lit[c];
-        ++m_consumed;
+        syms[numSyms++] = c;
+        ++segLit[c];
+        ++consumed;
     }
     m_pos = pos;
+    sync();
     if (!EndSegment(true)) {
         return m_status;
     }

@@ -46,8 +46,11 @@ private:
     void ResetStream();
     bool Fill();
     void MoveWindow();
-    uint32_t LongestMatch(uint32_t pos, uint32_t cand4, uint32_t cand3, uint32_t best, uint32_t avail,
+    void CleanHeads(uint64_t streamPos);
+    uint32_t LongestMatch(uint32_t pos, uint32_t dist4, uint32_t dist3, uint32_t best, uint32_t avail,
                           uint32_t& dist) const;
+    uint32_t LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
+                                uint32_t nice, uint32_t& dist) const;
     bool EndSegment(bool streamEnd);
     bool FlushBlock(uint32_t numSyms, const SBlockCounts& counts, uint64_t inputStart, uint64_t inputLength,
                     bool last);
@@ -61,10 +64,13 @@ private:
 
     // Input window: up to WINDOW_BUFFER bytes of the stream starting at stream offset m_windowBase.
     std::unique_ptr<uint8_t[]> m_window;
-    // Hash heads and chain links hold window indices; 0 means "none" (index 0 is never a candidate).
-    std::unique_ptr<uint32_t[]> m_head4;
-    std::unique_ptr<uint32_t[]> m_head3;
-    std::unique_ptr<uint32_t[]> m_prev;
+    // Hash heads and chain links hold stream offsets modulo 65536, so that they stay valid when the
+    // window moves and the tables are half the size of 32-bit ones (they live in L1/L2 during chain
+    // walks). Heads older than the window are rewritten periodically (CleanHeads) before they can
+    // wrap around; chain links are only followed while the distance strictly grows.
+    std::unique_ptr<uint16_t[]> m_head4;
+    std::unique_ptr<uint16_t[]> m_head3;
+    std::unique_ptr<uint16_t[]> m_prev;
     // Pending symbols of the current block: a literal byte, or (distance << 8) | (length - 3).
     std::unique_ptr<uint32_t[]> m_syms;
     std::unique_ptr<uint8_t[]> m_out;
@@ -77,7 +83,8 @@ private:
     uint32_t m_pos = 0;
     uint32_t m_end = 0;
     bool m_eof = false;
-    uint64_t m_windowBase = 0;
+    uint64_t m_windowBase = 0; // a multiple of the 32 KiB window
+    uint64_t m_nextClean = 0;  // stream offset at which CleanHeads is due
     uint64_t m_consumed = 0; // stream offset up to which symbols have been recorded
 
     uint32_t m_numSyms = 0;

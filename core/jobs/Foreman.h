@@ -69,6 +69,34 @@ public:
     DWORD RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious);
     DWORD PackAndSendResults(DWORD dwJobId, const std::string& destination);
 
+    // Deep analysis, reboot and resume state
+    DWORD PrepareReboot(DWORD dwStep);
+    DWORD Reboot();
+    DWORD ClearReboot();
+    DWORD MarkTDIManagerSuspicious();
+    DWORD UnmarkTDIManagerSuspicious();
+    // The transition function: from the step just tested and the user's answer to the next step, the
+    // driver to switch back on and the driver to switch off.
+    DWORD GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISuspicious, std::string& deactivate,
+                                 std::string& reactivate);
+    DWORD GetNDISManagerFilterName(std::string& name);
+    DWORD ActivateFilter(const std::string& name);
+    DWORD DeactivateFilter(const std::string& name);
+    DWORD DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IReporter* pReporter);
+    DWORD SwitchDriver(const std::string& name, bool bActivate);
+    DWORD SwitchIntermediateDriver(bool bActivate);
+    DWORD RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure, const char* pszSuccess);
+    void NotifyTaskNotCreated(const char* pszFunction, DWORD dwTaskId);
+    void PrepareProcessReboot();
+    void GatherDeepAnalysisEvidence(const std::string& directory);
+    DWORD EndWithCulprit(DWORD dwStep, bool bTDISuspicious);
+    DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate);
+    DWORD CancelForUnknownFilters(DWORD dwStep, DWORD dwResult);
+
+    // Pack and send
+    DWORD CloneResultsDirectory(const std::string& copyDirectory);
+    DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
+
 private:
     struct SThreadParams;
 

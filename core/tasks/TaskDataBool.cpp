@@ -9,8 +9,12 @@ DWORD CTaskDataBool::SetData(const TaskDataTLV& tlv)
     if (check != KVXDIAG2_OK) {
         return check;
     }
-    // The record carries the value itself in its value field, as the scalar convention of the values says.
-    m_value = reinterpret_cast<ULONG_PTR>(tlv.value) != 0;
+    unsigned char byte = 0;
+    const DWORD copied = kvx::CopyScalarFromRecord(tlv, &byte, sizeof byte);
+    if (copied != KVXDIAG2_OK) {
+        return copied;
+    }
+    m_value = byte != 0;
     return tlv.length == sizeof(bool) ? KVXDIAG2_OK : ERROR_BAD_LENGTH;
 }
 

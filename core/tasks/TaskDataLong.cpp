@@ -11,8 +11,13 @@ DWORD CTaskDataLong::SetData(const TaskDataTLV& tlv)
     if (check != KVXDIAG2_OK) {
         return check;
     }
-    m_value = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(tlv.value));
-    return tlv.length == sizeof(DWORD) ? KVXDIAG2_OK : ERROR_BAD_LENGTH;
+    DWORD value = 0;
+    const DWORD copied = kvx::CopyScalarFromRecord(tlv, &value, sizeof value);
+    if (copied != KVXDIAG2_OK) {
+        return copied;
+    }
+    m_value = value;
+    return tlv.length == sizeof value ? KVXDIAG2_OK : ERROR_BAD_LENGTH;
 }
 
 DWORD CTaskDataLong::GetData(TaskDataTLV& tlv)

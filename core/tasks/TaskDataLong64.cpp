@@ -7,14 +7,17 @@
 
 DWORD CTaskDataLong64::SetData(const TaskDataTLV& tlv)
 {
-    const DWORD check =
-        kvx::CheckTaskDataType("CTaskDataLong64::SetData", tlv, eKVXDiagTLVType_LONG64, "eKVXDiagTLVType_LONG64");
+    const DWORD check = kvx::CheckTaskDataType("CTaskDataLong64::SetData", tlv, eKVXDiagTLVType_LONG64, "eKVXDiagTLVType_LONG64");
     if (check != KVXDIAG2_OK) {
         return check;
     }
-    // A 32-bit quantity carried in the value field, sign-extended to 64 bits.
-    m_value = static_cast<ULONGLONG>(static_cast<LONGLONG>(static_cast<LONG>(reinterpret_cast<LONG_PTR>(tlv.value))));
-    return tlv.length == sizeof(ULONGLONG) ? KVXDIAG2_OK : ERROR_BAD_LENGTH;
+    ULONGLONG value = 0;
+    const DWORD copied = kvx::CopyScalarFromRecord(tlv, &value, sizeof value);
+    if (copied != KVXDIAG2_OK) {
+        return copied;
+    }
+    m_value = value;
+    return tlv.length == sizeof value ? KVXDIAG2_OK : ERROR_BAD_LENGTH;
 }
 
 DWORD CTaskDataLong64::GetData(TaskDataTLV& tlv)

@@ -42,6 +42,16 @@ private:
 
 class ForemanTest : public ::testing::Test {
 protected:
+    // Answers "exiting" only after the cancel has been requested, as the wizard does, so that the job
+    // meets its cancellation point with the event already set.
+    void CloseOnceCancelled(CBlockingNotifier& notifier, DWORD jobId)
+    {
+        for (int i = 0; i < 5000 && !m_foreman.IsThisJobCancelled(jobId); ++i) {
+            ::Sleep(1);
+        }
+        notifier.Close();
+    }
+
     void SetUp() override { ASSERT_EQ(m_foreman.Init(eKVXDiag2CoreStep_INITIALIZATIONS_STEP, false, ""), 0u); }
     void TearDown() override
     {
@@ -122,9 +132,9 @@ TEST_F(ForemanTest, CancelReleasesABlockedJobOnceTheCallbackAnswersExiting)
     CBlockingNotifier notifier;
     notifier.block = true;
     ASSERT_EQ(m_foreman.RegisterNotifier(&notifier, 0), 0u);
-    ASSERT_EQ(m_foreman.ScheduleJob(eKVXDiag2Job_BASIC_ANALYSIS, 7), 0u);
+    ASSERT_EQ(m_foreman.ScheduleJob(eKVXDiag2Job_PACK_RESULTS, 7), 0u);
     // The cancel blocks until the job's thread ends; the closing signal is what lets it end.
-    std::thread closer([&] { notifier.Close(); });
+    std::thread closer([&] { CloseOnceCancelled(notifier, 7); });
     EXPECT_EQ(m_foreman.CancelJob(7), 0u);
     closer.join();
     EXPECT_GE(notifier.count.load(), 1);
@@ -149,7 +159,10 @@ TEST_F(ForemanTest, StressStartAndCancelLeavesNoHandles)
         const bool blockInCallback = (i % 4) == 0;
         notifier.block = blockInCallback;
         ASSERT_EQ(m_foreman.RegisterNotifier(&notifier, 0), 0u);
-        const DWORD type = (i % 3) == 0 ? eKVXDiag2Job_DATA_COLLECTION : eKVXDiag2Job_BASIC_ANALYSIS;
+        // Jobs that block in their first notification are pack-and-send jobs, which stop at their
+        // cancellation point; the others end at once, so the cancel may find them running or ended.
+        const DWORD type = blockInCallback ? eKVXDiag2Job_PACK_RESULTS
+                                           : ((i % 2) == 0 ? eKVXDiag2Job_DATA_COLLECTION : eKVXDiag2Job_RESULTS_SHIPPING);
         ASSERT_EQ(m_foreman.ScheduleJob(type, static_cast<DWORD>(i)), 0u);
         // Cancel at a random moment: at once, after yielding, or after the job may have ended.
         switch (random() % 3) {
@@ -164,7 +177,7 @@ TEST_F(ForemanTest, StressStartAndCancelLeavesNoHandles)
         }
         std::thread closer;
         if (blockInCallback) {
-            closer = std::thread([&] { notifier.Close(); });
+            closer = std::thread([&, i] { CloseOnceCancelled(notifier, static_cast<DWORD>(i)); });
         }
         EXPECT_EQ(m_foreman.CancelJob(static_cast<DWORD>(i)), 0u);
         if (closer.joinable()) {

@@ -1,0 +1,578 @@
+// The deep analysis: one run per boot. Each run asks the user about the drivers the previous run
+// switched off, decides from the answer which driver to switch back on and which to switch off next,
+// gathers evidence around the change and restarts Windows, until a culprit is found or nothing is left
+// to try. The transition table is the whole strategy; the rest of this file carries it out.
+#include "core/jobs/Foreman.h"
+
+#include "core/jobs/ScopedTask.h"
+#include "core/report/IReporter.h"
+#include "core/tasks/TaskBase.h"
+#include "core/tasks/TaskDataBool.h"
+#include "core/tasks/TaskDataString.h"
+#include "core/tasks/TaskIds.h"
+
+namespace {
+
+// Steps by what the user has been testing when asked at the start of a run.
+namespace kvxstep {
+constexpr DWORD INITIALIZATIONS = 1;
+constexpr DWORD FIRST = 2;
+constexpr DWORD NDIS_MANAGER_DEACTIVATED = 3;
+constexpr DWORD FILTER_E_DEACTIVATED = 4;
+constexpr DWORD FILTER_D_DEACTIVATED = 5;
+constexpr DWORD FILTER_C_DEACTIVATED = 6;
+constexpr DWORD TDI_FILTER_DEACTIVATED = 8;
+constexpr DWORD APP_FILTER_DEACTIVATED = 9;
+constexpr DWORD MONITOR_DEACTIVATED = 10;
+constexpr DWORD FINISHED = 11;
+} // namespace kvxstep
+
+static_assert(kvxstep::INITIALIZATIONS == eKVXDiag2CoreStep_INITIALIZATIONS_STEP, "steps as stored in the registry");
+static_assert(kvxstep::FIRST == eKVXDiag2CoreStep_FIRST_STEP, "steps as stored in the registry");
+
+const char* StepName(DWORD dwStep)
+{
+    switch (dwStep) {
+    case kvxstep::INITIALIZATIONS:
+        return "eKVXDiag2CoreStep_INITIALIZATIONS_STEP";
+    case kvxstep::FIRST:
+        return "eKVXDiag2CoreStep_FIRST_STEP";
+    case kvxstep::NDIS_MANAGER_DEACTIVATED:
+        return "eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED";
+    case kvxstep::FILTER_E_DEACTIVATED:
+        return "eKVXDiag2CoreStep_FILTER_E_DEACTIVATED";
+    case kvxstep::FILTER_D_DEACTIVATED:
+        return "eKVXDiag2CoreStep_FILTER_D_DEACTIVATED";
+    case kvxstep::FILTER_C_DEACTIVATED:
+        return "eKVXDiag2CoreStep_FILTER_C_DEACTIVATED";
+    case kvxstep::TDI_FILTER_DEACTIVATED:
+        return "eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED";
+    case kvxstep::APP_FILTER_DEACTIVATED:
+        return "eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED";
+    case kvxstep::MONITOR_DEACTIVATED:
+        return "eKVXDiag2CoreStep_MONITOR_DEACTIVATED";
+    case kvxstep::FINISHED:
+        return "eKVXDiag2CoreStep_FINISHED";
+    default:
+        return "[INVALID]";
+    }
+}
+
+constexpr const char* KVXDRIVER_TDI_MANAGER = "KVXTMGR";
+constexpr const char* KVXDRIVER_NDIS_MANAGER = "KVXNMGR";
+constexpr const char* KVXDRIVER_INTERMEDIATE = "KVXIMD";
+constexpr const char* KVXDRIVER_FILTER_C = "KVXFLTC";
+constexpr const char* KVXDRIVER_FILTER_D = "KVXFLTD";
+constexpr const char* KVXDRIVER_FILTER_E = "KVXFLTE";
+constexpr const char* KVXDRIVER_APP_FILTER = "KVXFLTF";
+constexpr const char* KVXDRIVER_MONITOR = "KVXMON";
+
+constexpr const char* KVXDIAG2_SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services\\";
+constexpr DWORD KVXDIAG2_SERVICE_DISABLED = 4;
+
+// Every caller of the log and capture switches in the deep analysis passes these.
+constexpr DWORD KVXDIAG2_CAPTURE_MAX_SIZE = 8192;
+constexpr bool KVXDIAG2_CAPTURE_FLAG = false;
+
+constexpr const char* KVXDIAG2_DEEP_ANALYSIS_DIR = "DeepAnalisys";
+constexpr const char* KVXDIAG2_PREVIOUS_DATA_DIR = "Previous-Data";
+
+std::string DriverTitle(const std::string& driver) { return "-Operations for filter \"" + driver + "\""; }
+std::string DriverClosingTitle(const std::string& driver) { return DriverTitle(driver) + " finished...."; }
+
+// The directory, with a trailing backslash, that holds the evidence of one part of the analysis.
+std::string EvidenceDirectory(const std::string& resultsDirectory, const std::string& leaf)
+{
+    std::string directory = resultsDirectory;
+    if (directory.empty() || directory.back() != '\\') {
+        directory += '\\';
+    }
+    directory += KVXDIAG2_DEEP_ANALYSIS_DIR;
+    directory += '\\';
+    if (!leaf.empty()) {
+        directory += leaf;
+        directory += '\\';
+    }
+    return directory;
+}
+
+} // namespace
+
+DWORD CForeman::GetNDISManagerFilterName(std::string& name)
+{
+    KVX_FUNCTION("CForeman::GetNDISManagerFilterName");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_IS_SERVICE_INSTALLED);
+        if (!task) {
+            NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_IS_SERVICE_INSTALLED);
+            return KVXDIAG2_ERR_CREATE_FAILED;
+        }
+        CTaskDataString service(KVXDRIVER_NDIS_MANAGER);
+        DWORD dwResult = task->SetConfig({&service});
+        if (dwResult == KVXDIAG2_OK) {
+            dwResult = task->Execute(m_pReporter);
+        }
+        ITaskData* pInstalled = nullptr;
+        if (dwResult == KVXDIAG2_OK) {
+            dwResult = task->GetResults(&pInstalled);
+        }
+        if (dwResult == KVXDIAG2_OK && (pInstalled == nullptr || pInstalled->GetType() != eKVXDiagTLVType_BOOL)) {
+            dwResult = static_cast<DWORD>(ERROR_INVALID_DATA);
+        }
+        if (dwResult != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo determinar si el servicio %s está instalado: %lu",
+                    KVXDRIVER_NDIS_MANAGER, static_cast<unsigned long>(dwResult));
+            return dwResult;
+        }
+        bool bInstalled = false;
+        static_cast<CTaskDataBool*>(pInstalled)->GetData(bInstalled);
+        name = bInstalled ? KVXDRIVER_NDIS_MANAGER : KVXDRIVER_INTERMEDIATE;
+        KVX_LOG(eKVXDiagLog_INFO, "El nombre del Manager NDIS instalado es %s", name.c_str());
+        return KVXDIAG2_OK;
+    });
+}
+
+DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISuspicious, std::string& deactivate,
+                                       std::string& reactivate)
+{
+    KVX_FUNCTION("CForeman::GetStepInvolvedFilters");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        deactivate.clear();
+        reactivate.clear();
+        // Switching "nothing" where the NDIS manager was meant would let the next run ask the user about a
+        // change that never happened, so a manager that cannot be named fails the transition.
+        auto ndisManager = [&](std::string& target) -> DWORD {
+            const DWORD dwResult = GetNDISManagerFilterName(target);
+            if (dwResult != KVXDIAG2_OK) {
+                KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo obtener el nombre del Manager NDIS: %lu",
+                        static_cast<unsigned long>(dwResult));
+            }
+            return dwResult;
+        };
+        auto logAnswer = [&](const char* pszDriver) {
+            KVX_LOG(eKVXDiagLog_INFO, "El %s esta desactivado. Y el problema esta solucionado...%s", pszDriver,
+                    iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED ? "True" : "False");
+        };
+        auto logNext = [&]() {
+            KVX_LOG(eKVXDiagLog_INFO, "Siguiente paso: %s. Filtro a desactivar: %s", StepName(dwStep),
+                    deactivate.c_str());
+        };
+        DWORD dwResult = KVXDIAG2_OK;
+        switch (dwStep) {
+        case kvxstep::FIRST:
+            dwResult = ndisManager(deactivate);
+            if (dwResult != KVXDIAG2_OK) {
+                return dwResult;
+            }
+            dwStep = kvxstep::NDIS_MANAGER_DEACTIVATED;
+            logNext();
+            break;
+        case kvxstep::NDIS_MANAGER_DEACTIVATED:
+            logAnswer(KVXDRIVER_INTERMEDIATE);
+            dwResult = ndisManager(reactivate);
+            if (dwResult != KVXDIAG2_OK) {
+                return dwResult;
+            }
+            if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
+                deactivate = KVXDRIVER_TDI_MANAGER;
+                dwStep = kvxstep::TDI_FILTER_DEACTIVATED;
+            } else if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED) {
+                KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar plugins. Finaliza el análisis...");
+                dwStep = kvxstep::FINISHED;
+            } else {
+                KVX_LOG(eKVXDiagLog_ERROR, "Error! Respuesta inválida recibida: %d", iAnswer);
+                dwStep = 0;
+                dwResult = KVXDIAG2_ERR_BAD_PARAMETER;
+            }
+            logNext();
+            break;
+        case kvxstep::FILTER_E_DEACTIVATED:
+            reactivate = KVXDRIVER_FILTER_E;
+            deactivate = KVXDRIVER_FILTER_D;
+            dwStep = kvxstep::FILTER_D_DEACTIVATED;
+            break;
+        case kvxstep::FILTER_D_DEACTIVATED:
+            reactivate = KVXDRIVER_FILTER_D;
+            deactivate = KVXDRIVER_FILTER_C;
+            dwStep = kvxstep::FILTER_C_DEACTIVATED;
+            break;
+        case kvxstep::FILTER_C_DEACTIVATED:
+            reactivate = KVXDRIVER_FILTER_C;
+            KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar mas plugins de NDIS. Finaliza el análisis...");
+            dwStep = kvxstep::FINISHED;
+            break;
+        case kvxstep::TDI_FILTER_DEACTIVATED:
+            logAnswer(KVXDRIVER_TDI_MANAGER);
+            reactivate = KVXDRIVER_TDI_MANAGER;
+            if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
+                deactivate = KVXDRIVER_APP_FILTER;
+                dwStep = kvxstep::APP_FILTER_DEACTIVATED;
+            } else if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED) {
+                KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar mas plugins de TDI. Finaliza el análisis...");
+                deactivate = KVXDRIVER_FILTER_E;
+                dwStep = kvxstep::FILTER_E_DEACTIVATED;
+            } else {
+                KVX_LOG(eKVXDiagLog_ERROR, "Error! Respuesta inválida recibida: %d", iAnswer);
+                dwStep = 0;
+                dwResult = KVXDIAG2_ERR_BAD_PARAMETER;
+            }
+            logNext();
+            break;
+        case kvxstep::APP_FILTER_DEACTIVATED:
+            reactivate = KVXDRIVER_APP_FILTER;
+            deactivate = KVXDRIVER_MONITOR;
+            dwStep = kvxstep::MONITOR_DEACTIVATED;
+            break;
+        case kvxstep::MONITOR_DEACTIVATED:
+            reactivate = KVXDRIVER_MONITOR;
+            if (bTDISuspicious) {
+                deactivate = KVXDRIVER_TDI_MANAGER;
+                dwStep = kvxstep::FINISHED;
+            } else {
+                dwResult = ndisManager(deactivate);
+                if (dwResult != KVXDIAG2_OK) {
+                    return dwResult;
+                }
+                dwStep = kvxstep::NDIS_MANAGER_DEACTIVATED;
+            }
+            break;
+        case kvxstep::FINISHED:
+            break;
+        default:
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! Paso del análisis erróneo: 0x%lX", static_cast<unsigned long>(dwStep));
+            return KVXDIAG2_ERR_BAD_PARAMETER;
+        }
+        KVX_LOG(eKVXDiagLog_INFO, "Filtro a desactivar: '%s'. Filtro a reactivar: '%s'. Siguiente paso: %s",
+                deactivate.c_str(), reactivate.c_str(), StepName(dwStep));
+        return dwResult;
+    });
+}
+
+DWORD CForeman::ActivateFilter(const std::string& name)
+{
+    KVX_FUNCTION("CForeman::ActivateFilter");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, true); });
+}
+
+DWORD CForeman::DeactivateFilter(const std::string& name)
+{
+    KVX_FUNCTION("CForeman::DeactivateFilter");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, false); });
+}
+
+// Every driver but the intermediate one is switched through its service's start type; the intermediate
+// driver has no start type of its own that takes it out of the stack, only its network bindings.
+DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
+{
+    const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
+    if (name == KVXDRIVER_INTERMEDIATE) {
+        return SwitchIntermediateDriver(bActivate);
+    }
+    if (name.empty()) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s",
+                bActivate ? "Se trata del primer paso del análisis en profundidad. No hay que reactivar filtros "
+                            "previamente desactivados."
+                          : "No hay filtro para desactivar.");
+        return KVXDIAG2_OK;
+    }
+    const DWORD dwTaskId = bActivate ? KVXDIAG2_TASKID_ACTIVATE_FILTER : KVXDIAG2_TASKID_DEACTIVATE_FILTER;
+    kvx::UniqueTask task = kvx::MakeTask(dwTaskId);
+    if (!task) {
+        NotifyTaskNotCreated(kvxFunctionName_, dwTaskId);
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    CTaskDataString driver(name);
+    if (task->SetConfig({&driver}) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    const DWORD dwResult = task->Execute(m_pReporter);
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del filtro %s. Error devuelto: %lu",
+                name.c_str(), static_cast<unsigned long>(dwResult));
+        return dwResult;
+    }
+    KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El filtro %s, se reactivo con éxito." : "El filtro %s, se desactivo con éxito.",
+            name.c_str());
+    if (!bActivate) {
+        NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
+    }
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
+{
+    const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
+    const DWORD dwComponentTaskId =
+        bActivate ? KVXDIAG2_TASKID_ACTIVATE_NETWORK_COMPONENT : KVXDIAG2_TASKID_DEACTIVATE_NETWORK_COMPONENT;
+    kvx::UniqueTask nameTask = kvx::MakeTask(KVXDIAG2_TASKID_GET_IM_NAME);
+    kvx::UniqueTask componentTask = kvx::MakeTask(dwComponentTaskId);
+    if (!nameTask || !componentTask) {
+        NotifyTaskNotCreated(kvxFunctionName_, !nameTask ? KVXDIAG2_TASKID_GET_IM_NAME : dwComponentTaskId);
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Obteniendo el nombre del IM");
+    DWORD dwResult = nameTask->Execute(m_pReporter);
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! Al ejecutar la peticion de nombre del IM, error %lu",
+                static_cast<unsigned long>(dwResult));
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    ITaskData* pName = nullptr;
+    dwResult = nameTask->GetResults(&pName);
+    if (dwResult != KVXDIAG2_OK || pName == nullptr) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! Al intentar obtener los resultados de la consulta de nombre del IM, error %lu",
+                static_cast<unsigned long>(dwResult));
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    std::string name;
+    if (pName->GetType() != eKVXDiagTLVType_CHARSTRING || pName->GetDataAsString(name) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! Al intentar obtener el string del nombre del IM, error %ld",
+                static_cast<long>(pName->GetType()));
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "El nombre del IM es: %s", name.c_str());
+    CTaskDataString component(name);
+    if (componentTask->SetConfig({&component}) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    dwResult = componentTask->Execute(m_pReporter);
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del IM %s. Error devuelto: 0x%lX", name.c_str(),
+                static_cast<unsigned long>(dwResult));
+        return dwResult;
+    }
+    KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El IM %s, se reactivo con éxito." : "El IM %s, se desactivo con éxito.",
+            name.c_str());
+    if (!bActivate) {
+        NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
+    }
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IReporter* pReporter)
+{
+    KVX_FUNCTION("CForeman::DisableTDIandReboot");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        // The TDI manager goes first and through the registry alone: switching the NDIS side while it is
+        // still loaded is what crashes some machines.
+        const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
+        kvx::UniqueHkey key;
+        DWORD dwResult = static_cast<DWORD>(
+            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+        if (dwResult == ERROR_SUCCESS) {
+            const DWORD dwStart = KVXDIAG2_SERVICE_DISABLED;
+            dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), "Start", 0, REG_DWORD,
+                                                           reinterpret_cast<const BYTE*>(&dwStart), sizeof dwStart));
+        }
+        key.reset();
+        if (dwResult != ERROR_SUCCESS) {
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo desactivar el servicio %s. Error devuelto: %lu",
+                    keyPath.c_str(), static_cast<unsigned long>(dwResult));
+            if (pReporter != nullptr) {
+                pReporter->Report("%s", "Failed to disable filter KVXTMGR before KVXIM.");
+            }
+            return dwResult;
+        }
+        if (pReporter != nullptr) {
+            pReporter->Report("%s", "TDI desactivado OK para evitar conflictos en la desactivacion de IM");
+        }
+        const int iAnswer = pNotifier != nullptr ? pNotifier->Notify(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT,
+                                                                     m_context, KVXDRIVER_TDI_MANAGER, 0)
+                                                 : KVXDIAG2_NOTIFY_NOT_DELIVERED;
+        if (iAnswer != eKVXDIAG2NotifyRet_REBOOT_ACCEPTED) {
+            KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                    "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
+            if (pReporter != nullptr) {
+                pReporter->Report("%s", "Reboot canceled by user. Process will continue on next boot ...");
+            }
+            return KVXDIAG2_OK;
+        }
+        if (pReporter != nullptr) {
+            pReporter->Report("%s", "Preparing to reboot...");
+        }
+        dwResult = PrepareReboot(dwNextStep);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "%s", "Se procede al reinicio...");
+        if (pReporter != nullptr) {
+            pReporter->Report("%s", "Reboot...");
+        }
+        return Reboot();
+    });
+}
+
+void CForeman::GatherDeepAnalysisEvidence(const std::string& directory)
+{
+    MakeDirectoryTree(directory);
+    m_pReporter->Report("%s", "Enabling log and captures...");
+    EnableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
+    m_pReporter->BeginSection("%s", "Dynamic Data");
+    GatherDinamycData(directory);
+    m_pReporter->EndSection();
+}
+
+DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious)
+{
+    KVX_FUNCTION("CForeman::RunDeepAnalysis");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        if (m_pINotifier == nullptr) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El objeto Notify no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        if (m_pReporter == nullptr) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El objeto Reporter no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_BEGUN, "Job started", 0);
+        if (IsThisJobCancelled(dwJobId)) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "El trabajo %lu ha sido cancelado!!", static_cast<unsigned long>(dwJobId));
+            return KVXDIAG2_ERR_CANCELLED;
+        }
+        if (dwStep == kvxstep::INITIALIZATIONS) {
+            KVX_LOG(eKVXDiagLog_INFO, "%s",
+                    "Step de inicializaciones. Desactivamos TDI antes de nada para evitar BSODs");
+            m_pReporter->Report("%s", "Step: INITIALIZATIONS_STEP");
+            return DisableTDIandReboot(kvxstep::FIRST, m_pINotifier, m_pReporter);
+        }
+
+        int iAnswer = 0;
+        if (dwStep == kvxstep::FIRST) {
+            m_pReporter->BeginSection("%s", "======================Deep Analysis======================");
+            m_pReporter->BeginSection("%s", "-Previous operations for all filters...");
+            const std::string directory = EvidenceDirectory(m_strResultsDirectory, KVXDIAG2_PREVIOUS_DATA_DIR);
+            GatherDeepAnalysisEvidence(directory);
+            m_pReporter->Report("%s", "Deactivating log and captures...");
+            DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
+            m_pReporter->EndSection("%s", "-Previous operations for all filters finished...");
+        } else {
+            KVX_LOG(eKVXDiagLog_INFO,
+                    "La etapa %lu ha sido completada con el correspondiente reinicio. Se consulta al usuario si "
+                    "soluciona el problema.",
+                    static_cast<unsigned long>(dwStep));
+            iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK, "Step completed. Ask for user.", 0);
+            if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
+                if (dwStep == kvxstep::NDIS_MANAGER_DEACTIVATED) {
+                    KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                            "Aparentemente el problema se solventa desactivando el Manager NDIS. Se establece como "
+                            "sosopechoso.");
+                    m_pReporter->Report("%s", "!!!Problem fixed deactivating NDIS");
+                } else if (dwStep == kvxstep::TDI_FILTER_DEACTIVATED) {
+                    KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                            "Aparentemente el problema se solventa desactivando el Manager TDI. Se establece como "
+                            "sospechoso y se continua desactivando filtros dependientes de este manager.");
+                    m_pReporter->Report("%s", "!!!Problem fixed deactivating TDI");
+                    MarkTDIManagerSuspicious();
+                } else {
+                    return EndWithCulprit(dwStep, bTDISuspicious);
+                }
+            }
+        }
+
+        DWORD dwNextStep = dwStep;
+        std::string deactivate;
+        std::string reactivate;
+        DWORD dwResult = GetStepInvolvedFilters(dwNextStep, iAnswer, bTDISuspicious, deactivate, reactivate);
+        if (dwResult != KVXDIAG2_OK) {
+            return CancelForUnknownFilters(dwStep, dwResult);
+        }
+        if (dwStep != kvxstep::FIRST) {
+            m_pReporter->EndSection("%s", DriverClosingTitle(reactivate).c_str());
+        }
+        m_pReporter->BeginSection("%s", DriverTitle(deactivate).c_str());
+        const std::string directory = EvidenceDirectory(m_strResultsDirectory, deactivate);
+        GatherDeepAnalysisEvidence(directory);
+
+        if (dwNextStep == kvxstep::FINISHED) {
+            return EndWithoutSolution(deactivate, reactivate);
+        }
+        m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
+        dwResult = ActivateFilter(reactivate);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        m_pReporter->Report("Deactivating actual filter: %s ...", deactivate.c_str());
+        dwResult = DeactivateFilter(deactivate);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, deactivate, 0);
+        if (iAnswer != eKVXDIAG2NotifyRet_REBOOT_ACCEPTED) {
+            // Logs and captures stay on: the next start repeats this step's question with them running.
+            KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                    "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
+            m_pReporter->Report("%s", "Reboot canceled by user. Process will continue on next boot ...");
+            m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
+            return KVXDIAG2_OK;
+        }
+        m_pReporter->Report("%s", "Deactivating log and captures...");
+        DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
+        m_pReporter->Report("%s", "Preparing to reboot...");
+        dwResult = PrepareReboot(dwNextStep);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "%s", "Se procede al reinicio...");
+        m_pReporter->Report("%s", "Reboot...");
+        m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
+        return Reboot();
+    });
+}
+
+// The answer "fixed" at a plug-in's step names the driver that the previous run switched off as the
+// culprit. It stays off: that is the user's working configuration.
+DWORD CForeman::EndWithCulprit(DWORD dwStep, bool bTDISuspicious)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
+    DWORD dwStepCopy = dwStep;
+    std::string deactivate;
+    std::string culprit;
+    const DWORD dwResult =
+        GetStepInvolvedFilters(dwStepCopy, eKVXDIAG2NotifyRet_PROBLEM_FIXED, bTDISuspicious, deactivate, culprit);
+    // A step that names no driver (a damaged stored step) must not end as a success with no culprit.
+    if (dwResult != KVXDIAG2_OK || culprit.empty()) {
+        return CancelForUnknownFilters(dwStep, dwResult != KVXDIAG2_OK ? dwResult : KVXDIAG2_ERR_BAD_PARAMETER);
+    }
+    m_pReporter->Report("!!!Problem fixed deactivating %s filter.", culprit.c_str());
+    NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_SUCCESS_FINISHED, culprit, 0);
+    m_pReporter->EndSection("%s", DriverClosingTitle(culprit).c_str());
+    ClearReboot();
+    return KVXDIAG2_OK;
+}
+
+// Nothing left to try. The driver the previous run switched off goes back on; after the TDI branch the
+// TDI manager itself is switched off for good, the one configuration known to work.
+DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::string& reactivate)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
+    KVX_LOG(eKVXDiagLog_EVENT, "%s",
+            "No hay más filtros sobre los que actuar, el análisis en profundidad ha finalizado sin haber encontrado "
+            "una solución.");
+    m_pReporter->Report("%s", "No more filters. DeepAnalysis finished...");
+    NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_UNSUCCESS_FINISHED, reactivate, 0);
+    ActivateFilter(reactivate);
+    if (!deactivate.empty()) {
+        KVX_LOG(eKVXDiagLog_EVENT, "Se aplica workaround disponible, desactivando el manager %s", deactivate.c_str());
+        if (DeactivateFilter(deactivate) == KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_EVENT, "Workaround aplicado con éxito. %s reiniciar.",
+                    deactivate == KVXDRIVER_TDI_MANAGER ? "Es necesario" : "No es necesario");
+        }
+    }
+    m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
+    ClearReboot();
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::CancelForUnknownFilters(DWORD dwStep, DWORD dwResult)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
+    KVX_LOG(eKVXDiagLog_ERROR,
+            "Error! No se ha podido obtener los nombres de los filtros implicado en el paso %lu, del proceso de "
+            "análisis.",
+            static_cast<unsigned long>(dwStep));
+    NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_CANCELLED, "ERROR: Can't obtain step involved filters!",
+                KVXDIAG2_ERR_NO_OBJECT);
+    return dwResult;
+}

@@ -1,0 +1,128 @@
+// Pack and send: the results directory is copied first, so that files the product still holds open are
+// packed from a stable copy, and the copy is compressed with the package password into the file the
+// user chose. The results directory itself is never changed, so it can be packed again.
+#include "core/jobs/Foreman.h"
+
+#include "core/jobs/ScopedTask.h"
+#include "core/tasks/TaskBase.h"
+#include "core/tasks/TaskDataString.h"
+#include "core/tasks/TaskIds.h"
+
+#include <string>
+
+namespace {
+
+// Support opens every package with this one password; it only keeps the evidence away from casual eyes
+// on the way, which is all the traditional ZIP encryption can do anyway.
+constexpr const char* KVXDIAG2_PACKAGE_PASSWORD = "tarsk-708";
+
+} // namespace
+
+DWORD CForeman::CloneResultsDirectory(const std::string& copyDirectory)
+{
+    KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
+    kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_CLONE_DIRECTORY);
+    if (!task) {
+        KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR! No se ha podido crear tarea id 0x%lX (KVXDIAG2_TASKID_CLONE_DIRECTORY).",
+                static_cast<unsigned long>(KVXDIAG2_TASKID_CLONE_DIRECTORY));
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "Se establece el primer parámetro: El path del directorio que se quiere clonar %s.",
+            m_strResultsDirectory.c_str());
+    CTaskDataString source(m_strResultsDirectory);
+    KVX_LOG(eKVXDiagLog_INFO, "Se establece el segundo parámetro: El path completo al directorio de destino %s.",
+            copyDirectory.c_str());
+    CTaskDataString destination(copyDirectory);
+    const DWORD dwConfig = task->SetConfig({&source, &destination});
+    if (dwConfig != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Error! No se pudieron establecer los parámetros necesarios para el Task. Error devuelto: 0x%lX.",
+                static_cast<unsigned long>(dwConfig));
+        return KVXDIAG2_OK;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Configuración establecida con éxito en el task. Se procede a su ejecución.");
+    // A partial copy is still worth packing: whatever was copied goes to support.
+    if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "La operación no tuvo éxito. No pudo clonarse el directorio %s en %s.",
+                m_strResultsDirectory.c_str(), copyDirectory.c_str());
+    } else {
+        KVX_LOG(eKVXDiagLog_INFO, "La operación tuvo éxito. El directorio fue clonado en la ruta indicada: %s.",
+                copyDirectory.c_str());
+    }
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::string& destination)
+{
+    KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
+    kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_COMPRESS_FOLDER);
+    if (!task) {
+        KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR! No se ha podido crear tarea id 0x%lX (KVXDIAG2_TASKID_COMPRESS_FOLDER).",
+                static_cast<unsigned long>(KVXDIAG2_TASKID_COMPRESS_FOLDER));
+        NotifyValue(eKVXDIAG2Notify_PACKANDSEND_CANCEL, "ERROR: Notify object not available!", KVXDIAG2_ERR_NO_OBJECT);
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "Se establece el primer parámetro: El path del directorio a comprimir %s: ",
+            copyDirectory.c_str());
+    CTaskDataString folder(copyDirectory);
+    KVX_LOG(eKVXDiagLog_INFO, "Se establece el segundo parámetro: El path completo al fichero de destino %s: ",
+            destination.c_str());
+    CTaskDataString archive(destination);
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Se establece el tercer parámetro...");
+    CTaskDataString password(KVXDIAG2_PACKAGE_PASSWORD);
+    DWORD dwResult = task->SetConfig({&folder, &archive, &password});
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Error! No se pudieron establecer los parámetros necesarios para el Task. Error devuelto: ox%lX.",
+                static_cast<unsigned long>(dwResult));
+        NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwResult);
+        return dwResult;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Configuración establecida con éxito en el task. Se procede a su ejecución.");
+    NotifyValue(eKVXDIAG2Notify_PACKANDSEND_IN_PROGRESS, "Building results file package...", 0);
+    dwResult = task->Execute(m_pReporter);
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "La operación no tuvo éxito. No se ha generado el paquete con los resultados.");
+        NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwResult);
+        return dwResult;
+    }
+    KVX_LOG(eKVXDiagLog_EVENT,
+            "La operación tuvo éxito. El paquete con los resultados se ha generado con éxito en la ruta indicada: %s.",
+            destination.c_str());
+    NotifyValue(eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED, destination, 0);
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination)
+{
+    KVX_FUNCTION("CForeman::PackAndSendResults");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        KVX_LOG(eKVXDiagLog_INFO, "Recibido id de trabajo: %lu", static_cast<unsigned long>(dwJobId));
+        if (m_pINotifier == nullptr) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El objeto Notify no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        NotifyValue(eKVXDIAG2Notify_PACKANDSEND_BEGUN, "Job started", 0);
+        if (IsThisJobCancelled(dwJobId)) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "El trabajo %lu ha sido cancelado!!", static_cast<unsigned long>(dwJobId));
+            return KVXDIAG2_ERR_CANCELLED;
+        }
+        // Two runs in the same millisecond ask for the same name; the temporary-directory rule then makes
+        // the second one a fresh directory with "_" appended, so no run packs another run's copy.
+        const std::string name = std::to_string(::GetTickCount());
+        KVX_LOG(eKVXDiagLog_INFO, "Generado nombre del directorio de copia resultados finales para comprimir: %s",
+                name.c_str());
+        std::string copyDirectory;
+        if (MakeTempDirectory(name, copyDirectory) != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible crear el directorio temporal con nombre %s", name.c_str());
+            return static_cast<DWORD>(ERROR_DIRECTORY);
+        }
+        KVX_LOG(eKVXDiagLog_INFO, "Generado path completo al directorio de resultados finales para comprimir %s",
+                copyDirectory.c_str());
+        const DWORD dwResult = CloneResultsDirectory(copyDirectory);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        return CompressResults(copyDirectory, destination);
+    });
+}

@@ -1,0 +1,174 @@
+// The foreman's reboot and resume-state operations: what a deep-analysis run stores before it restarts
+// Windows, the restart itself, and the clean-up once the analysis has ended. The registry work is done
+// by tasks; these operations only compose them and turn their outcomes into the foreman's codes.
+#include "core/jobs/Foreman.h"
+
+#include "core/jobs/ScopedTask.h"
+#include "core/tasks/TaskBase.h"
+#include "core/tasks/TaskDataLong.h"
+#include "core/tasks/TaskDataString.h"
+#include "core/tasks/TaskIds.h"
+
+namespace {
+
+constexpr const char* KVXDIAG2_TEXT_NOTIFY_NOT_AVAILABLE = "ERROR: Notify object not available!";
+
+} // namespace
+
+void CForeman::NotifyTaskNotCreated(const char* pszFunction, DWORD dwTaskId)
+{
+    WriteLog(eKVXDiagLog_SYSTEM, KVXDIAG_LOG_MODULE, pszFunction, "ERROR: No se ha podido crear tarea id: %lu (%s) !!",
+             static_cast<unsigned long>(dwTaskId), GetTaskIdName(dwTaskId));
+    NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_CANCELLED, KVXDIAG2_TEXT_NOTIFY_NOT_AVAILABLE, KVXDIAG2_ERR_NO_OBJECT);
+}
+
+DWORD CForeman::RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure,
+                              const char* pszSuccess)
+{
+    kvx::UniqueTask task = kvx::MakeTask(dwTaskId);
+    if (!task) {
+        NotifyTaskNotCreated(pszFunction, dwTaskId);
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    const DWORD dwResult = task->Execute(m_pReporter);
+    if (dwResult != KVXDIAG2_OK) {
+        WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "%s", pszFailure);
+        WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "Error devuelto por la tarea: %lu",
+                 static_cast<unsigned long>(dwResult));
+        return KVXDIAG2_ERR_FAILED;
+    }
+    if (pszSuccess != nullptr) {
+        WriteLog(eKVXDiagLog_EVENT, KVXDIAG_LOG_MODULE, pszFunction, "%s", pszSuccess);
+    }
+    return KVXDIAG2_OK;
+}
+
+// The autostart entry is a convenience: without it the wizard must be started by hand after the reboot,
+// and the stored state still resumes the analysis. Its failures are therefore only logged.
+void CForeman::PrepareProcessReboot()
+{
+    KVX_FUNCTION("CForeman::PrepareReboot");
+    kvx::UniqueTask pathTask = kvx::MakeTask(KVXDIAG2_TASKID_GET_PROCESS_FULL_PATH);
+    if (!pathTask) {
+        NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_GET_PROCESS_FULL_PATH);
+    }
+    kvx::UniqueTask autostartTask = kvx::MakeTask(KVXDIAG2_TASKID_PREPARE_PROCESS_REBOOT);
+    if (!autostartTask) {
+        NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_PREPARE_PROCESS_REBOOT);
+    }
+    if (!pathTask || !autostartTask || pathTask->Execute(m_pReporter) != KVXDIAG2_OK) {
+        return;
+    }
+    ITaskData* pPath = nullptr;
+    if (pathTask->GetResults(&pPath) != KVXDIAG2_OK || pPath == nullptr ||
+        pPath->GetType() != eKVXDiagTLVType_CHARSTRING) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se pudo obtener el path del proceso actual.");
+        return;
+    }
+    if (autostartTask->SetConfig({pPath}) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
+        return;
+    }
+    if (autostartTask->Execute(m_pReporter) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se pudo preparar el reinicio del GUI. Fallo el task correspondiente.");
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_EVENT, "%s", "Proceso GUI se ha preparado para ser auto-lanzado tras el reinicio.");
+}
+
+DWORD CForeman::PrepareReboot(DWORD dwStep)
+{
+    KVX_FUNCTION("CForeman::PrepareReboot");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        PrepareProcessReboot();
+        kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
+        if (!task) {
+            NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
+            return KVXDIAG2_ERR_CREATE_FAILED;
+        }
+        CTaskDataLong step(dwStep);
+        CTaskDataString directory(m_strResultsDirectory);
+        if (task->SetConfig({&step, &directory}) != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
+            return static_cast<DWORD>(ERROR_INVALID_DATA);
+        }
+        if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR,
+                    "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
+                    "Results path: %s",
+                    static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
+            return KVXDIAG2_ERR_FAILED;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT,
+                "Se almaceno con éxito, la información del estado del análisis para su recuperación tras el reinicio. "
+                "Estado: 0x%lX. Results dir: %s",
+                static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
+        return KVXDIAG2_OK;
+    });
+}
+
+DWORD CForeman::Reboot()
+{
+    KVX_FUNCTION("CForeman::Reboot");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        return RunSingleTask(kvxFunctionName_, KVXDIAG2_TASKID_REBOOT, "Error!! No ha sido posible reiniciar el SO.",
+                             "El reinicio se ha lanzado con éxito.");
+    });
+}
+
+DWORD CForeman::MarkTDIManagerSuspicious()
+{
+    KVX_FUNCTION("CForeman::MarkTDIManagerSuspicious");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        return RunSingleTask(kvxFunctionName_, KVXDIAG2_TASKID_MARK_TDI_MANAGER_SUSPICIOUS,
+                             "Error!! No ha sido posible marcar como sospechoso el TDI Manager.", nullptr);
+    });
+}
+
+DWORD CForeman::UnmarkTDIManagerSuspicious()
+{
+    KVX_FUNCTION("CForeman::UnmarkTDIManagerSuspicious");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        return RunSingleTask(kvxFunctionName_, KVXDIAG2_TASKID_UNMARK_TDI_MANAGER_SUSPICIOUS,
+                             "Error!! No ha sido posible eliminar la marca de sospechoso al TDI Manager.", nullptr);
+    });
+}
+
+DWORD CForeman::ClearReboot()
+{
+    KVX_FUNCTION("CForeman::ClearReboot");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        kvx::UniqueTask autostartTask = kvx::MakeTask(KVXDIAG2_TASKID_DISABLE_PROCESS_REBOOT);
+        kvx::UniqueTask stateTask = kvx::MakeTask(KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
+        if (!autostartTask || !stateTask) {
+            NotifyTaskNotCreated(kvxFunctionName_, !autostartTask ? KVXDIAG2_TASKID_DISABLE_PROCESS_REBOOT
+                                                                  : KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
+            return KVXDIAG2_ERR_CREATE_FAILED;
+        }
+        DWORD dwResult = autostartTask->Execute(m_pReporter);
+        if (dwResult == KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                    "Deshabilitado el auto-lanzamiento, tras el reinicio, del proceso-asistente.");
+        } else {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s%lu",
+                    "Error! No fue posible deshabilitar el auto-lanzamiento, tras el reinicio, del proceso-asistente. "
+                    "Error devuelto: ",
+                    static_cast<unsigned long>(dwResult));
+        }
+        autostartTask.reset();
+
+        dwResult = stateTask->Execute(m_pReporter);
+        if (dwResult == KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_EVENT, "%s", "Eliminados restos de análisis pendientes");
+        } else {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s%lu",
+                    "Error! No fue posible eliminar los restos de análisis pendientes. Error devuelto: ",
+                    static_cast<unsigned long>(dwResult));
+        }
+        stateTask.reset();
+
+        // A run that never marked the TDI manager has nothing to unmark; that failure is only logged.
+        UnmarkTDIManagerSuspicious();
+        return dwResult;
+    });
+}

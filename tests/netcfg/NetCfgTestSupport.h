@@ -1,0 +1,162 @@
+// Fixture pieces shared by the network configuration tests: a captured diagnostic log, driver service
+// keys owned by a test, the engine double's model builders, and a report read back without its
+// timestamps.
+#pragma once
+
+#include "common/log/KVXDiagObject.h"
+#include "core/report/ReporterPlainText.h"
+#include "tests/support/SimNetCfg.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace kvxtest {
+
+constexpr const char* NETCFG_SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services";
+constexpr DWORD NETCFG_NO_WRITE_LOCK = 0x8004A024;
+
+// Routes the core's diagnostic log into a file of its own for one test.
+class CLogCapture {
+public:
+    CLogCapture()
+    {
+#ifdef _WIN64
+        const REGSAM view = KEY_WOW64_32KEY;
+#else
+        const REGSAM view = 0;
+#endif
+        const std::string key = std::string(LOG_ROOT) + "\\Log\\DD000001";
+        m_file = m_dir.Path() + "\\KVXDiagLog.dat";
+        m_ok = SetString(HKEY_LOCAL_MACHINE, key, "LOG_FilePath", m_file, view) &&
+               SetDword(HKEY_LOCAL_MACHINE, key, "LOG_Level", 0xFFFFFFFF, view) &&
+               SetDword(HKEY_LOCAL_MACHINE, key, "LOG_OutputDevice", 1, view) &&
+               SetDword(HKEY_LOCAL_MACHINE, key, "LOG_FileMaxSizeKB", 65536, view) &&
+               SetDword(HKEY_LOCAL_MACHINE, key, "LOG_Enabled", 1, view);
+        CKVXDiagObject reset; // the next line reads the configuration anew
+    }
+    ~CLogCapture()
+    {
+        m_key.reset();
+        CKVXDiagObject reset; // drops the handle on the file so that the directory can go
+    }
+    bool Ok() const { return m_ok; }
+    std::string Contents() const { return ReadFileText(m_file); }
+
+private:
+    static constexpr const char* LOG_ROOT = "Software\\Orvex Software\\Orvex Network Manager\\KVXDiag2";
+#ifdef _WIN64
+    std::unique_ptr<CScopedRegistryTree> m_key{new CScopedRegistryTree(HKEY_LOCAL_MACHINE, LOG_ROOT, KEY_WOW64_32KEY)};
+#else
+    std::unique_ptr<CScopedRegistryTree> m_key{new CScopedRegistryTree(HKEY_LOCAL_MACHINE, LOG_ROOT, 0)};
+#endif
+    CScopedTempDir m_dir{"netcfglog"};
+    std::string m_file;
+    bool m_ok = false;
+};
+
+// A driver service key that exists for one test.
+class CScopedService {
+public:
+    explicit CScopedService(std::string name) : m_name(std::move(name)), m_tree(HKEY_LOCAL_MACHINE, Path(m_name)) {}
+    static std::string Path(const std::string& name) { return std::string(NETCFG_SERVICES_KEY) + "\\" + name; }
+    bool Create(DWORD start = 3) const { return SetDword(HKEY_LOCAL_MACHINE, Path(m_name), "Start", start); }
+    bool MarkForDeletion() const { return SetDword(HKEY_LOCAL_MACHINE, Path(m_name), "DeleteFlag", 1); }
+    DWORD Start() const
+    {
+        DWORD value = 0xDEADBEEF;
+        GetDword(HKEY_LOCAL_MACHINE, Path(m_name), "Start", value);
+        return value;
+    }
+    const std::string& Name() const { return m_name; }
+
+private:
+    std::string m_name;
+    CScopedRegistryTree m_tree;
+};
+
+// Services of the prefix whose names begin with the intermediate driver's prefix; a test that needs
+// to own all of them skips when others exist.
+inline std::vector<std::string> ForeignIMServices()
+{
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETCFG_SERVICES_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return names;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (::RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        if (strncmp(name, "KVXIMD", 6) == 0) {
+            names.push_back(name);
+        }
+    }
+    ::RegCloseKey(key);
+    return names;
+}
+
+inline SSimPathSpec SimPath(std::wstring token, bool enabled = true, std::optional<HRESULT> enableResult = {})
+{
+    SSimPathSpec path;
+    path.token = std::move(token);
+    path.enabled = enabled;
+    path.enableResult = enableResult;
+    return path;
+}
+
+inline SSimComponentSpec SimComponent(std::wstring id, std::wstring classGuid, std::vector<SSimPathSpec> paths = {})
+{
+    SSimComponentSpec component;
+    component.id = std::move(id);
+    component.classGuid = std::move(classGuid);
+    component.instanceGuid = L"{00000000-0000-0000-0000-000000000000}";
+    component.displayName = *component.id;
+    component.paths = std::move(paths);
+    return component;
+}
+
+// The report file's lines without their "dd-mm-yyyy hh:mm:ss<TAB>" prefix; a line without a valid
+// prefix is kept whole with a marker, so that a comparison shows it.
+inline std::vector<std::string> ReportLines(const std::string& file)
+{
+    static const std::regex stamp("^\\d{2}-\\d{2}-\\d{4} \\d{2}:\\d{2}:\\d{2}\\t");
+    std::vector<std::string> lines;
+    const std::string text = ReadFileText(file);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string line = text.substr(start, end - start);
+        std::smatch match;
+        if (std::regex_search(line, match, stamp)) {
+            lines.push_back(match.suffix().str());
+        } else {
+            lines.push_back("<no timestamp>" + line);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A plain-text reporter writing into a file of a temporary directory.
+class CReportFile {
+public:
+    CReportFile() { m_reporter.SetOutputFile(m_dir.Path() + "\\KVXDiagReport.txt"); }
+    IReporter* Reporter() { return &m_reporter; }
+    std::vector<std::string> Lines() const { return ReportLines(m_dir.Path() + "\\KVXDiagReport.txt"); }
+
+private:
+    CScopedTempDir m_dir{"netcfgreport"};
+    CReporterPlainText m_reporter;
+};
+
+} // namespace kvxtest
