@@ -23,8 +23,23 @@ if [ ! -f "$prefix/.kvx-ready" ]; then
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f /reg:$view >/dev/null 2>&1 || true
   done
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  # Our console stand-ins replace Wine's own ping (which could send packets) and fill the gaps.
+  for exe in route nbtstat nslookup driverquery ping; do
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$exe.exe" /d native /f >/dev/null 2>&1 || true
+  done
   wineserver -w
   touch "$prefix/.kvx-ready"
+fi
+# A test prefix never runs the real network programs: the build tree's stand-ins are copied into the
+# system directory of their bitness whenever they are newer than what the prefix holds.
+standins=$(dirname "$prefix")/simulator/consoletools
+if [ -d "$standins" ]; then
+  for exe in "$standins"/*.exe; do
+    [ -f "$exe" ] || continue
+    if file -b "$exe" | grep -q 'PE32+'; then sysdir=system32; else sysdir=syswow64; fi
+    target="$prefix/drive_c/windows/$sysdir/$(basename "$exe")"
+    cmp -s "$exe" "$target" 2>/dev/null || cp -f "$exe" "$target"
+  done
 fi
 flock -u 9
 

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <richedit.h>
+#include <uxtheme.h>
 
 #include <cstdio>
 #include <new>

@@ -51,7 +51,8 @@ constexpr uint32_t HASH3_BITS = 14;
 
 // Heads are kept between one window and STALE_AGE + CLEAN_INTERVAL + MAX_MATCH < 65536 old.
 constexpr uint32_t STALE_AGE = WSIZE;
-constexpr uint32_t CLEAN_INTERVAL = 16384;
+constexpr uint32_t CLEAN_INTERVAL = 32000;
+static_assert(STALE_AGE + CLEAN_INTERVAL + MAX_MATCH < 65536, "a head could wrap around before it is cleaned");
 
 // A large window buffer makes moves rare and keeps a whole poorly compressible block in memory, so
 // that it can still be sent stored.
@@ -188,6 +189,29 @@ inline uint32_t DistCode(uint32_t dist)
     return 2 * lg + ((d >> (lg - 1)) & 1);
 }
 
+// log2 of a positive count to about 1e-5, from the position of the top bit and a 256-entry table of
+// the mantissa with linear interpolation: the block-splitting estimate needs hundreds per segment.
+struct SLog2Table {
+    float m_value[257];
+    SLog2Table()
+    {
+        for (int i = 0; i <= 256; ++i) {
+            m_value[i] = static_cast<float>(std::log2(1.0 + i / 256.0));
+        }
+    }
+};
+
+inline float Log2Count(uint32_t n)
+{
+    static const SLog2Table s_table;
+    const int top = 31 - __builtin_clz(n);
+    // The 16 bits below the top bit: 8 select the table entry, 8 interpolate.
+    const uint32_t frac = top >= 16 ? (n >> (top - 16)) & 0xFFFF : (n << (16 - top)) & 0xFFFF;
+    const uint32_t index = frac >> 8;
+    const float t = static_cast<float>(frac & 0xFF) * (1.0f / 256.0f);
+    return static_cast<float>(top) + s_table.m_value[index] + t * (s_table.m_value[index + 1] - s_table.m_value[index]);
+}
+
 // Sum of c * log2(total / c) over the counts: the entropy-coded size in bits.
 double EntropyBits(const uint32_t* counts, unsigned n)
 {
@@ -197,10 +221,10 @@ double EntropyBits(const uint32_t* counts, unsigned n)
         const uint32_t c = counts[i];
         if (c != 0) {
             total += c;
-            sum += c * std::log2(static_cast<double>(c));
+            sum += c * Log2Count(c);
         }
     }
-    return total == 0 ? 0.0 : total * std::log2(static_cast<double>(total)) - sum;
+    return total == 0 ? 0.0 : total * static_cast<double>(Log2Count(total)) - sum;
 }
 
 double BlockCost(const uint32_t* lit, const uint32_t* dist)
@@ -390,7 +414,9 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uin
             return best;
         }
     }
-    if (maxLen < 4 || dist4 - 1 >= MAX_DIST) {
+    // Any position with the same first four bytes has the same first three, so when even the newest
+    // position of that 3-byte hash is outside the window, the 4-byte chain holds only collisions.
+    if (maxLen < 4 || dist4 - 1 >= MAX_DIST || dist3 - 1 >= MAX_DIST) {
         return best;
     }
     const uint32_t first = Load32(scan);

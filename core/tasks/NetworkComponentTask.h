@@ -33,10 +33,9 @@ public:
         const std::string function = std::string(TDerived::KVXTASK_CLASS) + "::Execute";
         CKVXLogScope scope(KVXDIAG_LOG_MODULE, function.c_str());
         return GuardedOperation(function.c_str(), [&]() -> DWORD {
-            if (this->NetCfgMissing(function.c_str())) {
-                return KVXDIAG2_ERR_NO_LIBRARY;
-            }
-            const DWORD dwResult = this->m_netCfg->EnableComponent(m_strComponentId, TDerived::KVXTASK_ENABLE);
+            const DWORD dwResult = this->NetCfgMissing(function.c_str())
+                                       ? KVXDIAG2_ERR_NO_LIBRARY
+                                       : this->m_netCfg->EnableComponent(m_strComponentId, TDerived::KVXTASK_ENABLE);
             if (dwResult != KVXDIAG2_OK) {
                 CKVXDiagObject::WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, function.c_str(),
                                          "Error! No se pudo cambiar el componente de red %s. Error: 0x%08lX",

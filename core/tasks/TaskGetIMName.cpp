@@ -14,11 +14,8 @@ DWORD CTaskGetIMName::Execute(IReporter* pReporter)
 {
     KVX_FUNCTION("CTaskGetIMName::Execute");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        if (NetCfgMissing(kvxFunctionName_)) {
-            return KVXDIAG2_ERR_NO_LIBRARY;
-        }
         std::string strName;
-        const DWORD dwResult = m_netCfg->GetIMName(strName);
+        const DWORD dwResult = NetCfgMissing(kvxFunctionName_) ? KVXDIAG2_ERR_NO_LIBRARY : m_netCfg->GetIMName(strName);
         // A failed search leaves no stale name from an earlier run of the task behind.
         m_strName = dwResult == KVXDIAG2_OK ? strName : std::string();
         m_name.SetData(m_strName);

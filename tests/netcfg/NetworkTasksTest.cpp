@@ -6,7 +6,10 @@
 #include "core/tasks/TaskDataString.h"
 #include "core/tasks/TaskDeactivateFilter.h"
 #include "core/tasks/TaskDeactivateNetworkComponent.h"
+#include "core/tasks/TaskDisableFilter.h"
 #include "core/tasks/TaskDumpNetworkComponents.h"
+#include "core/tasks/TaskEnableFilter.h"
+#include "core/tasks/TaskGetFilterState.h"
 #include "core/tasks/TaskGetIMName.h"
 #include "core/tasks/TaskIsServiceInstalled.h"
 #include "core/tasks/TasksFactory.h"
@@ -43,6 +46,9 @@ TEST(NetworkTasks, FactoryMakesEachTaskByItsId)
         const std::type_info& type;
     };
     const SCase cases[] = {
+        {KVXDIAG2_TASKID_ENABLE_FILTER, typeid(CTaskEnableFilter)},
+        {KVXDIAG2_TASKID_DISABLE_FILTER, typeid(CTaskDisableFilter)},
+        {KVXDIAG2_TASKID_GET_FILTER_STATE, typeid(CTaskGetFilterState)},
         {KVXDIAG2_TASKID_DEACTIVATE_FILTER, typeid(CTaskDeactivateFilter)},
         {KVXDIAG2_TASKID_ACTIVATE_FILTER, typeid(CTaskActivateFilter)},
         {KVXDIAG2_TASKID_GET_IM_NAME, typeid(CTaskGetIMName)},
@@ -63,7 +69,8 @@ TEST(NetworkTasks, ParameterListsAreCheckedPerTask)
 {
     CTaskDataLong number(5);
     CTaskDataString name("x");
-    for (DWORD id : {KVXDIAG2_TASKID_DEACTIVATE_FILTER, KVXDIAG2_TASKID_ACTIVATE_FILTER,
+    for (DWORD id : {KVXDIAG2_TASKID_ENABLE_FILTER, KVXDIAG2_TASKID_DISABLE_FILTER, KVXDIAG2_TASKID_GET_FILTER_STATE,
+                     KVXDIAG2_TASKID_DEACTIVATE_FILTER, KVXDIAG2_TASKID_ACTIVATE_FILTER,
                      KVXDIAG2_TASKID_ACTIVATE_NETWORK_COMPONENT, KVXDIAG2_TASKID_DEACTIVATE_NETWORK_COMPONENT,
                      KVXDIAG2_TASKID_IS_SERVICE_INSTALLED}) {
         SCOPED_TRACE(id);

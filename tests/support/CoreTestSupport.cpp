@@ -67,7 +67,7 @@ std::string ProbeNumberedLines(unsigned long count)
     all.reserve(count);
     char line[101];
     for (unsigned long n = 0; all.size() < count; ++n) {
-        snprintf(line, sizeof line, "%010lu %-86s\r\n", n, "abcdefghijklmnopqrstuvwxyz0123456789");
+        snprintf(line, sizeof line, "%010lu %-87s\r\n", n, "abcdefghijklmnopqrstuvwxyz0123456789");
         all.append(line, 100);
     }
     all.resize(count);

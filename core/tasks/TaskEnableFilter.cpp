@@ -1,0 +1,27 @@
+#include "core/tasks/TaskEnableFilter.h"
+
+#include "core/report/IReporter.h"
+
+const DWORD CTaskEnableFilter::s_dwFactoryRegistration = CTaskEnableFilter::PerformFactoryRegistration();
+
+DWORD CTaskEnableFilter::Execute(IReporter* pReporter)
+{
+    KVX_FUNCTION("CTaskEnableFilter::Execute");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        const DWORD dwResult = ApiMissing(kvxFunctionName_)
+                                   ? KVXDIAG2_ERR_NO_LIBRARY
+                                   : m_api->SetFilterState(m_strFilter, kvx::KVXAPI_ACTION_START);
+        if (dwResult != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo arrancar el filtro %s. Error: 0x%lX", m_strFilter.c_str(),
+                    static_cast<unsigned long>(dwResult));
+        }
+        if (pReporter != nullptr) {
+            if (dwResult == KVXDIAG2_OK) {
+                pReporter->Report("Filter %s enabled.", m_strFilter.c_str());
+            } else {
+                pReporter->Report("Failed to enable filter %s.", m_strFilter.c_str());
+            }
+        }
+        return dwResult;
+    });
+}

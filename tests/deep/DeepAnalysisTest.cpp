@@ -1,0 +1,271 @@
+// The deep analysis inside one process: the transition table row by row, and the runs that end before
+// any driver is switched (invalid answers and steps, a refused first reboot, a missing TDI manager,
+// cancellation).
+#include "core/jobs/Foreman.h"
+#include "tests/support/CoreDriver.h"
+#include "tests/support/CoreTestSupport.h"
+#include "tests/support/SimProduct.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using kvxtest::ServiceStart;
+
+constexpr DWORD NO_OBJECT = 4312;
+
+// Answers each code from a table and records what it was told; optionally blocks the first
+// notification that arrives on another thread than the test's own until released.
+class CScriptedNotifier : public INotify {
+public:
+    CScriptedNotifier() : m_release(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_blocked(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+    int Notify(DWORD code, KVXDIAG2_CONTEXT, const std::string& text, const TaskDataList&) override
+    {
+        return Record(code, text, 0);
+    }
+    int Notify(DWORD code, KVXDIAG2_CONTEXT, const std::string& text, DWORD value) override
+    {
+        return Record(code, text, value);
+    }
+
+    struct SRecord {
+        DWORD code;
+        std::string text;
+        DWORD value;
+    };
+    std::vector<SRecord> Records()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_records;
+    }
+    std::vector<DWORD> Codes()
+    {
+        std::vector<DWORD> codes;
+        for (const SRecord& record : Records()) {
+            codes.push_back(record.code);
+        }
+        return codes;
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_records.clear();
+    }
+
+    std::map<DWORD, int> answers;
+    std::atomic<DWORD> blockOtherThreadsOn{0};
+    DWORD testThread = ::GetCurrentThreadId();
+    HANDLE Blocked() const { return m_blocked.get(); }
+    void Release() { ::SetEvent(m_release.get()); }
+
+private:
+    int Record(DWORD code, const std::string& text, DWORD value)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_records.push_back({code, text, value});
+        }
+        if (code == blockOtherThreadsOn && ::GetCurrentThreadId() != testThread) {
+            ::SetEvent(m_blocked.get());
+            EXPECT_EQ(::WaitForSingleObject(m_release.get(), 60000), WAIT_OBJECT_0);
+        }
+        const auto answer = answers.find(code);
+        return answer != answers.end() ? answer->second : 0;
+    }
+
+    std::mutex m_lock;
+    std::vector<SRecord> m_records;
+    kvx::UniqueHandle m_release;
+    kvx::UniqueHandle m_blocked;
+};
+
+struct STransition {
+    DWORD step;
+    int answer;
+    bool tdiSuspicious;
+    DWORD nextStep;
+    const char* reactivate; // "$NDIS" stands for the installed NDIS manager
+    const char* deactivate;
+    DWORD result;
+};
+
+constexpr STransition TRANSITIONS[] = {
+    {2, 0, false, 3, "", "$NDIS", 0},
+    {2, 4, true, 3, "", "$NDIS", 0},
+    {3, 3, false, 8, "$NDIS", "KVXTMGR", 0},
+    {3, 4, false, 11, "$NDIS", "", 0},
+    {3, 5, false, 0, "$NDIS", "", 87},
+    {3, 0, true, 0, "$NDIS", "", 87},
+    {4, 3, false, 5, "KVXFLTE", "KVXFLTD", 0},
+    {4, 4, true, 5, "KVXFLTE", "KVXFLTD", 0},
+    {5, 4, false, 6, "KVXFLTD", "KVXFLTC", 0},
+    {6, 4, false, 11, "KVXFLTC", "", 0},
+    {6, 3, true, 11, "KVXFLTC", "", 0},
+    {8, 3, false, 9, "KVXTMGR", "KVXFLTF", 0},
+    {8, 4, false, 4, "KVXTMGR", "KVXFLTE", 0},
+    {8, 1, false, 0, "KVXTMGR", "", 87},
+    {9, 4, false, 10, "KVXFLTF", "KVXMON", 0},
+    {9, 3, true, 10, "KVXFLTF", "KVXMON", 0},
+    {10, 4, true, 11, "KVXMON", "KVXTMGR", 0},
+    {10, 3, true, 11, "KVXMON", "KVXTMGR", 0},
+    {10, 4, false, 3, "KVXMON", "$NDIS", 0},
+    {11, 4, false, 11, "", "", 0},
+    {0, 3, false, 0, "", "", 87},
+    {1, 3, false, 1, "", "", 87},
+    {7, 3, false, 7, "", "", 87},
+    {12, 4, true, 12, "", "", 87},
+};
+
+std::string Expand(const char* name, const std::string& ndisManager)
+{
+    return std::string(name) == "$NDIS" ? ndisManager : std::string(name);
+}
+
+TEST(DeepAnalysisTransitions, EveryRowForEitherNDISManager)
+{
+    for (const bool ndisManager : {true, false}) {
+        const std::string manager = ndisManager ? "KVXNMGR" : "KVXIMD";
+        SCOPED_TRACE(manager);
+        kvxtest::SSimProductOptions options;
+        options.ndisManager = ndisManager;
+        kvxtest::CSimProduct product(options);
+        ASSERT_EQ(product.Error(), "");
+        CForeman foreman;
+        std::string name;
+        ASSERT_EQ(foreman.GetNDISManagerFilterName(name), 0u);
+        EXPECT_EQ(name, manager);
+        for (const STransition& row : TRANSITIONS) {
+            SCOPED_TRACE(testing::Message() << "step " << row.step << ", answer " << row.answer << ", TDI suspicious "
+                                            << row.tdiSuspicious);
+            DWORD step = row.step;
+            std::string deactivate = "stale";
+            std::string reactivate = "stale";
+            EXPECT_EQ(foreman.GetStepInvolvedFilters(step, row.answer, row.tdiSuspicious, deactivate, reactivate),
+                      row.result);
+            EXPECT_EQ(step, row.nextStep);
+            EXPECT_EQ(reactivate, Expand(row.reactivate, manager));
+            EXPECT_EQ(deactivate, Expand(row.deactivate, manager));
+        }
+    }
+}
+
+class DeepRunTest : public ::testing::Test {
+protected:
+    void Start(const kvxtest::SSimProductOptions& options = kvxtest::SSimProductOptions())
+    {
+        m_product.reset(new kvxtest::CSimProduct(options));
+        ASSERT_EQ(m_product->Error(), "");
+        m_state.reset(new kvxtest::CScopedResumeState());
+        ASSERT_EQ(m_foreman.Init(5, false, m_results.Path()), 0u);
+        ASSERT_EQ(m_foreman.RegisterNotifier(&m_notifier, 0x10), 0u);
+    }
+    void TearDown() override { m_foreman.Finish(); }
+
+    std::vector<std::string> ReportTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const kvxtest::SReportLine& line : kvxtest::ReadReportLines(m_results.Path() + "\\KVXDiagReport.txt")) {
+            texts.push_back(line.text);
+        }
+        return texts;
+    }
+
+    kvxtest::CScopedTempDir m_results{"KVXDIAG2-Results-deep"};
+    std::unique_ptr<kvxtest::CSimProduct> m_product;
+    std::unique_ptr<kvxtest::CScopedResumeState> m_state;
+    CScriptedNotifier m_notifier;
+    CForeman m_foreman;
+};
+
+TEST_F(DeepRunTest, InvalidAnswerOrStepCancelsTheRunAndKeepsTheStoredState)
+{
+    Start();
+    const struct {
+        DWORD step;
+        int answer;
+    } cases[] = {{3, 5}, {3, 0}, {8, 5}, {8, 1}, {7, 4}, {7, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "step " << c.step << ", answer " << c.answer);
+        ASSERT_TRUE(kvxtest::StoreResumeState(c.step, m_results.Path()));
+        m_notifier.Clear();
+        m_notifier.answers = {{eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK, c.answer}};
+        EXPECT_EQ(m_foreman.RunDeepAnalysis(100, c.step, false), 87u);
+        const auto records = m_notifier.Records();
+        ASSERT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11, 14, 12}));
+        EXPECT_EQ(records[0].text, "Job started");
+        EXPECT_EQ(records[1].text, "Step completed. Ask for user.");
+        EXPECT_EQ(records[2].text, "ERROR: Can't obtain step involved filters!");
+        EXPECT_EQ(records[2].value, NO_OBJECT);
+        const kvxtest::SResumeState state = kvxtest::ReadResumeState();
+        EXPECT_EQ(state.step.value_or(0), c.step);
+        EXPECT_EQ(state.resultsDir.value_or(""), m_results.Path());
+        for (const std::string& service : m_product->Services()) {
+            EXPECT_EQ(ServiceStart(service).value_or(0), service.compare(0, 6, "KVXFLT") == 0 ? 3u : 1u) << service;
+        }
+    }
+}
+
+TEST_F(DeepRunTest, RefusedFirstRebootLeavesTheTDIManagerOffAndStoresNothing)
+{
+    Start();
+    m_notifier.answers = {{eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, eKVXDIAG2NotifyRet_EXITING}};
+    EXPECT_EQ(m_foreman.RunDeepAnalysis(100, 1, false), 0u);
+    const auto records = m_notifier.Records();
+    ASSERT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11, 13}));
+    EXPECT_EQ(records[1].text, "KVXTMGR");
+    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 4u);
+    EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 1u);
+    const kvxtest::SResumeState state = kvxtest::ReadResumeState();
+    EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
+    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
+                                                       "TDI desactivado OK para evitar conflictos en la desactivacion de IM",
+                                                       "Reboot canceled by user. Process will continue on next boot ..."}));
+}
+
+TEST_F(DeepRunTest, FirstStepWithoutTDIManagerFailsWithTheRegistryCode)
+{
+    kvxtest::SSimProductOptions options;
+    options.omitServices = {"KVXTMGR"};
+    Start(options);
+    EXPECT_EQ(m_foreman.RunDeepAnalysis(100, 1, false), 2u);
+    EXPECT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11}));
+    EXPECT_FALSE(ServiceStart("KVXTMGR").has_value()) << "no service key made";
+    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
+                                                       "Failed to disable filter KVXTMGR before KVXIM."}));
+}
+
+// The job's thread holds its first notification while another thread cancels the job; the run on
+// the test's thread then meets the cancellation point with the event set.
+TEST_F(DeepRunTest, CancelledJobStopsAfterItsFirstNotification)
+{
+    Start();
+    const DWORD jobId = 41;
+    m_notifier.blockOtherThreadsOn = eKVXDIAG2Notify_DEEPANALYSIS_BEGUN;
+    ASSERT_EQ(m_foreman.ScheduleJob(eKVXDiag2Job_DEEP_ANALYSIS, jobId), 0u);
+    ASSERT_EQ(::WaitForSingleObject(m_notifier.Blocked(), 30000), WAIT_OBJECT_0);
+    std::thread canceller([&] { EXPECT_EQ(m_foreman.CancelJob(jobId), 0u); });
+    bool cancelled = false;
+    for (int i = 0; i < 3000 && !(cancelled = m_foreman.IsThisJobCancelled(jobId)); ++i) {
+        ::Sleep(1);
+    }
+    ASSERT_TRUE(cancelled);
+    m_notifier.Clear();
+    EXPECT_EQ(m_foreman.RunDeepAnalysis(jobId, 1, false), 1223u);
+    EXPECT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11}));
+    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u) << "nothing switched";
+    m_notifier.Release();
+    canceller.join();
+    EXPECT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11})) << "the job's own run stopped as well";
+    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
+}
+
+} // namespace

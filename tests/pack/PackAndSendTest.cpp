@@ -1,0 +1,476 @@
+// Pack and send through the exports: the package's notifications, its contents read back from the
+// archive's central directory (names, sizes and CRC-32 against the results directory), the copy
+// directory of each run, and cancellation. Decryption and inflation are checked from the host by
+// check-package.sh with Info-ZIP, 7-Zip and Python, on the package this test leaves for it.
+#include "core/interface/Exports.h"
+#include "core/jobs/Foreman.h"
+#include "tests/support/CoreTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr DWORD PACK_TIMEOUT_MS = 300000;
+
+// A CRC-32 of our own (bit by bit), so that the archive writer's table-driven one is checked against
+// something it does not share code with.
+uint32_t Crc32(const std::string& data)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+uint32_t U32(const std::string& data, size_t offset)
+{
+    return static_cast<uint32_t>(static_cast<unsigned char>(data[offset])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 3])) << 24;
+}
+uint16_t U16(const std::string& data, size_t offset)
+{
+    return static_cast<uint16_t>(static_cast<unsigned char>(data[offset]) |
+                                 static_cast<unsigned char>(data[offset + 1]) << 8);
+}
+
+struct SZipEntry {
+    std::string name;
+    uint16_t flags = 0;
+    uint32_t crc = 0;
+    uint32_t uncompressedSize = 0;
+};
+
+// The central directory, found through the end record (no archive comment is written).
+bool ReadCentralDirectory(const std::string& zip, std::vector<SZipEntry>& entries)
+{
+    if (zip.size() < 22 || U32(zip, zip.size() - 22) != 0x06054b50u) {
+        return false;
+    }
+    const size_t end = zip.size() - 22;
+    const size_t count = U16(zip, end + 10);
+    size_t offset = U32(zip, end + 16);
+    for (size_t i = 0; i < count; ++i) {
+        if (offset + 46 > zip.size() || U32(zip, offset) != 0x02014b50u) {
+            return false;
+        }
+        SZipEntry entry;
+        entry.flags = U16(zip, offset + 8);
+        entry.crc = U32(zip, offset + 16);
+        entry.uncompressedSize = U32(zip, offset + 24);
+        const size_t nameLength = U16(zip, offset + 28);
+        const size_t extraLength = U16(zip, offset + 30);
+        const size_t commentLength = U16(zip, offset + 32);
+        if (offset + 46 + nameLength > zip.size()) {
+            return false;
+        }
+        entry.name = zip.substr(offset + 46, nameLength);
+        entries.push_back(entry);
+        offset += 46 + nameLength + extraLength + commentLength;
+    }
+    return true;
+}
+
+// Every file below a directory, by its path relative to it with "/" separators.
+void ListFiles(const std::string& root, const std::string& relative, std::map<std::string, std::string>& files)
+{
+    WIN32_FIND_DATAA data;
+    const std::string dir = relative.empty() ? root : root + "\\" + relative;
+    kvx::UniqueFindHandle find(::FindFirstFileA((dir + "\\*").c_str(), &data));
+    if (!find) {
+        return;
+    }
+    do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::string child = relative.empty() ? name : relative + "\\" + name;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            ListFiles(root, child, files);
+        } else {
+            std::string key = child;
+            std::replace(key.begin(), key.end(), '\\', '/');
+            files[key] = kvxtest::ReadFileText(root + "\\" + child);
+        }
+    } while (::FindNextFileA(find.get(), &data));
+}
+
+bool CopyTree(const std::string& from, const std::string& to)
+{
+    std::map<std::string, std::string> files;
+    ListFiles(from, "", files);
+    ::CreateDirectoryA(to.c_str(), nullptr);
+    for (const auto& file : files) {
+        std::string path = to;
+        std::string relative = file.first;
+        for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/')) {
+            path += "\\" + relative.substr(0, slash);
+            ::CreateDirectoryA(path.c_str(), nullptr);
+            relative.erase(0, slash + 1);
+        }
+        if (!kvxtest::WriteFileText(path + "\\" + relative, file.second)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string TempPath()
+{
+    char temp[MAX_PATH + 1] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// A copy directory's name: the tick count in decimal, "_" appended while taken.
+bool IsCopyDirectoryName(const std::string& name)
+{
+    const size_t digits = name.find_first_not_of("0123456789");
+    return digits != 0 && (digits == std::string::npos || name.find_first_not_of('_', digits) == std::string::npos);
+}
+
+std::set<std::string> CopyDirectories()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    kvx::UniqueFindHandle find(::FindFirstFileA((TempPath() + "*").c_str(), &data));
+    if (!find) {
+        return names;
+    }
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && IsCopyDirectoryName(data.cFileName)) {
+            names.insert(data.cFileName);
+        }
+    } while (::FindNextFileA(find.get(), &data));
+    return names;
+}
+
+// Collects the notifications of the exports' callback; set() when a pack-and-send job has ended.
+struct SPackCalls {
+    std::mutex lock;
+    std::vector<std::pair<DWORD, std::string>> calls;
+    std::vector<DWORD> values;
+    kvx::UniqueHandle ended{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+};
+SPackCalls* g_calls = nullptr;
+
+int WINAPI PackCallback(DWORD code, KVXDIAG2_CONTEXT, const char* text, DWORD, ULONG_PTR data)
+{
+    std::lock_guard<std::mutex> guard(g_calls->lock);
+    g_calls->calls.emplace_back(code, text != nullptr ? text : "");
+    g_calls->values.push_back(static_cast<DWORD>(data));
+    if (code == eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED || code == eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED ||
+        code == eKVXDIAG2Notify_PACKANDSEND_CANCEL) {
+        ::SetEvent(g_calls->ended.get());
+    }
+    return 0;
+}
+
+class PackAndSendTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_calls = &m_calls;
+        m_copiesBefore = CopyDirectories();
+        int pending = -1;
+        int step = -1;
+        ASSERT_EQ(_0003_(&pending, &step), 0u);
+        ASSERT_EQ(pending, 0) << "a stale resume state in the test prefix";
+        ASSERT_EQ(_0002_(&PackCallback, 0x55), 0u);
+        m_results = NewestResultsDirectory();
+        ASSERT_FALSE(m_results.empty());
+        FillResults();
+    }
+    void TearDown() override
+    {
+        _0002_(nullptr, 0);
+        _0001_();
+        for (const std::string& name : CopyDirectories()) {
+            if (m_copiesBefore.count(name) == 0) {
+                kvxtest::CScopedTempDir::RemoveTree(TempPath() + name);
+            }
+        }
+        kvxtest::RemoveResultsDirectories();
+        g_calls = nullptr;
+    }
+
+    static std::string NewestResultsDirectory()
+    {
+        WIN32_FIND_DATAA data;
+        kvx::UniqueFindHandle find(::FindFirstFileA((TempPath() + "KVXDIAG2-Results*").c_str(), &data));
+        std::string best;
+        FILETIME bestTime = {};
+        if (!find) {
+            return best;
+        }
+        do {
+            if (best.empty() || ::CompareFileTime(&data.ftCreationTime, &bestTime) > 0) {
+                best = TempPath() + data.cFileName;
+                bestTime = data.ftCreationTime;
+            }
+        } while (::FindNextFileA(find.get(), &data));
+        return best;
+    }
+
+    // Evidence of the kinds an analysis leaves: report text with CRLF, a binary hive, an empty file,
+    // nested folders, an empty folder, a file larger than the deflate window, incompressible data.
+    void FillResults()
+    {
+        std::string binary;
+        uint32_t seed = 12345;
+        for (int i = 0; i < 300000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            binary += static_cast<char>(seed >> 24);
+        }
+        std::string text;
+        for (int i = 0; i < 5000; ++i) {
+            text += "Interface " + std::to_string(i % 17) + ": 10.0.0." + std::to_string(i % 250) + " 100%\r\n";
+        }
+        const std::vector<std::pair<std::string, std::string>> files = {
+            {"KVXDiagReport.txt", text},
+            {"DataGathering\\StaticData\\SYSTEM.hiv", binary.substr(0, 70000)},
+            {"DataGathering\\StaticData\\empty.log", ""},
+            {"BasicAnalisys\\KVXFLTA\\Pre\\KVXSnapshot.txt", text.substr(0, 1000)},
+            {"BasicAnalisys\\KVXFLTA\\Post\\capture.KVXPcapTmp", binary},
+            {"DeepAnalisys\\Previous-Data\\one.txt", "x"},
+        };
+        for (const auto& file : files) {
+            std::string path = m_results;
+            std::string relative = file.first;
+            for (size_t slash = relative.find('\\'); slash != std::string::npos; slash = relative.find('\\')) {
+                path += "\\" + relative.substr(0, slash);
+                ::CreateDirectoryA(path.c_str(), nullptr);
+                relative.erase(0, slash + 1);
+            }
+            ASSERT_TRUE(kvxtest::WriteFileText(path + "\\" + relative, file.second)) << file.first;
+        }
+        ::CreateDirectoryA((m_results + "\\DeepAnalisys\\KVXFLTE").c_str(), nullptr);
+    }
+
+    // Starts a job through _0008_ and waits for its last notification.
+    void Pack(const std::string& destination)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_calls.lock);
+            m_calls.calls.clear();
+            m_calls.values.clear();
+        }
+        int jobId = 0;
+        ASSERT_EQ(_0008_(destination.c_str(), &jobId), 0u);
+        ASSERT_EQ(::WaitForSingleObject(m_calls.ended.get(), PACK_TIMEOUT_MS), WAIT_OBJECT_0);
+        EXPECT_EQ(_0005_(jobId), 0u) << "releases the ended job";
+    }
+    std::vector<DWORD> Codes()
+    {
+        std::lock_guard<std::mutex> guard(m_calls.lock);
+        std::vector<DWORD> codes;
+        for (const auto& call : m_calls.calls) {
+            codes.push_back(call.first);
+        }
+        return codes;
+    }
+    std::string Text(size_t index)
+    {
+        std::lock_guard<std::mutex> guard(m_calls.lock);
+        return index < m_calls.calls.size() ? m_calls.calls[index].second : std::string();
+    }
+    DWORD Value(size_t index)
+    {
+        std::lock_guard<std::mutex> guard(m_calls.lock);
+        return index < m_calls.values.size() ? m_calls.values[index] : 0xFFFFFFFF;
+    }
+
+    SPackCalls m_calls;
+    std::set<std::string> m_copiesBefore;
+    std::string m_results;
+};
+
+TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
+{
+    // The host-side check reads the package and the expected files from the build tree (drive Z: is the
+    // host's root under Wine).
+    std::string interop = KVX_PACK_INTEROP_DIR;
+    std::replace(interop.begin(), interop.end(), '/', '\\');
+    interop = "Z:" + interop;
+    kvxtest::CScopedTempDir::RemoveTree(interop);
+    ASSERT_TRUE(::CreateDirectoryA(interop.c_str(), nullptr)) << interop;
+    const std::string destination = interop + "\\KVXDiag2 Results.zip";
+
+    std::map<std::string, std::string> before;
+    ListFiles(m_results, "", before);
+    Pack(destination);
+    ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 20}));
+    EXPECT_EQ(Text(0), "Job started");
+    EXPECT_EQ(Text(1), "Building results file package...");
+    EXPECT_EQ(Text(2), destination);
+    EXPECT_EQ(Value(2), 0u);
+
+    std::map<std::string, std::string> after;
+    ListFiles(m_results, "", after);
+    EXPECT_TRUE(before == after) << "the results directory is never changed";
+
+    std::vector<SZipEntry> entries;
+    ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(destination), entries));
+    std::map<std::string, std::string> expected = before;
+    for (const SZipEntry& entry : entries) {
+        SCOPED_TRACE(entry.name);
+        if (!entry.name.empty() && entry.name.back() == '/') {
+            continue; // a folder entry
+        }
+        const auto file = expected.find(entry.name);
+        ASSERT_NE(file, expected.end()) << "not in the results directory";
+        EXPECT_EQ(entry.flags & 1u, 1u) << "encrypted";
+        EXPECT_EQ(entry.uncompressedSize, file->second.size());
+        EXPECT_EQ(entry.crc, Crc32(file->second));
+        expected.erase(file);
+    }
+    EXPECT_TRUE(expected.empty()) << expected.size() << " files missing, e.g. " << expected.begin()->first;
+
+    ASSERT_TRUE(CopyTree(m_results, interop + "\\expected"));
+    EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\password.txt", "tarsk-708"));
+}
+
+TEST_F(PackAndSendTest, MissingDestinationFolderFailsWithTheCopyDirectory)
+{
+    const std::string destination = TempPath() + "no-such-folder-" + std::to_string(::GetTickCount()) + "\\r.zip";
+    Pack(destination);
+    ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 21}));
+    const std::string copy = Text(2);
+    EXPECT_NE(Value(2), 0u) << "the compress task's code";
+    ASSERT_EQ(copy.compare(0, TempPath().size(), TempPath()), 0) << copy;
+    EXPECT_TRUE(IsCopyDirectoryName(copy.substr(TempPath().size()))) << copy;
+    std::map<std::string, std::string> results;
+    std::map<std::string, std::string> cloned;
+    ListFiles(m_results, "", results);
+    ListFiles(copy, "", cloned);
+    EXPECT_TRUE(results == cloned) << "the copy holds the results";
+    EXPECT_FALSE(kvxtest::FileExists(destination));
+}
+
+// Every name a run could draw in the next seconds is taken already by a directory holding a foreign
+// file; each run must still get a fresh directory of its own, "_" appended, and pack nothing foreign.
+TEST_F(PackAndSendTest, CopyDirectoryOfTheSameTickIsAFreshOne)
+{
+    constexpr DWORD WINDOW_MS = 4000;
+    const DWORD first = ::GetTickCount();
+    std::vector<std::string> taken;
+    for (DWORD tick = first; tick < first + WINDOW_MS; ++tick) {
+        const std::string dir = TempPath() + std::to_string(tick);
+        if (::CreateDirectoryA(dir.c_str(), nullptr)) {
+            taken.push_back(dir);
+        }
+    }
+    ASSERT_TRUE(kvxtest::WriteFileText(taken.back() + "\\foreign.txt", "another run's copy"));
+    for (const std::string& dir : taken) {
+        ::CopyFileA((taken.back() + "\\foreign.txt").c_str(), (dir + "\\foreign.txt").c_str(), TRUE);
+    }
+    const std::string destination = TempPath() + "no-such-folder\\r.zip";
+    std::vector<std::string> copies;
+    for (int run = 0; run < 2; ++run) {
+        Pack(destination);
+        ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 21}));
+        copies.push_back(Text(2));
+    }
+    ASSERT_LT(::GetTickCount() - first, WINDOW_MS) << "the runs outlasted the prepared names";
+    EXPECT_NE(copies[0], copies[1]);
+    for (const std::string& copy : copies) {
+        SCOPED_TRACE(copy);
+        EXPECT_EQ(copy.back(), '_');
+        EXPECT_FALSE(kvxtest::FileExists(copy + "\\foreign.txt"));
+        EXPECT_TRUE(kvxtest::FileExists(copy + "\\KVXDiagReport.txt"));
+    }
+    for (const std::string& dir : taken) {
+        EXPECT_FALSE(kvxtest::FileExists(dir + "\\KVXDiagReport.txt")) << dir;
+        kvxtest::CScopedTempDir::RemoveTree(dir);
+    }
+}
+
+// The job's own thread holds its first notification while another thread cancels the job; a run on the
+// test's thread for that job then meets the cancellation point with the event set.
+class CHoldingNotifier : public INotify {
+public:
+    int Notify(DWORD code, KVXDIAG2_CONTEXT, const std::string&, const TaskDataList&) override { return Record(code); }
+    int Notify(DWORD code, KVXDIAG2_CONTEXT, const std::string&, DWORD) override { return Record(code); }
+    std::vector<DWORD> Codes()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_codes;
+    }
+    kvx::UniqueHandle held{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    kvx::UniqueHandle release{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    DWORD testThread = ::GetCurrentThreadId();
+
+private:
+    int Record(DWORD code)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_codes.push_back(code);
+        }
+        if (::GetCurrentThreadId() != testThread) {
+            ::SetEvent(held.get());
+            EXPECT_EQ(::WaitForSingleObject(release.get(), 60000), WAIT_OBJECT_0);
+        }
+        return 0;
+    }
+    std::mutex m_lock;
+    std::vector<DWORD> m_codes;
+};
+
+TEST(PackAndSendCancel, CancelledBeforeTheCancellationPointSendsNothingAfterBegun)
+{
+    kvxtest::CScopedTempDir results("KVXDIAG2-Results-pack");
+    ASSERT_TRUE(kvxtest::WriteFileText(results.Path() + "\\KVXDiagReport.txt", "report"));
+    const std::set<std::string> copiesBefore = CopyDirectories();
+    CHoldingNotifier notifier;
+    CForeman foreman;
+    ASSERT_EQ(foreman.Init(5, false, results.Path()), 0u);
+    ASSERT_EQ(foreman.RegisterNotifier(&notifier, 1), 0u);
+    const std::string destination = results.Path() + "\\never.zip";
+    ASSERT_EQ(foreman.SetPackedResultsDestinationFilePath(destination), 0u);
+
+    const DWORD jobId = 77;
+    ASSERT_EQ(foreman.ScheduleJob(eKVXDiag2Job_PACK_RESULTS, jobId), 0u);
+    ASSERT_EQ(::WaitForSingleObject(notifier.held.get(), 30000), WAIT_OBJECT_0);
+    std::thread canceller([&] { EXPECT_EQ(foreman.CancelJob(jobId), 0u); });
+    bool cancelled = false;
+    for (int i = 0; i < 3000 && !(cancelled = foreman.IsThisJobCancelled(jobId)); ++i) {
+        ::Sleep(1);
+    }
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(foreman.PackAndSendResults(jobId, destination), 1223u);
+    ::SetEvent(notifier.release.get());
+    canceller.join();
+    EXPECT_EQ(notifier.Codes(), (std::vector<DWORD>{17, 17})) << "the job's thread and the direct run each begun";
+    EXPECT_FALSE(kvxtest::FileExists(destination));
+    EXPECT_EQ(CopyDirectories(), copiesBefore) << "no copy directory made";
+    foreman.Finish();
+}
+
+TEST(PackAndSendCancel, WithoutNotifierNothingIsSent)
+{
+    kvxtest::CScopedTempDir results("KVXDIAG2-Results-pack");
+    CForeman foreman;
+    ASSERT_EQ(foreman.Init(5, false, results.Path()), 0u);
+    EXPECT_EQ(foreman.PackAndSendResults(1, results.Path() + "\\x.zip"), 4312u);
+    EXPECT_FALSE(kvxtest::FileExists(results.Path() + "\\x.zip"));
+    foreman.Finish();
+}
+
+} // namespace

@@ -1,0 +1,75 @@
+// The fixture of the wizard's tests: starts KVXDiag2.exe (beside the stand-in core or the real one),
+// walks it like a user, checks every page it visits against the text tables, photographs each page
+// once per language, reads the stand-in core's journal, and leaves the prefix as it found it.
+#pragma once
+
+#include "tests/support/TestSupport.h"
+#include "tests/wizard/WizardDriver.h"
+#include "wizard/WizardControls.h"
+#include "wizard/WizardTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kvxtest {
+
+// One line of the stand-in core's journal: "<ms> <event> key=value ...".
+struct SJournalEntry {
+    double ms = 0.0;
+    std::string event;
+    std::map<std::string, std::string> fields;
+    int Int(const std::string& key) const;
+};
+
+std::vector<SJournalEntry> ReadJournal(const std::string& path);
+std::wstring ProgramDirectory();
+// Where screenshots and logs go: KVX_WIZARD_ARTIFACTS, else <build>\artifacts\wizard.
+std::wstring ArtifactsDirectory();
+std::string Narrow(const std::wstring& text);
+// Text with carriage returns removed, so that rich-edit and table line ends compare equal.
+std::wstring WithoutCarriageReturns(const std::wstring& text);
+
+class WizardTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the wizard beside the stand-in core with the given scenario ("NAME=value" entries).
+    void StartWithStandInCore(const std::vector<std::wstring>& scenario = {});
+    // Starts the wizard beside the real core library.
+    void StartWithRealCore();
+
+    // Asserts the page, compares its texts with the tables and photographs it (once per language).
+    void VisitPage(int page, const char* shotSuffix = nullptr);
+    void ExpectPageTexts(int page);
+    void ExpectFrameTexts();
+    void Shot(int page, const char* suffix = nullptr);
+
+    // 0 -> 1 -> accept -> 2 (description, number) -> 7.
+    void WalkToPage7();
+    // On page 10: picks the answer and presses Next.
+    void AnswerBasicQuestion(bool fixed);
+    // Clicks Cancel and answers the question that follows; the moment of the answer is returned.
+    double CancelAndAnswer(int button);
+
+    std::vector<SJournalEntry> Journal() const { return ReadJournal(m_journalPath); }
+    // Waits until the journal holds an entry with this event whose fields match.
+    bool WaitForJournal(const std::string& event, const std::map<std::string, std::string>& fields, DWORD timeoutMs,
+                        SJournalEntry* found = nullptr) const;
+    std::vector<int> Answers(int code) const;
+
+    std::string ResultsDirectory() const;
+    std::wstring CloseText() const;
+
+    kvxui::ELanguage m_language = kvxui::eLanguage_SPANISH;
+    CWizardDriver m_driver;
+    std::unique_ptr<CScopedTempDir> m_temp;
+    std::string m_journalPath;
+    std::string m_vendorKey;
+};
+
+} // namespace kvxtest
