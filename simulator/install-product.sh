@@ -42,25 +42,38 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export PATH=/usr/lib/wine:$PATH
 runner=$(dirname "$0")/../scripts/wine-run.sh
 
-product_key='HKLM\Software\Orvex Software\Orvex Network Manager'
-sim_key='HKLM\Software\KVXSimulator'
-services_key='HKLM\SYSTEM\CurrentControlSet\Services'
+product_key='HKEY_LOCAL_MACHINE\Software\Orvex Software\Orvex Network Manager'
+sim_key='HKEY_LOCAL_MACHINE\Software\KVXSimulator'
+services_key='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services'
 services=(KVXTMGR KVXNMGR KVXIMD KVXMON KVXFLTA KVXFLTB KVXFLTC KVXFLTD KVXFLTE KVXFLTF)
 
-reg() { "$runner" "$WINEPREFIX" wine reg "$@" >/dev/null 2>&1; }
+# Each Wine command costs seconds on a busy machine, so all keys of a view go in one import.
+reg_import() {
+  local view=$1 file
+  file=$(mktemp --suffix=.reg)
+  { printf 'REGEDIT4\r\n\r\n'; cat | sed 's/$/\r/'; } >"$file"
+  "$runner" "$WINEPREFIX" wine reg import "Z:${file//\//\\}" /reg:"$view" >/dev/null 2>&1 || true
+  rm -f "$file"
+}
 
 remove() {
-  reg delete "$sim_key" /f /reg:32 || true
-  reg delete "$product_key" /v MainPath /f /reg:32 || true
+  {
+    printf '[-%s]\n\n' "$sim_key"
+    printf '[%s]\n"MainPath"=-\n\n' "$product_key"
+  } | reg_import 32
   for s in "${services[@]}"; do
-    reg delete "$services_key\\$s" /f /reg:64 || true
-  done
+    printf '[-%s\\%s]\n\n' "$services_key" "$s"
+  done | reg_import 64
   # The double writes its captures into the native drivers directory.
   rm -f "$WINEPREFIX"/drive_c/windows/system32/drivers/KVXIMD_*.*
   for dir in "Program Files" "Program Files (x86)"; do
     rm -rf "$WINEPREFIX/drive_c/$dir/Orvex Software/Orvex Network Manager"
+    rmdir "$WINEPREFIX/drive_c/$dir/Orvex Software" 2>/dev/null || true
   done
 }
+
+# Backslashes doubled, as .reg strings want them.
+reg_string() { printf '"%s"' "${1//\\/\\\\}"; }
 
 install() {
   local dll=$build/bin/kvxsim/sdk$sdk/kvxapi.dll
@@ -75,18 +88,17 @@ install() {
   local win_dir="C:\\$programs\\Orvex Software\\Orvex Network Manager\\"
   mkdir -p "$unix_dir"
   cp "$dll" "$unix_dir/kvxapi.dll"
-  reg add "$product_key" /v MainPath /t REG_SZ /d "$win_dir" /f /reg:32
-  reg add "$sim_key" /v ProductDir /t REG_SZ /d "$win_dir" /f /reg:32
+  {
+    printf '[%s]\n"MainPath"=%s\n\n' "$product_key" "$(reg_string "$win_dir")"
+    printf '[%s]\n"ProductDir"=%s\n\n' "$sim_key" "$(reg_string "$win_dir")"
+  } | reg_import 32
   for s in KVXTMGR "$manager" KVXMON KVXFLTA KVXFLTB KVXFLTC KVXFLTD KVXFLTE KVXFLTF; do
-    local key="$services_key\\$s"
-    local image
-    image="System32\\drivers\\$(echo "$s" | tr '[:upper:]' '[:lower:]').sys"
-    reg add "$key" /v Type /t REG_DWORD /d 1 /f /reg:64
-    reg add "$key" /v Start /t REG_DWORD /d "${start[$s]}" /f /reg:64
-    reg add "$key" /v ErrorControl /t REG_DWORD /d 1 /f /reg:64
-    reg add "$key" /v ImagePath /t REG_EXPAND_SZ /d "$image" /f /reg:64
-    reg add "$key" /v DisplayName /t REG_SZ /d "Orvex $s" /f /reg:64
-  done
+    printf '[%s\\%s]\n' "$services_key" "$s"
+    printf '"Type"=dword:00000001\n"ErrorControl"=dword:00000001\n'
+    printf '"Start"=dword:%08x\n' "${start[$s]}"
+    printf '"ImagePath"=%s\n' "$(reg_string "System32\\drivers\\$(echo "$s" | tr '[:upper:]' '[:lower:]').sys")"
+    printf '"DisplayName"="Orvex %s"\n\n' "$s"
+  done | reg_import 64
   "$runner" "$WINEPREFIX" wineserver -w
   echo "installed SDK $sdk double in $win_dir"
 }

@@ -17,7 +17,6 @@ const SControlLayout kLayout[] = {
     {panelTop, KVXDIAG2_PARENT_FORM, eKind_PANEL, 0, 0, 0, 0, 0},
     {imgHeader, panelTop, eKind_IMAGE, 0, 0, 0, 0, 0},
     {panelLeft, KVXDIAG2_PARENT_FORM, eKind_PANEL, 0, 0, 0, 0, 0},
-    {Image3, panelLeft, eKind_IMAGE, 1, 1, 164, 314, 0},
     {panelSteps, panelLeft, eKind_PANEL, 0, 0, KVXDIAG2_LEFT_WIDTH, 316, 0},
     {panelInitialCheck, panelSteps, eKind_PANEL, 0, 12, KVXDIAG2_LEFT_WIDTH, 56, 0},
     {imgInitialCheck, panelInitialCheck, eKind_IMAGE, 5, 4, 48, 48, 0},
@@ -34,6 +33,8 @@ const SControlLayout kLayout[] = {
     {panelSendToOrvex, panelSteps, eKind_PANEL, 0, 252, KVXDIAG2_LEFT_WIDTH, 56, 0},
     {imgSendToOrvex, panelSendToOrvex, eKind_IMAGE, 5, 4, 48, 48, 0},
     {lbSendToOrvex, panelSendToOrvex, eKind_LABEL, 57, 4, 62, 48, 0},
+    // The logo comes after the step panels, so that they cover it while they are shown.
+    {Image3, panelLeft, eKind_IMAGE, 1, 1, 164, 314, 0},
     {nbMain, KVXDIAG2_PARENT_FORM, eKind_PANEL, 0, 0, 0, 0, 0},
     {panelBotton, KVXDIAG2_PARENT_FORM, eKind_PANEL, 0, KVXDIAG2_CLIENT_HEIGHT - KVXDIAG2_BOTTOM_HEIGHT,
      KVXDIAG2_CLIENT_WIDTH, KVXDIAG2_BOTTOM_HEIGHT, 0},

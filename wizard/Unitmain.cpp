@@ -119,6 +119,12 @@ TMainForm::TMainForm(HINSTANCE hInstance) : m_hInstance(hInstance)
     m_bSpanishInterface = m_eLanguage == eLanguage_SPANISH;
 
     if (!CreateFormWindow() || !CreateControls()) {
+        // The half-built window must not call back into a form that is being unwound.
+        if (m_hwnd != nullptr) {
+            ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
+            ::DestroyWindow(m_hwnd);
+            m_hwnd = nullptr;
+        }
         throw std::runtime_error("Can't create the KVXDiag2 window...");
     }
     ApplyLanguage();
@@ -133,6 +139,7 @@ TMainForm::~TMainForm()
     {
         KVX_FUNCTION("TMainForm::~TMainForm");
         if (m_hwnd != nullptr && !m_bDestroyed) {
+            StopRunningWork();
             ::DestroyWindow(m_hwnd);
         }
     }

@@ -593,8 +593,9 @@ void TMainForm::StopRunningWork()
     if (m_pKVXDiagCore && m_iJobId != 0) {
         SCancelAtClose request{m_pKVXDiagCore.get(), m_iJobId};
         kvx::UniqueHandle thread(::CreateThread(nullptr, 0, CancelAtCloseThread, &request, 0, nullptr));
-        if (thread) {
-            WaitPumping(thread.get());
+        // The request lives on this stack, so the thread is always waited for.
+        if (thread && !WaitPumping(thread.get())) {
+            ::WaitForSingleObject(thread.get(), INFINITE);
         }
     }
 }

@@ -48,6 +48,16 @@ constexpr uint32_t TOO_FAR = 4096;
 // 2^15 heads of 4-byte hashes keep the chains nearly free of collisions while the tables stay in L2.
 constexpr uint32_t HASH4_BITS = 15;
 constexpr uint32_t HASH3_BITS = 14;
+constexpr uint32_t HASH8_BITS = 15;
+// Below this best length the walk stays on the 4-byte chain.
+constexpr uint32_t LONG_CHAIN_MIN = 8;
+// The 8-byte chain starts being kept when chain steps taken with a match of 8 or more in hand exceed
+// LONG_CHAIN_ON_STEPS per input byte (over LONG_CHAIN_STATS_BYTES): below that its upkeep costs about
+// what it saves. Once kept it makes those steps rarer, so the same measure cannot say when to stop;
+// it is dropped only where the data turns nearly match-free.
+constexpr double LONG_CHAIN_ON_STEPS = 3.0;
+constexpr double LONG_CHAIN_OFF_STEPS = 0.25;
+constexpr uint32_t LONG_CHAIN_STATS_BYTES = 65536;
 
 // Heads are kept between one window and STALE_AGE + CLEAN_INTERVAL + MAX_MATCH < 65536 old.
 constexpr uint32_t STALE_AGE = WSIZE;
@@ -63,7 +73,8 @@ constexpr uint32_t READ_PIECE = static_cast<uint32_t>(CDeflateEncoder::INPUT_PIE
 // Block splitting: a check every SEGMENT_SYMBOLS symbols; a split must save more than the estimated
 // cost of one more dynamic header.
 constexpr uint32_t SEGMENT_SYMBOLS = 4096;
-constexpr uint32_t MAX_BLOCK_SYMBOLS = 65536;
+// 65535 literals fill exactly one stored block.
+constexpr uint32_t MAX_BLOCK_SYMBOLS = 65535;
 constexpr double SPLIT_PENALTY_BITS = 600.0;
 
 // Worst case of a fixed block is 31 bits per symbol; the chosen form is never longer.
@@ -147,6 +158,18 @@ inline void Store64(uint8_t* p, uint64_t v)
 inline uint32_t Hash4(uint32_t fourBytes)
 {
     return (fourBytes * 0x9E3779B1u) >> (32 - HASH4_BITS);
+}
+
+inline uint32_t Hash8(uint64_t eightBytes)
+{
+    return static_cast<uint32_t>((eightBytes * 0x9E3779B97F4A7C15ull) >> (64 - HASH8_BITS));
+}
+
+inline uint64_t Load64(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
 }
 
 inline uint32_t Hash3(uint32_t fourBytes)
@@ -291,6 +314,8 @@ CDeflateEncoder::CDeflateEncoder()
       m_head4(new uint16_t[1u << HASH4_BITS]()),
       m_head3(new uint16_t[1u << HASH3_BITS]()),
       m_prev(new uint16_t[WSIZE]()),
+      m_head8(new uint16_t[1u << HASH8_BITS]()),
+      m_prev8(new uint16_t[WSIZE]()),
       m_syms(new uint32_t[MAX_BLOCK_SYMBOLS]),
       m_out(new uint8_t[OUT_BUFFER + OUT_SLACK])
 {
@@ -311,8 +336,11 @@ void CDeflateEncoder::ResetStream()
     // Every head starts out one window old, i.e. empty.
     std::fill_n(m_head4.get(), size_t(1) << HASH4_BITS, static_cast<uint16_t>(0u - STALE_AGE));
     std::fill_n(m_head3.get(), size_t(1) << HASH3_BITS, static_cast<uint16_t>(0u - STALE_AGE));
+    std::fill_n(m_head8.get(), size_t(1) << HASH8_BITS, static_cast<uint16_t>(0u - STALE_AGE));
     // m_prev needs no reset: a chain only reaches slots written for positions of this stream.
     m_nextClean = CLEAN_INTERVAL;
+    m_longChain = false;
+    m_longChainSince = 0;
     m_status = eDeflateStatus_OK;
     m_pszFault = "";
     m_pos = 0;
@@ -347,6 +375,7 @@ void CDeflateEncoder::CleanHeads(uint64_t streamPos)
     };
     clean(m_head4.get(), size_t(1) << HASH4_BITS);
     clean(m_head3.get(), size_t(1) << HASH3_BITS);
+    clean(m_head8.get(), size_t(1) << HASH8_BITS);
     m_nextClean = streamPos + CLEAN_INTERVAL;
 }
 
@@ -392,12 +421,13 @@ void CDeflateEncoder::MoveWindow()
 
 // Inlined into the parsing loop: it runs at nearly every position of poorly compressible data, where
 // the call itself would be a good part of the cost.
-__attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uint32_t pos, uint32_t dist4,
-                                                                             uint32_t dist3, uint32_t best,
-                                                                             uint32_t avail, uint32_t& dist) const
+__attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(const SSearch& search, uint32_t best,
+                                                                             uint32_t& dist,
+                                                                             uint32_t& longSteps) const
 {
+    const uint32_t pos = search.m_pos;
     const uint8_t* const scan = m_window.get() + pos;
-    const uint32_t maxLen = std::min(MAX_MATCH, avail);
+    const uint32_t maxLen = std::min(MAX_MATCH, search.m_avail);
     if (best >= maxLen) {
         return best;
     }
@@ -407,6 +437,7 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uin
     // A 3-byte match farther than TOO_FAR is dropped anyway, and a longer one is on the 4-byte chain,
     // so the 3-byte candidate is only looked at when it is near. Distances run from 1 to MAX_DIST;
     // "d - 1 < limit" also rejects 0.
+    const uint32_t dist3 = search.m_dist3;
     if (best < MIN_MATCH && dist3 - 1 < TOO_FAR && (Load32(scan - dist3) << 8) == (Load32(scan) << 8)) {
         best = MIN_MATCH + MatchLength(scan - dist3 + MIN_MATCH, scan + MIN_MATCH, maxLen - MIN_MATCH);
         dist = dist3;
@@ -416,22 +447,33 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uin
     }
     // Any position with the same first four bytes has the same first three, so when even the newest
     // position of that 3-byte hash is outside the window, the 4-byte chain holds only collisions.
-    if (maxLen < 4 || dist4 - 1 >= MAX_DIST || dist3 - 1 >= MAX_DIST) {
+    if (maxLen < 4 || search.m_dist4 - 1 >= MAX_DIST || dist3 - 1 >= MAX_DIST) {
         return best;
     }
     const uint32_t first = Load32(scan);
     if (first == (first & 0xFF) * 0x01010101u) {
-        return LongestMatchInRuns(pos, dist4, best, chain, maxLen, nice, dist);
+        return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
     }
-    const uint16_t* const prev = m_prev.get();
+    const uint16_t* prev = m_prev.get();
     const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+    uint32_t d = search.m_dist4;
+    const bool longChain = search.m_longChainReady && maxLen >= LONG_CHAIN_MIN;
+    if (best >= LONG_CHAIN_MIN && longChain) {
+        // Already 8 or more: only positions sharing the first 8 bytes can do better.
+        if (search.m_dist8 - 1 >= MAX_DIST) {
+            return best;
+        }
+        prev = m_prev8.get();
+        d = search.m_dist8;
+    }
     // A longer match must agree on the four bytes that end one past the best so far.
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
-    uint32_t d = dist4;
     uint32_t bestDist = dist;
+    uint32_t steps = 0;
     for (;;) {
         const uint8_t* const match = scan - d;
+        steps += best >= LONG_CHAIN_MIN;
         if (Load32(match + check) == checkBytes && Load32(match) == first) {
             const uint32_t len = 4 + MatchLength(match + 4, scan + 4, maxLen - 4);
             if (len > best) {
@@ -442,19 +484,23 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(uin
                 }
                 check = best - 3;
                 checkBytes = Load32(scan + check);
+                // From here on the 8-byte chain holds every candidate that could still win, and this
+                // one is on it.
+                if (best >= LONG_CHAIN_MIN && longChain) {
+                    prev = m_prev8.get();
+                }
             }
         }
         if (--chain == 0) {
             break;
         }
-        const uint32_t next = static_cast<uint16_t>(now - prev[(pos - d) & WMASK]);
-        // Links only ever lead farther back; one that does not has wrapped around from before the
-        // window.
-        if (next <= d || next > MAX_DIST) {
+        // Links are stored as true distances below 65536 (see Insert), so they only lead farther back.
+        d = static_cast<uint16_t>(now - prev[(pos - d) & WMASK]);
+        if (d > MAX_DIST) {
             break;
         }
-        d = next;
     }
+    longSteps += steps;
     dist = bestDist;
     return best;
 }
@@ -484,20 +530,22 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
             const uint32_t ownRun = 1 + MatchLength(match + 1, match, runLen);
             const uint32_t maxBack = std::min(std::min(chain - 1, MAX_DIST - d), pos - d);
             uint32_t back = 0;
-            while (back + 8 <= maxBack) {
+            for (;;) {
+                if (back + 8 > maxBack) {
+                    while (back < maxBack && match[-1 - static_cast<int32_t>(back)] == b) {
+                        ++back;
+                    }
+                    break;
+                }
                 uint64_t w;
                 std::memcpy(&w, match - back - 8, 8);
                 const uint64_t diff = w ^ pattern;
                 if (diff != 0) {
                     back += static_cast<uint32_t>(__builtin_clzll(diff)) >> 3;
-                    goto counted;
+                    break;
                 }
                 back += 8;
             }
-            while (back < maxBack && match[-1 - static_cast<int32_t>(back)] == b) {
-                ++back;
-            }
-        counted:
             uint32_t len;
             uint32_t lenDist;
             if (ownRun > runLen) {
@@ -526,14 +574,53 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
         } else if (--chain == 0) {
             break;
         }
-        const uint32_t next = static_cast<uint16_t>(now - prev[(pos - last) & WMASK]);
-        if (next <= last || next > MAX_DIST) {
+        d = static_cast<uint16_t>(now - prev[(pos - last) & WMASK]);
+        if (d > MAX_DIST) {
             break;
         }
-        d = next;
     }
     dist = bestDist;
     return best;
+}
+
+// Puts position p at the head of its chains and returns the previous heads as distances. A previous
+// head outside the window is linked as exactly one window old, so that every stored link is a true
+// distance below 65536 and a walk needs no check for wrapped values.
+__attribute__((always_inline)) inline void CDeflateEncoder::Insert(uint32_t p, uint16_t now, bool withLong,
+                                                                   SSearch& search)
+{
+    const uint8_t* const at = m_window.get() + p;
+    const uint32_t bytes = Load32(at);
+    const uint32_t h4 = Hash4(bytes);
+    const uint32_t h3 = Hash3(bytes);
+    const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
+    const uint16_t cand4 = m_head4[h4];
+    search.m_dist4 = static_cast<uint16_t>(now - cand4);
+    search.m_dist3 = static_cast<uint16_t>(now - m_head3[h3]);
+    m_prev[p & WMASK] = search.m_dist4 > MAX_DIST ? stale : cand4;
+    m_head4[h4] = now;
+    m_head3[h3] = now;
+    if (withLong) {
+        const uint32_t h8 = Hash8(Load64(at));
+        const uint16_t cand8 = m_head8[h8];
+        search.m_dist8 = static_cast<uint16_t>(now - cand8);
+        m_prev8[p & WMASK] = search.m_dist8 > MAX_DIST ? stale : cand8;
+        m_head8[h8] = now;
+    }
+}
+
+void CDeflateEncoder::UpdateLongChain(uint64_t streamPos, uint64_t bytes, uint32_t longSteps)
+{
+    // The 8-byte chain costs a hash and two table writes at every position, which pays only where
+    // many chain steps are spent with a match of 8 or more in hand (logs, hives, dumps, text). It is
+    // used only once it has been kept for a whole window, so that it then holds every candidate.
+    const double perByte = bytes ? static_cast<double>(longSteps) / static_cast<double>(bytes) : 0.0;
+    if (!m_longChain && perByte >= LONG_CHAIN_ON_STEPS) {
+        m_longChain = true;
+        m_longChainSince = streamPos;
+    } else if (m_longChain && perByte < LONG_CHAIN_OFF_STEPS) {
+        m_longChain = false;
+    }
 }
 
 EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
@@ -544,9 +631,6 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
 
     const SCodeTables& tables = Tables();
     uint8_t* const window = m_window.get();
-    uint16_t* const head4 = m_head4.get();
-    uint16_t* const head3 = m_head3.get();
-    uint16_t* const prev = m_prev.get();
     uint32_t* const syms = m_syms.get();
     uint32_t* const segLit = m_segment.m_lit;
     uint32_t* const segDist = m_segment.m_dist;
@@ -564,7 +648,21 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
     bool matchAvailable = false;
     uint32_t pos = 0;
     uint32_t cleanAt = 0;
-    uint32_t base16 = 0; // the window base modulo 65536
+    uint32_t base16 = 0;         // the window base modulo 65536
+    uint32_t longReadyAt = 0;    // window index from which the 8-byte chain covers the window
+    uint32_t statsAt = 0;        // window index of the next look at the chain statistics
+    uint64_t statsFrom = 0;      // stream offset where the current statistics began
+    uint32_t longSteps = 0;
+    auto windowIndexes = [&]() {
+        base16 = static_cast<uint32_t>(m_windowBase);
+        cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
+        const uint64_t ready = m_longChainSince + MAX_DIST;
+        longReadyAt = !m_longChain ? UINT32_MAX
+                      : ready <= m_windowBase ? 0
+                                              : static_cast<uint32_t>(std::min<uint64_t>(ready - m_windowBase, UINT32_MAX));
+        statsAt = static_cast<uint32_t>(statsFrom + LONG_CHAIN_STATS_BYTES - m_windowBase);
+    };
+    SSearch search;
     for (;;) {
         if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
             m_pos = pos;
@@ -573,8 +671,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
                 return m_status;
             }
             pos = m_pos;
-            base16 = static_cast<uint32_t>(m_windowBase);
-            cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
+            windowIndexes();
         }
         const uint32_t end = m_end;
         if (pos >= end) {
@@ -582,33 +679,38 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
         }
         if (pos >= cleanAt) {
             CleanHeads(m_windowBase + pos);
-            cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
+            windowIndexes();
         }
-        const uint32_t avail = end - pos;
-        uint32_t dist4 = 0;
-        uint32_t dist3 = 0;
-        if (avail >= 4) {
-            const uint32_t bytes = Load32(window + pos);
-            const uint16_t now = static_cast<uint16_t>(pos + base16);
-            const uint32_t h4 = Hash4(bytes);
-            const uint32_t h3 = Hash3(bytes);
+        if (pos >= statsAt) {
+            UpdateLongChain(m_windowBase + pos, m_windowBase + pos - statsFrom, longSteps);
+            statsFrom = m_windowBase + pos;
+            longSteps = 0;
+            windowIndexes();
+        }
+        search.m_pos = pos;
+        search.m_avail = end - pos;
+        search.m_dist4 = 0;
+        search.m_dist3 = 0;
+        search.m_dist8 = 0;
+        search.m_longChainReady = pos >= longReadyAt;
+        if (search.m_avail >= 8) {
             // The next position's buckets are fetched while this one is searched: the table loads are
             // random and would otherwise cost a cache miss each.
             const uint32_t nextBytes = Load32(window + pos + 1);
-            __builtin_prefetch(&head4[Hash4(nextBytes)]);
-            __builtin_prefetch(&head3[Hash3(nextBytes)]);
-            const uint16_t cand4 = head4[h4];
-            dist4 = static_cast<uint16_t>(now - cand4);
-            dist3 = static_cast<uint16_t>(now - head3[h3]);
-            prev[pos & WMASK] = cand4;
-            head4[h4] = now;
-            head3[h3] = now;
+            __builtin_prefetch(&m_head4[Hash4(nextBytes)]);
+            __builtin_prefetch(&m_head3[Hash3(nextBytes)]);
+            if (m_longChain) {
+                __builtin_prefetch(&m_head8[Hash8(Load64(window + pos + 1))]);
+            }
+            Insert(pos, static_cast<uint16_t>(pos + base16), m_longChain, search);
+        } else if (search.m_avail >= 4) {
+            Insert(pos, static_cast<uint16_t>(pos + base16), false, search);
         }
         const uint32_t prevLen = matchLen;
         const uint32_t prevDist = matchDist;
         matchLen = MIN_MATCH - 1;
         if (prevLen < MAX_LAZY) {
-            matchLen = LongestMatch(pos, dist4, dist3, prevLen, avail, matchDist);
+            matchLen = LongestMatch(search, prevLen, matchDist, longSteps);
             if (matchLen == MIN_MATCH && matchDist > TOO_FAR) {
                 matchLen = MIN_MATCH - 1;
             }
@@ -620,15 +722,24 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
             ++segDist[DistCode(prevDist)];
             consumed += prevLen;
             const uint32_t next = pos - 1 + prevLen;
-            const uint32_t insertEnd = std::min(next, end - 3);
-            for (uint32_t p = pos + 1; p < insertEnd; ++p) {
-                __builtin_prefetch(&head4[Hash4(Load32(window + p + 1))]);
-                const uint32_t bytes = Load32(window + p);
-                const uint16_t now = static_cast<uint16_t>(p + base16);
-                const uint32_t h4 = Hash4(bytes);
-                prev[p & WMASK] = head4[h4];
-                head4[h4] = now;
-                head3[Hash3(bytes)] = now;
+            const uint32_t insertEnd = std::min(next, end - 7);
+            uint32_t p = pos + 1;
+            SSearch unused;
+            if (m_longChain) {
+                for (; p < insertEnd; ++p) {
+                    __builtin_prefetch(&m_head4[Hash4(Load32(window + p + 1))]);
+                    __builtin_prefetch(&m_head8[Hash8(Load64(window + p + 1))]);
+                    Insert(p, static_cast<uint16_t>(p + base16), true, unused);
+                }
+            } else {
+                for (; p < insertEnd; ++p) {
+                    __builtin_prefetch(&m_head4[Hash4(Load32(window + p + 1))]);
+                    Insert(p, static_cast<uint16_t>(p + base16), false, unused);
+                }
+            }
+            // The last positions before the end of the data have fewer than 8 bytes after them.
+            for (const uint32_t tailEnd = std::min(next, end - 3); p < tailEnd; ++p) {
+                Insert(p, static_cast<uint16_t>(p + base16), false, unused);
             }
             pos = next;
             matchAvailable = false;
@@ -651,7 +762,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
                 return m_status;
             }
             numSyms = m_numSyms;
-            segmentEnd = numSyms + SEGMENT_SYMBOLS;
+            segmentEnd = std::min(numSyms + SEGMENT_SYMBOLS, MAX_BLOCK_SYMBOLS);
         }
     }
     if (matchAvailable) {
@@ -709,7 +820,7 @@ bool CDeflateEncoder::EndSegment(bool streamEnd)
     std::memset(&m_segment, 0, sizeof(m_segment));
     m_segSymStart = m_numSyms;
     m_segInputStart = m_consumed;
-    if (streamEnd || m_numSyms + SEGMENT_SYMBOLS > MAX_BLOCK_SYMBOLS) {
+    if (streamEnd || m_numSyms >= MAX_BLOCK_SYMBOLS) {
         if (!FlushBlock(m_numSyms, m_block, m_blockInputStart, m_consumed - m_blockInputStart, streamEnd)) {
             return false;
         }

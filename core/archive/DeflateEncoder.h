@@ -38,6 +38,16 @@ public:
     const char* GetFaultMessage() const { return m_pszFault; }
 
 private:
+    // One position being searched: its chain heads as distances (0 or more than the window: none).
+    struct SSearch {
+        uint32_t m_pos = 0;
+        uint32_t m_avail = 0;
+        uint32_t m_dist4 = 0;
+        uint32_t m_dist3 = 0;
+        uint32_t m_dist8 = 0;
+        bool m_longChainReady = false;
+    };
+
     struct SBlockCounts {
         uint32_t m_lit[288];
         uint32_t m_dist[32];
@@ -47,8 +57,9 @@ private:
     bool Fill();
     void MoveWindow();
     void CleanHeads(uint64_t streamPos);
-    uint32_t LongestMatch(uint32_t pos, uint32_t dist4, uint32_t dist3, uint32_t best, uint32_t avail,
-                          uint32_t& dist) const;
+    void Insert(uint32_t p, uint16_t now, bool withLong, SSearch& search);
+    void UpdateLongChain(uint64_t streamPos, uint64_t bytes, uint32_t longSteps);
+    uint32_t LongestMatch(const SSearch& search, uint32_t best, uint32_t& dist, uint32_t& longSteps) const;
     uint32_t LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
                                 uint32_t nice, uint32_t& dist) const;
     bool EndSegment(bool streamEnd);
@@ -71,6 +82,10 @@ private:
     std::unique_ptr<uint16_t[]> m_head4;
     std::unique_ptr<uint16_t[]> m_head3;
     std::unique_ptr<uint16_t[]> m_prev;
+    // The same for the first eight bytes: once a match of 8 or more is in hand, only positions that
+    // share them can do better, and their chain is far shorter than the 4-byte one.
+    std::unique_ptr<uint16_t[]> m_head8;
+    std::unique_ptr<uint16_t[]> m_prev8;
     // Pending symbols of the current block: a literal byte, or (distance << 8) | (length - 3).
     std::unique_ptr<uint32_t[]> m_syms;
     std::unique_ptr<uint8_t[]> m_out;
@@ -85,6 +100,8 @@ private:
     bool m_eof = false;
     uint64_t m_windowBase = 0; // a multiple of the 32 KiB window
     uint64_t m_nextClean = 0;  // stream offset at which CleanHeads is due
+    bool m_longChain = false;  // the 8-byte chain is being kept
+    uint64_t m_longChainSince = 0;
     uint64_t m_consumed = 0; // stream offset up to which symbols have been recorded
 
     uint32_t m_numSyms = 0;

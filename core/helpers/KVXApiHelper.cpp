@@ -264,13 +264,13 @@ DWORD CKVXApiHelper::CheckFilterIndex(const char* pszFunction, DWORD dwIndex, co
                  "Error! El índice pasado no se corresponde a ningún elemento de la lista de plugins. Índice "
                  "recibido: %lu",
                  static_cast<unsigned long>(dwIndex));
-        return ERROR_UNKNOWN_COMPONENT;
+        return KVXAPI_ERROR_UNKNOWN_FILTER;
     }
     const SKVXFilterSlot& slot = m_layout.pFilters[dwIndex];
     if (slot.pszServiceName == nullptr) {
         WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "Índice de filtro desconocido: %lu",
                  static_cast<unsigned long>(dwIndex));
-        return ERROR_UNKNOWN_COMPONENT;
+        return KVXAPI_ERROR_UNKNOWN_FILTER;
     }
     pSlot = &slot;
     return KVXDIAG2_OK;
@@ -298,7 +298,7 @@ DWORD CKVXApiHelper::ResolveFilterAction(const char* pszFunction, DWORD dwIndex,
     if (pSlot->dwSdkId == 0) {
         WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "Índice de filtro desconocido: %lu",
                  static_cast<unsigned long>(dwIndex));
-        return ERROR_UNKNOWN_COMPONENT;
+        return KVXAPI_ERROR_UNKNOWN_FILTER;
     }
     dwResult = CheckFilterAction(pszFunction, dwIndex, dwAction);
     if (dwResult != KVXDIAG2_OK) {
@@ -444,12 +444,12 @@ DWORD CKVXApiHelper::GetFilterState(DWORD dwIndex, DWORD& dwState)
         const DWORD dwSdkId = m_layout.pFilters[dwIndex].dwSdkId;
         if (dwSdkId == 0) {
             KVX_LOG(eKVXDiagLog_ERROR, "Índice de filtro desconocido: %lu", static_cast<unsigned long>(dwIndex));
-            return ERROR_UNKNOWN_COMPONENT;
+            return KVXAPI_ERROR_UNKNOWN_FILTER;
         }
         const size_t offset = sizeof(DWORD) + (dwSdkId - 1) * static_cast<size_t>(m_layout.dwFiltersInfoBlockSize);
         SKVXFilterBlockHead head = {};
         if (offset + sizeof(head) > record.size()) {
-            return ERROR_UNKNOWN_COMPONENT;
+            return KVXAPI_ERROR_UNKNOWN_FILTER;
         }
         memcpy(&head, pRecord + offset, sizeof(head));
         dwState = StateFromBlock(head);

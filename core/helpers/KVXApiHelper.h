@@ -19,6 +19,9 @@
 // Filter indexes run from 0 to this value; what an index names depends on the SDK generation.
 constexpr DWORD KVXAPI_FILTER_INDEX_LAST = 6;
 constexpr DWORD KVXAPI_FILTERS_COUNT = 6;
+// The answer for an index that names no filter (or no SDK filter) in the installed generation: 1611,
+// ERROR_INDEX_ABSENT in the Windows table.
+constexpr DWORD KVXAPI_ERROR_UNKNOWN_FILTER = 1611;
 
 // One row of a generation's filter index table: the service name (none: the index names nothing)
 // and the SDK filter id (0: the filter has no id in this generation).

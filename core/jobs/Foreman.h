@@ -83,6 +83,11 @@ public:
     DWORD ActivateFilter(const std::string& name);
     DWORD DeactivateFilter(const std::string& name);
     DWORD DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IReporter* pReporter);
+
+    // Pack and send: the job itself is PackAndSendResults above; its two stages follow below.
+
+private:
+    // Stages of the deep analysis, the reboot operations and pack and send.
     DWORD SwitchDriver(const std::string& name, bool bActivate);
     DWORD SwitchIntermediateDriver(bool bActivate);
     DWORD RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure, const char* pszSuccess);
@@ -92,8 +97,6 @@ public:
     DWORD EndWithCulprit(DWORD dwStep, bool bTDISuspicious);
     DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate);
     DWORD CancelForUnknownFilters(DWORD dwStep, DWORD dwResult);
-
-    // Pack and send
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
 

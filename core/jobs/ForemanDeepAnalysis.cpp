@@ -292,8 +292,8 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
                 name.c_str(), static_cast<unsigned long>(dwResult));
         return dwResult;
     }
-    KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El filtro %s, se reactivo con éxito." : "El filtro %s, se desactivo con éxito.",
-            name.c_str());
+    KVX_LOG(eKVXDiagLog_EVENT,
+            bActivate ? "El filtro %s, se reactivo con éxito." : "El filtro %s, se desactivo con éxito.", name.c_str());
     if (!bActivate) {
         NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
     }
@@ -321,7 +321,8 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
     ITaskData* pName = nullptr;
     dwResult = nameTask->GetResults(&pName);
     if (dwResult != KVXDIAG2_OK || pName == nullptr) {
-        KVX_LOG(eKVXDiagLog_ERROR, "Error! Al intentar obtener los resultados de la consulta de nombre del IM, error %lu",
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Error! Al intentar obtener los resultados de la consulta de nombre del IM, error %lu",
                 static_cast<unsigned long>(dwResult));
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
@@ -359,8 +360,8 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         // still loaded is what crashes some machines.
         const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
         kvx::UniqueHkey key;
-        DWORD dwResult = static_cast<DWORD>(
-            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+        DWORD dwResult =
+            static_cast<DWORD>(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
         if (dwResult == ERROR_SUCCESS) {
             const DWORD dwStart = KVXDIAG2_SERVICE_DISABLED;
             dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), "Start", 0, REG_DWORD,
@@ -378,12 +379,13 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         if (pReporter != nullptr) {
             pReporter->Report("%s", "TDI desactivado OK para evitar conflictos en la desactivacion de IM");
         }
-        const int iAnswer = pNotifier != nullptr ? pNotifier->Notify(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT,
-                                                                     m_context, KVXDRIVER_TDI_MANAGER, 0)
-                                                 : KVXDIAG2_NOTIFY_NOT_DELIVERED;
+        const int iAnswer = pNotifier != nullptr
+            ? pNotifier->Notify(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, m_context, KVXDRIVER_TDI_MANAGER, 0)
+            : KVXDIAG2_NOTIFY_NOT_DELIVERED;
         if (iAnswer != eKVXDIAG2NotifyRet_REBOOT_ACCEPTED) {
-            KVX_LOG(eKVXDiagLog_EVENT, "%s",
-                    "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
+            KVX_LOG(
+                eKVXDiagLog_EVENT, "%s",
+                "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
             if (pReporter != nullptr) {
                 pReporter->Report("%s", "Reboot canceled by user. Process will continue on next boot ...");
             }
@@ -501,8 +503,9 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, deactivate, 0);
         if (iAnswer != eKVXDIAG2NotifyRet_REBOOT_ACCEPTED) {
             // Logs and captures stay on: the next start repeats this step's question with them running.
-            KVX_LOG(eKVXDiagLog_EVENT, "%s",
-                    "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
+            KVX_LOG(
+                eKVXDiagLog_EVENT, "%s",
+                "El usuario no permitió el reinicio del sistema. En el siguiente arranque se continuará el proceso.");
             m_pReporter->Report("%s", "Reboot canceled by user. Process will continue on next boot ...");
             m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
             return KVXDIAG2_OK;

@@ -62,11 +62,11 @@ DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::str
         NotifyValue(eKVXDIAG2Notify_PACKANDSEND_CANCEL, "ERROR: Notify object not available!", KVXDIAG2_ERR_NO_OBJECT);
         return KVXDIAG2_ERR_CREATE_FAILED;
     }
-    KVX_LOG(eKVXDiagLog_INFO, "Se establece el primer parámetro: El path del directorio a comprimir %s: ",
-            copyDirectory.c_str());
+    KVX_LOG(eKVXDiagLog_INFO,
+            "Se establece el primer parámetro: El path del directorio a comprimir %s: ", copyDirectory.c_str());
     CTaskDataString folder(copyDirectory);
-    KVX_LOG(eKVXDiagLog_INFO, "Se establece el segundo parámetro: El path completo al fichero de destino %s: ",
-            destination.c_str());
+    KVX_LOG(eKVXDiagLog_INFO,
+            "Se establece el segundo parámetro: El path completo al fichero de destino %s: ", destination.c_str());
     CTaskDataString archive(destination);
     KVX_LOG(eKVXDiagLog_INFO, "%s", "Se establece el tercer parámetro...");
     CTaskDataString password(KVXDIAG2_PACKAGE_PASSWORD);
@@ -82,7 +82,8 @@ DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::str
     NotifyValue(eKVXDIAG2Notify_PACKANDSEND_IN_PROGRESS, "Building results file package...", 0);
     dwResult = task->Execute(m_pReporter);
     if (dwResult != KVXDIAG2_OK) {
-        KVX_LOG(eKVXDiagLog_ERROR, "%s", "La operación no tuvo éxito. No se ha generado el paquete con los resultados.");
+        KVX_LOG(eKVXDiagLog_ERROR, "%s",
+                "La operación no tuvo éxito. No se ha generado el paquete con los resultados.");
         NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwResult);
         return dwResult;
     }
@@ -114,7 +115,8 @@ DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination
                 name.c_str());
         std::string copyDirectory;
         if (MakeTempDirectory(name, copyDirectory) != KVXDIAG2_OK) {
-            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible crear el directorio temporal con nombre %s", name.c_str());
+            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible crear el directorio temporal con nombre %s",
+                    name.c_str());
             return static_cast<DWORD>(ERROR_DIRECTORY);
         }
         KVX_LOG(eKVXDiagLog_INFO, "Generado path completo al directorio de resultados finales para comprimir %s",

@@ -22,8 +22,7 @@ void CForeman::NotifyTaskNotCreated(const char* pszFunction, DWORD dwTaskId)
     NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_CANCELLED, KVXDIAG2_TEXT_NOTIFY_NOT_AVAILABLE, KVXDIAG2_ERR_NO_OBJECT);
 }
 
-DWORD CForeman::RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure,
-                              const char* pszSuccess)
+DWORD CForeman::RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure, const char* pszSuccess)
 {
     kvx::UniqueTask task = kvx::MakeTask(dwTaskId);
     if (!task) {
@@ -47,7 +46,7 @@ DWORD CForeman::RunSingleTask(const char* pszFunction, DWORD dwTaskId, const cha
 // and the stored state still resumes the analysis. Its failures are therefore only logged.
 void CForeman::PrepareProcessReboot()
 {
-    KVX_FUNCTION("CForeman::PrepareReboot");
+    KVX_FUNCTION_QUIET("CForeman::PrepareReboot");
     kvx::UniqueTask pathTask = kvx::MakeTask(KVXDIAG2_TASKID_GET_PROCESS_FULL_PATH);
     if (!pathTask) {
         NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_GET_PROCESS_FULL_PATH);
@@ -70,7 +69,8 @@ void CForeman::PrepareProcessReboot()
         return;
     }
     if (autostartTask->Execute(m_pReporter) != KVXDIAG2_OK) {
-        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se pudo preparar el reinicio del GUI. Fallo el task correspondiente.");
+        KVX_LOG(eKVXDiagLog_ERROR, "%s",
+                "Error! No se pudo preparar el reinicio del GUI. Fallo el task correspondiente.");
         return;
     }
     KVX_LOG(eKVXDiagLog_EVENT, "%s", "Proceso GUI se ha preparado para ser auto-lanzado tras el reinicio.");
@@ -93,10 +93,11 @@ DWORD CForeman::PrepareReboot(DWORD dwStep)
             return static_cast<DWORD>(ERROR_INVALID_DATA);
         }
         if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
-            KVX_LOG(eKVXDiagLog_ERROR,
-                    "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
-                    "Results path: %s",
-                    static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
+            KVX_LOG(
+                eKVXDiagLog_ERROR,
+                "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
+                "Results path: %s",
+                static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
             return KVXDIAG2_ERR_FAILED;
         }
         KVX_LOG(eKVXDiagLog_EVENT,
@@ -141,8 +142,9 @@ DWORD CForeman::ClearReboot()
         kvx::UniqueTask autostartTask = kvx::MakeTask(KVXDIAG2_TASKID_DISABLE_PROCESS_REBOOT);
         kvx::UniqueTask stateTask = kvx::MakeTask(KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
         if (!autostartTask || !stateTask) {
-            NotifyTaskNotCreated(kvxFunctionName_, !autostartTask ? KVXDIAG2_TASKID_DISABLE_PROCESS_REBOOT
-                                                                  : KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
+            NotifyTaskNotCreated(kvxFunctionName_,
+                                 !autostartTask ? KVXDIAG2_TASKID_DISABLE_PROCESS_REBOOT
+                                                : KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
             return KVXDIAG2_ERR_CREATE_FAILED;
         }
         DWORD dwResult = autostartTask->Execute(m_pReporter);

@@ -18,16 +18,16 @@ DWORD CTaskDisableCoreReboot::Execute(IReporter*)
         kvx::UniqueHkey key;
         DWORD dwResult = kvx::OpenResumeKey(false, key);
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo abrir la clave ") +
-                                                          KVXDIAG2_RESUME_KEY, dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo abrir la clave ") + KVXDIAG2_RESUME_KEY, dwResult);
             return dwResult;
         }
         // The step goes first: without it nothing is pending, whatever happens to the directory.
         for (const char* pszValue : {KVXDIAG2_RESUME_CURRENT_STEP, KVXDIAG2_RESUME_RESULTS_DIR}) {
             dwResult = static_cast<DWORD>(::RegDeleteValueA(key.get(), pszValue));
             if (dwResult != ERROR_SUCCESS) {
-                kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo eliminar el valor ") + pszValue,
-                                        dwResult);
+                kvx::LogRegistryFailure(kvxFunctionName_,
+                                        std::string("Error! No se pudo eliminar el valor ") + pszValue, dwResult);
                 return dwResult;
             }
         }

@@ -18,8 +18,8 @@ DWORD CTaskDisableProcessReboot::Execute(IReporter*)
         kvx::UniqueHkey key;
         DWORD dwResult = kvx::OpenRunKey(key);
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo abrir la clave ") + KVXDIAG2_RUN_KEY,
-                                    dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo abrir la clave ") + KVXDIAG2_RUN_KEY, dwResult);
             return dwResult;
         }
         dwResult = static_cast<DWORD>(::RegDeleteValueA(key.get(), KVXDIAG2_AUTOSTART_VALUE));

@@ -1,3 +1,4 @@
 #include "core/tasks/TaskMarkNDISManagerSuspicious.h"
 
-const DWORD CTaskMarkNDISManagerSuspicious::s_dwFactoryRegistration = CTaskMarkNDISManagerSuspicious::PerformFactoryRegistration();
+const DWORD CTaskMarkNDISManagerSuspicious::s_dwFactoryRegistration =
+    CTaskMarkNDISManagerSuspicious::PerformFactoryRegistration();

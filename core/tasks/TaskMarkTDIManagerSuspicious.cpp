@@ -1,3 +1,4 @@
 #include "core/tasks/TaskMarkTDIManagerSuspicious.h"
 
-const DWORD CTaskMarkTDIManagerSuspicious::s_dwFactoryRegistration = CTaskMarkTDIManagerSuspicious::PerformFactoryRegistration();
+const DWORD CTaskMarkTDIManagerSuspicious::s_dwFactoryRegistration =
+    CTaskMarkTDIManagerSuspicious::PerformFactoryRegistration();

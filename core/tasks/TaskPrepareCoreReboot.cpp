@@ -33,8 +33,8 @@ DWORD CTaskPrepareCoreReboot::Execute(IReporter*)
         kvx::UniqueHkey key;
         DWORD dwResult = kvx::OpenResumeKey(true, key);
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo crear la clave ") +
-                                                          KVXDIAG2_RESUME_KEY, dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo crear la clave ") + KVXDIAG2_RESUME_KEY, dwResult);
             return dwResult;
         }
         // Only the directory decides whether the analysis resumes, so a failed step is logged and the
@@ -42,17 +42,19 @@ DWORD CTaskPrepareCoreReboot::Execute(IReporter*)
         dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), KVXDIAG2_RESUME_CURRENT_STEP, 0, REG_DWORD,
                                                        reinterpret_cast<const BYTE*>(&m_dwStep), sizeof m_dwStep));
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo escribir el valor ") +
-                                                          KVXDIAG2_RESUME_CURRENT_STEP, dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo escribir el valor ") + KVXDIAG2_RESUME_CURRENT_STEP,
+                                    dwResult);
         }
         dwResult = kvx::SetStringValue(key.get(), KVXDIAG2_RESUME_RESULTS_DIR, m_strResultsDirectory);
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo escribir el valor ") +
-                                                          KVXDIAG2_RESUME_RESULTS_DIR, dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo escribir el valor ") + KVXDIAG2_RESUME_RESULTS_DIR,
+                                    dwResult);
             return dwResult;
         }
-        KVX_LOG(eKVXDiagLog_INFO, "Estado almacenado. Paso: 0x%lX. Directorio: %s", static_cast<unsigned long>(m_dwStep),
-                m_strResultsDirectory.c_str());
+        KVX_LOG(eKVXDiagLog_INFO, "Estado almacenado. Paso: 0x%lX. Directorio: %s",
+                static_cast<unsigned long>(m_dwStep), m_strResultsDirectory.c_str());
         return KVXDIAG2_OK;
     });
 }

@@ -41,8 +41,8 @@ DWORD CTaskPrepareProcessReboot::Execute(IReporter*)
         kvx::UniqueHkey key;
         DWORD dwResult = kvx::OpenRunKey(key);
         if (dwResult != ERROR_SUCCESS) {
-            kvx::LogRegistryFailure(kvxFunctionName_, std::string("Error! No se pudo abrir la clave ") + KVXDIAG2_RUN_KEY,
-                                    dwResult);
+            kvx::LogRegistryFailure(kvxFunctionName_,
+                                    std::string("Error! No se pudo abrir la clave ") + KVXDIAG2_RUN_KEY, dwResult);
             return dwResult;
         }
         const std::string command = MakeAutostartCommand(m_strProcessPath);

@@ -13,8 +13,7 @@ namespace kvx {
 // TDerived provides, besides what CTaskImpl asks for,
 //   static constexpr const char* KVXTASK_VALUE   (the value's name)
 //   static constexpr bool KVXTASK_MARK           (true sets the value, false removes it)
-template <typename TDerived>
-class CTaskResumeMark : public CTaskImpl<TDerived> {
+template <typename TDerived> class CTaskResumeMark : public CTaskImpl<TDerived> {
 public:
     DWORD SetConfig(const TaskDataList&) override
     {

@@ -1,3 +1,4 @@
 #include "core/tasks/TaskUnmarkNDISManagerSuspicious.h"
 
-const DWORD CTaskUnmarkNDISManagerSuspicious::s_dwFactoryRegistration = CTaskUnmarkNDISManagerSuspicious::PerformFactoryRegistration();
+const DWORD CTaskUnmarkNDISManagerSuspicious::s_dwFactoryRegistration =
+    CTaskUnmarkNDISManagerSuspicious::PerformFactoryRegistration();

@@ -1,3 +1,4 @@
 #include "core/tasks/TaskUnmarkTDIManagerSuspicious.h"
 
-const DWORD CTaskUnmarkTDIManagerSuspicious::s_dwFactoryRegistration = CTaskUnmarkTDIManagerSuspicious::PerformFactoryRegistration();
+const DWORD CTaskUnmarkTDIManagerSuspicious::s_dwFactoryRegistration =
+    CTaskUnmarkTDIManagerSuspicious::PerformFactoryRegistration();

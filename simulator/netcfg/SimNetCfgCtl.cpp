@@ -10,6 +10,8 @@
 //   kvxsimnetcfgctl unregister             gives CLSID_CNetCfg back to the prefix's own engine
 //   kvxsimnetcfgctl seed                   replaces the model with a typical machine with the product
 //   kvxsimnetcfgctl clear                  removes the model
+//   kvxsimnetcfgctl list                   prints the components the registered engine serves, and
+//                                          which module serves them (to check a registration)
 #include <windows.h>
 #include <objbase.h>
 
@@ -97,6 +99,75 @@ int Hold(int argc, wchar_t** argv)
     return 0;
 }
 
+std::wstring TakeText(HRESULT hr, LPWSTR text)
+{
+    std::wstring copy;
+    if (text != nullptr) {
+        if (SUCCEEDED(hr)) {
+            copy = text;
+        }
+        ::CoTaskMemFree(text);
+    }
+    return copy;
+}
+
+int List()
+{
+    kvx::UniqueComPtr<INetCfg> engine;
+    HRESULT hr = ::CoCreateInstance(CLSID_HOLDLOCK_NETCFG, nullptr, CLSCTX_INPROC_SERVER, IID_HOLDLOCK_NETCFG,
+                                    engine.put_void());
+    if (FAILED(hr)) {
+        fprintf(stderr, "CoCreateInstance failed 0x%08lx\n", static_cast<unsigned long>(hr));
+        return 2;
+    }
+    // The module that holds the object's code tells which engine the registration leads to.
+    HMODULE server = nullptr;
+    wchar_t serverPath[MAX_PATH] = {};
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             *reinterpret_cast<LPCWSTR*>(engine.get()), &server)) {
+        ::GetModuleFileNameW(server, serverPath, MAX_PATH);
+    }
+    printf("server %ls\n", serverPath);
+    hr = engine->Initialize(nullptr);
+    if (FAILED(hr)) {
+        fprintf(stderr, "Initialize failed 0x%08lx\n", static_cast<unsigned long>(hr));
+        return 2;
+    }
+    const struct {
+        const char* name;
+        GUID guid;
+    } classes[] = {
+        {"net", {0x4d36e972, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+        {"nettrans", {0x4d36e975, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+        {"netclient", {0x4d36e973, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+        {"netservice", {0x4d36e974, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+    };
+    for (const auto& componentClass : classes) {
+        kvx::UniqueComPtr<IEnumNetCfgComponent> components;
+        hr = engine->EnumComponents(&componentClass.guid, components.put());
+        if (hr != S_OK || !components) {
+            printf("%s: EnumComponents answered 0x%08lx\n", componentClass.name, static_cast<unsigned long>(hr));
+            continue;
+        }
+        for (;;) {
+            kvx::UniqueComPtr<INetCfgComponent> component;
+            ULONG fetched = 0;
+            if (components->Next(1, component.put(), &fetched) != S_OK || !component) {
+                break;
+            }
+            LPWSTR text = nullptr;
+            hr = component->GetId(&text);
+            const std::wstring id = TakeText(hr, text);
+            text = nullptr;
+            hr = component->GetDisplayName(&text);
+            const std::wstring display = TakeText(hr, text);
+            printf("%s %ls \"%ls\"\n", componentClass.name, id.c_str(), display.c_str());
+        }
+    }
+    engine->Uninitialize();
+    return 0;
+}
+
 int Run(int argc, wchar_t** argv)
 {
     const std::wstring command = argc > 1 ? argv[1] : L"";
@@ -109,6 +180,9 @@ int Run(int argc, wchar_t** argv)
     if (command == L"unregister") {
         return Report("unregister", kvxtest::UnregisterSimNetCfg());
     }
+    if (command == L"list") {
+        return List();
+    }
     if (command == L"seed" || command == L"clear") {
         kvxtest::CSimNetCfgModel model;
         model.Keep();
@@ -117,7 +191,7 @@ int Run(int argc, wchar_t** argv)
         }
         return command == L"seed" ? Report("seeding the model", model.AddTypicalMachine()) : 0;
     }
-    fprintf(stderr, "usage: kvxsimnetcfgctl hold|register|unregister|seed|clear ...\n");
+    fprintf(stderr, "usage: kvxsimnetcfgctl hold|register|unregister|seed|clear|list ...\n");
     return 1;
 }
 

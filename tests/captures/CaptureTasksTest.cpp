@@ -1,5 +1,6 @@
 // The module-log, capture and snapshot tasks against a simulated product, and the foreman's switches
 // that wrap them.
+#include "common/win/UniqueHandles.h"
 #include "core/jobs/Foreman.h"
 #include "core/tasks/ITask.h"
 #include "core/tasks/TaskDataBool.h"
@@ -74,16 +75,15 @@ std::vector<std::string> Files(const std::string& directory)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((directory + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    kvx::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &data));
+    if (!find) {
         return names;
     }
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             names.push_back(data.cFileName);
         }
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileA(find.get(), &data));
     return names;
 }
 

@@ -26,7 +26,11 @@ constexpr DWORD NO_OBJECT = 4312;
 // notification that arrives on another thread than the test's own until released.
 class CScriptedNotifier : public INotify {
 public:
-    CScriptedNotifier() : m_release(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_blocked(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    CScriptedNotifier()
+        : m_release(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          m_blocked(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    {
+    }
 
     int Notify(DWORD code, KVXDIAG2_CONTEXT, const std::string& text, const TaskDataList&) override
     {
@@ -162,6 +166,7 @@ class DeepRunTest : public ::testing::Test {
 protected:
     void Start(const kvxtest::SSimProductOptions& options = kvxtest::SSimProductOptions())
     {
+        m_product.reset();
         m_product.reset(new kvxtest::CSimProduct(options));
         ASSERT_EQ(m_product->Error(), "");
         m_state.reset(new kvxtest::CScopedResumeState());
@@ -226,9 +231,10 @@ TEST_F(DeepRunTest, RefusedFirstRebootLeavesTheTDIManagerOffAndStoresNothing)
     EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 1u);
     const kvxtest::SResumeState state = kvxtest::ReadResumeState();
     EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
-    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
-                                                       "TDI desactivado OK para evitar conflictos en la desactivacion de IM",
-                                                       "Reboot canceled by user. Process will continue on next boot ..."}));
+    EXPECT_EQ(ReportTexts(),
+              (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
+                                        "TDI desactivado OK para evitar conflictos en la desactivacion de IM",
+                                        "Reboot canceled by user. Process will continue on next boot ..."}));
 }
 
 TEST_F(DeepRunTest, FirstStepWithoutTDIManagerFailsWithTheRegistryCode)
@@ -239,8 +245,9 @@ TEST_F(DeepRunTest, FirstStepWithoutTDIManagerFailsWithTheRegistryCode)
     EXPECT_EQ(m_foreman.RunDeepAnalysis(100, 1, false), 2u);
     EXPECT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11}));
     EXPECT_FALSE(ServiceStart("KVXTMGR").has_value()) << "no service key made";
-    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
-                                                       "Failed to disable filter KVXTMGR before KVXIM."}));
+    EXPECT_EQ(
+        ReportTexts(),
+        (std::vector<std::string>{"Step: INITIALIZATIONS_STEP", "Failed to disable filter KVXTMGR before KVXIM."}));
 }
 
 // The job's thread holds its first notification while another thread cancels the job; the run on

@@ -36,6 +36,9 @@ protected:
     {
         kvxtest::SSimProductOptions options;
         options.ndisManager = ndisManager;
+        // The old installation goes first: its removal would otherwise take the new one's services along.
+        m_state.reset();
+        m_product.reset();
         m_product.reset(new kvxtest::CSimProduct(options));
         ASSERT_EQ(m_product->Error(), "");
         m_state.reset(new kvxtest::CScopedResumeState());
@@ -53,8 +56,8 @@ protected:
     SDriverRun Boot(int ask, int reboot = eKVXDIAG2NotifyRet_REBOOT_ACCEPTED)
     {
         m_autostart.Reset();
-        SDriverRun run = kvxtest::RunCoreDriver(
-            {"deep", "--ask", std::to_string(ask), "--reboot", std::to_string(reboot)});
+        SDriverRun run =
+            kvxtest::RunCoreDriver({"deep", "--ask", std::to_string(ask), "--reboot", std::to_string(reboot)});
         EXPECT_TRUE(run.started);
         EXPECT_TRUE(run.finished) << "the boot did not end within its time-out";
         EXPECT_EQ(run.initRc, 0u);
@@ -112,10 +115,21 @@ protected:
     // indentation as a leading number of tabs.
     std::vector<std::string> DeepReportLines() const
     {
-        static const char* const prefixes[] = {
-            "-> ======", "-> -", "<- -", "-> Dynamic Data", "<- Dynamic Data", "!!!", "Step: ", "TDI desactivado",
-            "Enabling log", "Deactivating log", "Activating previous", "Deactivating actual", "Preparing to reboot",
-            "Reboot", "No more filters"};
+        static const char* const prefixes[] = {"-> ======",
+                                               "-> -",
+                                               "<- -",
+                                               "-> Dynamic Data",
+                                               "<- Dynamic Data",
+                                               "!!!",
+                                               "Step: ",
+                                               "TDI desactivado",
+                                               "Enabling log",
+                                               "Deactivating log",
+                                               "Activating previous",
+                                               "Deactivating actual",
+                                               "Preparing to reboot",
+                                               "Reboot",
+                                               "No more filters"};
         std::vector<std::string> lines;
         for (const kvxtest::SReportLine& line : kvxtest::ReadReportLines(m_resultsDir + "\\KVXDiagReport.txt")) {
             EXPECT_TRUE(line.valid) << line.text;
@@ -143,8 +157,7 @@ protected:
         boot = Boot(0);
         EXPECT_EQ(boot.pending, 1);
         EXPECT_EQ(boot.step, 2);
-        ExpectNotifications(boot, {{11, "Job started"}, {4, ndisManager},
-                                   {13, ndisManager}});
+        ExpectNotifications(boot, {{11, "Job started"}, {4, ndisManager}, {13, ndisManager}});
         ExpectStarts({{"KVXTMGR", 4}});
         if (ndisManager == "KVXNMGR") {
             ExpectStarts({{"KVXNMGR", 4}});
@@ -167,16 +180,16 @@ TEST_F(DeepChainTest, CulpritAmongTheNDISPlugins)
 
     SDriverRun boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_FIXED);
     EXPECT_EQ(boot.step, 3);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXTMGR"},
-                               {13, "KVXTMGR"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXTMGR"}, {13, "KVXTMGR"}});
     ExpectStarts({{"KVXNMGR", 1}, {"KVXTMGR", 4}});
     ExpectStoredAndRebooted(8);
     EXPECT_FALSE(kvxtest::ReadResumeState().tdiSuspicious);
 
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
     EXPECT_EQ(boot.step, 8);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXFLTE"},
-                               {13, "KVXFLTE"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXFLTE"}, {13, "KVXFLTE"}});
     ExpectStarts({{"KVXTMGR", 1}, {"KVXFLTE", 4}, {"KVXNMGR", 1}});
     ExpectStoredAndRebooted(4);
 
@@ -251,10 +264,11 @@ TEST_F(DeepChainTest, NoSolutionAtTheNDISManagerStepLeavesTheTDIManagerOff)
     EXPECT_TRUE(kvxtest::DirectoryExists(m_resultsDir + "\\DeepAnalisys"));
     const std::vector<std::string> lines = DeepReportLines();
     const std::vector<std::string> tail(lines.end() - 6, lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"0 -> -Operations for filter \"\"", "1 Enabling log and captures...",
-                                              "1 -> Dynamic Data", "1 <- Dynamic Data",
-                                              "1 No more filters. DeepAnalysis finished...",
-                                              "0 <- -Operations for filter \"\""}));
+    EXPECT_EQ(
+        tail,
+        (std::vector<std::string>{"0 -> -Operations for filter \"\"", "1 Enabling log and captures...",
+                                  "1 -> Dynamic Data", "1 <- Dynamic Data",
+                                  "1 No more filters. DeepAnalysis finished...", "0 <- -Operations for filter \"\""}));
 }
 
 TEST_F(DeepChainTest, TDISuspiciousBranchEndsWithTheWorkaround)
@@ -265,22 +279,22 @@ TEST_F(DeepChainTest, TDISuspiciousBranchEndsWithTheWorkaround)
     ExpectStoredAndRebooted(8);
 
     SDriverRun boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_FIXED);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXFLTF"},
-                               {13, "KVXFLTF"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXFLTF"}, {13, "KVXFLTF"}});
     EXPECT_TRUE(kvxtest::ReadResumeState().tdiSuspicious);
     ExpectStarts({{"KVXTMGR", 1}, {"KVXFLTF", 4}});
     ExpectStoredAndRebooted(9);
 
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXMON"},
-                               {13, "KVXMON"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXMON"}, {13, "KVXMON"}});
     ExpectStarts({{"KVXFLTF", 1}, {"KVXMON", 4}});
     EXPECT_TRUE(kvxtest::ReadResumeState().tdiSuspicious);
     ExpectStoredAndRebooted(10);
 
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {16, "KVXMON"},
-                               {4, "KVXTMGR"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"}, {14, "Step completed. Ask for user."}, {16, "KVXMON"}, {4, "KVXTMGR"}});
     ExpectStarts({{"KVXMON", 1}, {"KVXTMGR", 4}, {"KVXFLTF", 1}, {"KVXNMGR", 1}});
     ExpectCleared();
 }
@@ -321,13 +335,15 @@ TEST_F(DeepChainTest, ExitingAtTheNDISManagerStepCancelsAndKeepsTheStep)
     ASSERT_TRUE(kvxtest::SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                                    "KVXDIAG2_AUTOSTART", "\"" + kvxtest::CoreDriverBatchPath() + "\""));
     for (const char* service : {"KVXTMGR", "KVXNMGR"}) {
-        ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + service,
-                                      "Start", 4));
+        ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE,
+                                      std::string("SYSTEM\\CurrentControlSet\\Services\\") + service, "Start", 4));
     }
     const SDriverRun boot = Boot(eKVXDIAG2NotifyRet_EXITING);
     ASSERT_EQ(boot.notifications.size(), 3u);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."},
-                               {12, "ERROR: Can't obtain step involved filters!"}});
+    ExpectNotifications(boot,
+                        {{11, "Job started"},
+                         {14, "Step completed. Ask for user."},
+                         {12, "ERROR: Can't obtain step involved filters!"}});
     EXPECT_EQ(boot.notifications[2].value, 4312u);
     const kvxtest::SResumeState state = kvxtest::ReadResumeState();
     EXPECT_EQ(state.step.value_or(0), 3u);
@@ -346,8 +362,10 @@ TEST_F(DeepChainTest, StoredStepSevenStillAsksAndThenCancels)
         const SDriverRun boot = Boot(answer);
         EXPECT_EQ(boot.pending, 1);
         EXPECT_EQ(boot.step, 7);
-        ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."},
-                                   {12, "ERROR: Can't obtain step involved filters!"}});
+        ExpectNotifications(boot,
+                            {{11, "Job started"},
+                             {14, "Step completed. Ask for user."},
+                             {12, "ERROR: Can't obtain step involved filters!"}});
         EXPECT_EQ(kvxtest::ReadResumeState().step.value_or(0), 7u);
     }
 }

@@ -295,9 +295,9 @@ TEST(KVXApiFilters, SetFilterStateByNameUsesTheGenerationsNumbering)
             continue;
         }
         const SSimSdkCall call = OnlyCall(product, c.function);
-        EXPECT_EQ(c.filterId, call.args["filterId"]);
+        EXPECT_EQ(c.filterId, call.args.at("filterId"));
         if (c.start != nullptr) {
-            EXPECT_EQ(c.start, call.args["start"]);
+            EXPECT_EQ(c.start, call.args.at("start"));
         }
         EXPECT_EQ(c.action == 2, product.FilterEnabled(c.service));
     }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "common/log/KVXDiagObject.h"
+#include "common/win/UniqueHandles.h"
 #include "core/report/ReporterPlainText.h"
 #include "tests/support/SimNetCfg.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <string>
@@ -84,21 +86,20 @@ private:
 inline std::vector<std::string> ForeignIMServices()
 {
     std::vector<std::string> names;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETCFG_SERVICES_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    kvx::UniqueHkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETCFG_SERVICES_KEY, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         return names;
     }
     for (DWORD index = 0;; ++index) {
         char name[256];
         DWORD length = sizeof name;
-        if (::RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (::RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
         if (strncmp(name, "KVXIMD", 6) == 0) {
             names.push_back(name);
         }
     }
-    ::RegCloseKey(key);
     return names;
 }
 

@@ -39,9 +39,9 @@ uint32_t Crc32(const std::string& data)
 uint32_t U32(const std::string& data, size_t offset)
 {
     return static_cast<uint32_t>(static_cast<unsigned char>(data[offset])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 3])) << 24;
+        static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 1])) << 8 |
+        static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 2])) << 16 |
+        static_cast<uint32_t>(static_cast<unsigned char>(data[offset + 3])) << 24;
 }
 uint16_t U16(const std::string& data, size_t offset)
 {
@@ -175,8 +175,8 @@ int WINAPI PackCallback(DWORD code, KVXDIAG2_CONTEXT, const char* text, DWORD, U
     std::lock_guard<std::mutex> guard(g_calls->lock);
     g_calls->calls.emplace_back(code, text != nullptr ? text : "");
     g_calls->values.push_back(static_cast<DWORD>(data));
-    if (code == eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED || code == eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED ||
-        code == eKVXDIAG2Notify_PACKANDSEND_CANCEL) {
+    if (code == eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED ||
+        code == eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED || code == eKVXDIAG2Notify_PACKANDSEND_CANCEL) {
         ::SetEvent(g_calls->ended.get());
     }
     return 0;

@@ -158,7 +158,8 @@ SResumeState ReadResumeState()
     if (GetString(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_RESULTS_DIR, text, view)) {
         state.resultsDir = text;
     }
-    state.tdiSuspicious = GetDword(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_TDI_SUSPICIOUS, value, view);
+    state.tdiSuspicious =
+        GetDword(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_TDI_SUSPICIOUS, value, view);
     state.ndisSuspicious =
         GetDword(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_NDIS_SUSPICIOUS, value, view);
     if (GetString(HKEY_LOCAL_MACHINE, RUN_KEY, AUTOSTART_VALUE, text)) {
@@ -191,14 +192,14 @@ bool StoreResumeState(DWORD step, const std::string& resultsDir, bool tdiSuspici
 {
     const REGSAM view = kvx::KVX_REGVIEW_VENDOR;
     bool ok = SetDword(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_CURRENT_STEP, step, view) &&
-              SetString(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_RESULTS_DIR, resultsDir, view);
+        SetString(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_RESULTS_DIR, resultsDir, view);
     if (ok && tdiSuspicious) {
         ok = SetDword(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVXDIAG2_RESUME_TDI_SUSPICIOUS, 0, view);
     }
     return ok;
 }
 
-CAutostartWatch::CAutostartWatch() : m_event(::CreateEventA(nullptr, TRUE, FALSE, DRIVER_AUTOSTART_EVENT)) {}
+CAutostartWatch::CAutostartWatch() : m_event(::CreateEventA(nullptr, TRUE, FALSE, DRIVER_AUTOSTART_EVENT)) { }
 
 void CAutostartWatch::Reset() { ::ResetEvent(m_event.get()); }
 

@@ -21,7 +21,7 @@ struct SDriverNotification {
 };
 
 struct SDriverRun {
-    bool started = false;  // the process could be created
+    bool started = false; // the process could be created
     bool finished = false; // it ended within the time-out and wrote its last line
     DWORD exitCode = 0;
     DWORD initRc = 0xFFFFFFFF;

@@ -11,6 +11,7 @@
 #include "core/tasks/TaskMakeKVXDIAG2TempDir.h"
 #include "core/tasks/TaskRunConsoleProgram.h"
 #include "tests/support/CoreTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -477,20 +477,19 @@ bool CWizardDriver::Screenshot(const std::wstring& path) const
     // empty, so two equal captures in a row mean it has caught up.
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, KVX_SEND_TIMEOUT_MS, &ignored);
-    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     std::vector<BYTE> previous;
     std::vector<BYTE> pixels;
     int width = 0, height = 0;
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    int equal = 0;
+    for (int attempt = 0; attempt < 60 && equal < 3; ++attempt) {
         ::SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, KVX_SEND_TIMEOUT_MS, &ignored);
         if (!CaptureWindow(m_window, pixels, width, height)) {
             return false;
         }
-        if (attempt > 0 && pixels == previous) {
-            break;
-        }
+        equal = attempt > 0 && pixels == previous ? equal + 1 : 0;
         previous.swap(pixels);
-        ::Sleep(25);
+        ::Sleep(40);
     }
     return SaveBitmap(previous, width, height, path);
 }

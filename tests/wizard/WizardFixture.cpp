@@ -103,7 +103,7 @@ std::vector<SJournalEntry> ReadJournal(const std::string& path)
     return entries;
 }
 
-std::wstring ProgramDirectory()
+std::wstring WizardProgramDirectory()
 {
     wchar_t path[MAX_PATH];
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -115,7 +115,7 @@ std::wstring ArtifactsDirectory()
 {
     std::wstring directory = Env(L"KVX_WIZARD_ARTIFACTS");
     if (directory.empty()) {
-        directory = ProgramDirectory() + L"..\\artifacts\\wizard";
+        directory = WizardProgramDirectory() + L"..\\artifacts\\wizard";
     }
     MakeDirectories(directory);
     return directory;
@@ -195,14 +195,14 @@ void WizardTest::StartWithStandInCore(const std::vector<std::wstring>& scenario)
 {
     std::vector<std::wstring> environment = scenario;
     environment.push_back(L"KVXFAKE_JOURNAL=" + Widen(m_journalPath));
-    const std::wstring exe = ProgramDirectory() + L"wizard-fakecore\\KVXDiag2.exe";
+    const std::wstring exe = WizardProgramDirectory() + L"wizard-fakecore\\KVXDiag2.exe";
     ASSERT_TRUE(m_driver.Launch(exe, environment)) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
     ASSERT_TRUE(m_driver.WaitForWindow(KVX_START_TIMEOUT_MS)) << "the wizard's window did not appear";
 }
 
 void WizardTest::StartWithRealCore()
 {
-    const std::wstring exe = ProgramDirectory() + L"KVXDiag2.exe";
+    const std::wstring exe = WizardProgramDirectory() + L"KVXDiag2.exe";
     ASSERT_TRUE(m_driver.Launch(exe, {})) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
     ASSERT_TRUE(m_driver.WaitForWindow(KVX_START_TIMEOUT_MS)) << "the wizard's window did not appear";
 }

@@ -3,6 +3,7 @@
 // once per language, reads the stand-in core's journal, and leaves the prefix as it found it.
 #pragma once
 
+#include "core/interface/KVXDiagTypes.h"
 #include "tests/support/TestSupport.h"
 #include "tests/wizard/WizardDriver.h"
 #include "wizard/WizardControls.h"
@@ -26,7 +27,7 @@ struct SJournalEntry {
 };
 
 std::vector<SJournalEntry> ReadJournal(const std::string& path);
-std::wstring ProgramDirectory();
+std::wstring WizardProgramDirectory();
 // Where screenshots and logs go: KVX_WIZARD_ARTIFACTS, else <build>\artifacts\wizard.
 std::wstring ArtifactsDirectory();
 std::string Narrow(const std::wstring& text);

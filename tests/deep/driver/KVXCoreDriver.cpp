@@ -262,8 +262,9 @@ int main(int argc, char** argv)
     }
     ::InitializeCriticalSection(&g_state.lock);
     if (!ParseOptions(argc, argv, g_state.options)) {
-        fprintf(stderr, "usage: kvxcoredriver.exe deep|pack|init --out FILE [--ask N] [--reboot N] [--dest F] "
-                        "[--seed DIR]\n");
+        fprintf(stderr,
+                "usage: kvxcoredriver.exe deep|pack|init --out FILE [--ask N] [--reboot N] [--dest F] "
+                "[--seed DIR]\n");
         return 1;
     }
     g_state.out = fopen(g_state.options.out.c_str(), "w");

@@ -1,0 +1,141 @@
+// Packing a folder into a ZIP archive: the folder becomes the current directory for the time of the
+// walk, the archive writer (core/archive) writes the records.
+#include "core/helpers/SysUtilsHelper.h"
+
+#include "core/archive/ZipArchive.h"
+#include "core/archive/ZipFolderPacker.h"
+#include "core/interface/KVXDiagTypes.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD KVXSYSUTILS_ERR_ADD_TO_ARCHIVE = 1127; // 0x467
+constexpr unsigned KVXSYSUTILS_ZIP_TEXT_SIZE = 1024;
+
+// Current directory of any length: the A call reports the size it needs when the buffer is short.
+bool GetCurrentDirectoryString(std::string& path)
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD n = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n == 0) {
+            return false;
+        }
+        if (n < buffer.size()) {
+            path.assign(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(n + 1);
+    }
+    return false;
+}
+
+// A relative path made absolute against the current directory, before that directory changes.
+std::string FullPath(const std::string& path)
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (n == 0) {
+            return path;
+        }
+        if (n < buffer.size()) {
+            return std::string(buffer.data(), n);
+        }
+        buffer.resize(n + 1);
+    }
+    return path;
+}
+
+// Puts the remembered current directory back on every way out of CompressFolder.
+class CCurrentDirectoryRestorer {
+public:
+    explicit CCurrentDirectoryRestorer(std::string path) : m_path(std::move(path)) {}
+    ~CCurrentDirectoryRestorer()
+    {
+        if (!m_path.empty()) {
+            ::SetCurrentDirectoryA(m_path.c_str());
+        }
+    }
+    CCurrentDirectoryRestorer(const CCurrentDirectoryRestorer&) = delete;
+    CCurrentDirectoryRestorer& operator=(const CCurrentDirectoryRestorer&) = delete;
+
+private:
+    std::string m_path;
+};
+
+std::string ZipResultText(ZRESULT result)
+{
+    char text[KVXSYSUTILS_ZIP_TEXT_SIZE] = {};
+    DescribeZipResult(result, text, sizeof(text));
+    return text;
+}
+
+} // namespace
+
+DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::string& strPassword,
+                                      const std::string& strArchivePath)
+{
+    KVX_FUNCTION("CSysUtilsHelper::CompressFolder");
+    try {
+        KVX_LOG(eKVXDiagLog_INFO, "Comprimiendo directorio '%s' en el archivo '%s'.", strFolder.c_str(),
+                strArchivePath.c_str());
+        // Both paths are made absolute first: a relative archive path or folder would otherwise be
+        // taken relative to the folder once it is the current directory.
+        const std::string archivePath = FullPath(strArchivePath);
+        const std::string folder = FullPath(strFolder);
+        std::string previous;
+        GetCurrentDirectoryString(previous);
+        if (!::SetCurrentDirectoryA(strFolder.c_str())) {
+            const DWORD dwError = ::GetLastError();
+            KVX_LOG(eKVXDiagLog_ERROR, "No se ha podido acceder al directorio a comprimir, error 0x%08lx", dwError);
+            return dwError;
+        }
+        CCurrentDirectoryRestorer restorer(previous);
+
+        HZIPARCHIVE hZip = CreateArchive(archivePath.c_str(), strPassword.empty() ? nullptr : strPassword.c_str());
+        if (hZip == nullptr) {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s", "No se ha podido crear el archivo ZIP.");
+            return KVXDIAG2_ERR_CREATE_FAILED;
+        }
+        const DWORD dwAdded = AddDirectoryToArchive(hZip, folder, std::string());
+        const ZRESULT closed = CloseArchive(hZip);
+        DWORD dwResult = KVXDIAG2_OK;
+        if (dwAdded != KVXZIP_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "No se ha podido añadir el directorio al archivo, resultado de ZIP %d. (%s)",
+                    static_cast<int>(dwAdded), ZipResultText(dwAdded).c_str());
+            dwResult = KVXSYSUTILS_ERR_ADD_TO_ARCHIVE;
+        } else if (closed != KVXZIP_OK) {
+            // The central directory did not make it to the disk (a volume that filled up at the end):
+            // the package cannot be opened, so this is a failure like any other.
+            KVX_LOG(eKVXDiagLog_ERROR, "No se ha podido cerrar el archivo ZIP, resultado de ZIP %d. (%s)",
+                    static_cast<int>(closed), ZipResultText(closed).c_str());
+            dwResult = KVXSYSUTILS_ERR_ADD_TO_ARCHIVE;
+        }
+        if (dwResult != KVXDIAG2_OK && !::DeleteFileA(archivePath.c_str())) {
+            // A half-written package left at the destination could be sent as if it were complete.
+            KVX_LOG(eKVXDiagLog_ERROR, "No se ha podido borrar el archivo ZIP incompleto, error 0x%08lx",
+                    ::GetLastError());
+        }
+        return dwResult;
+    } catch (...) {
+        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
+        return KVXDIAG2_ERR_EXCEPTION;
+    }
+}
+
+DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string& strBaseFolder,
+                                             const std::string& strRelativePath)
+{
+    KVX_FUNCTION("CSysUtilsHelper::AddDirectoryToArchive");
+    try {
+        // Folder entries ahead of their contents, names relative to the base folder with backslashes
+        // (the writer turns them into slashes); the first failing entry ends the walk with its code.
+        return CZipFolderPacker::AddDirectory(static_cast<HZIPARCHIVE>(hArchive), strBaseFolder, strRelativePath);
+    } catch (...) {
+        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
+        return KVXZIP_ERR_FLATE;
+    }
+}
