@@ -15,8 +15,8 @@ namespace {
 
 // Pipe buffer and read size. A small pipe makes the child block after every few lines and costs a
 // thread switch per piece; the output is gathered in memory as a whole either way.
-constexpr DWORD KVX_PIPE_BUFFER_SIZE = 100;
-constexpr DWORD KVX_READ_PIECE_SIZE = KVX_PIPE_BUFFER_SIZE - 1;
+constexpr DWORD KVX_PIPE_BUFFER_SIZE = 65536;
+constexpr DWORD KVX_READ_PIECE_SIZE = 65536;
 
 // After a time-out the killed program's pipe normally closes at once; this bounds the wait for the
 // reader in case a grandchild that inherited the pipe keeps it open.

@@ -31,7 +31,7 @@ protected:
     // The intermediate driver with two paths above it and one below it, and a bystander component.
     void AddIMAndBystander(std::optional<HRESULT> firstPathResult = {}, std::optional<HRESULT> secondPathResult = {})
     {
-        kvxtest::SSimPathSpec below = SimPath(L"kvximd->adapter");
+        kvxtest::SSimPathDef below = SimPath(L"kvximd->adapter");
         below.direction = 2;
         ASSERT_EQ(0u, m_model.AddComponent(SimComponent(
                           L"kvximd", SIMNETCFG_CLASS_NETSERVICE,
@@ -150,7 +150,7 @@ TEST_F(NetCfgHelperTest, FailuresBeforeApplyDropEveryChange)
         kvxtest::CLogCapture log;
         kvxtest::CSimNetCfgModel model;
         ASSERT_EQ(0u, model.Result());
-        kvxtest::SSimComponentSpec im =
+        kvxtest::SSimComponentDef im =
             SimComponent(L"kvximd", SIMNETCFG_CLASS_NETSERVICE, {SimPath(L"ms_tcpip->kvximd"), SimPath(L"ms_server->kvximd")});
         if (c.enumerationFails) {
             im.enumBindingPathsResult = failure;
@@ -249,7 +249,7 @@ TEST_F(NetCfgIMNameTest, FirstCandidateWithoutDeleteFlagIsTheDriver)
 
 TEST_F(NetCfgHelperTest, ComponentsCarryTheirFieldsPathsAndInterfaces)
 {
-    kvxtest::SSimComponentSpec adapter = SimComponent(L"pci\\ven_8086&dev_100e", SIMNETCFG_CLASS_NET);
+    kvxtest::SSimComponentDef adapter = SimComponent(L"pci\\ven_8086&dev_100e", SIMNETCFG_CLASS_NET);
     adapter.instanceGuid = L"{6B2F1C3A-8D4E-4F71-9A0B-2C5D7E9F1A34}";
     adapter.bindName = L"{6B2F1C3A-8D4E-4F71-9A0B-2C5D7E9F1A34}";
     adapter.displayName = L"Intel(R) PRO/1000 MT Network Connection";
@@ -257,9 +257,9 @@ TEST_F(NetCfgHelperTest, ComponentsCarryTheirFieldsPathsAndInterfaces)
     adapter.helpText.reset();
     adapter.characteristics = 0x84;
     adapter.deviceStatus = 0x1234;
-    kvxtest::SSimPathSpec path = SimPath(L"ms_tcpip->kvximd->adapter", false);
+    kvxtest::SSimPathDef path = SimPath(L"ms_tcpip->kvximd->adapter", false);
     path.interfaces = {{L"ndis5", L"ms_tcpip", L"kvximd"}, {L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}};
-    kvxtest::SSimPathSpec deep = SimPath(L"ms_tcpip->adapter");
+    kvxtest::SSimPathDef deep = SimPath(L"ms_tcpip->adapter");
     deep.depth = 7;
     deep.interfaces = {{L"ndis5", L"ms_tcpip", L"unknown_component"}};
     adapter.paths = {path, deep};

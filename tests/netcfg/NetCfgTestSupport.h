@@ -103,18 +103,18 @@ inline std::vector<std::string> ForeignIMServices()
     return names;
 }
 
-inline SSimPathSpec SimPath(std::wstring token, bool enabled = true, std::optional<HRESULT> enableResult = {})
+inline SSimPathDef SimPath(std::wstring token, bool enabled = true, std::optional<HRESULT> enableResult = {})
 {
-    SSimPathSpec path;
+    SSimPathDef path;
     path.token = std::move(token);
     path.enabled = enabled;
     path.enableResult = enableResult;
     return path;
 }
 
-inline SSimComponentSpec SimComponent(std::wstring id, std::wstring classGuid, std::vector<SSimPathSpec> paths = {})
+inline SSimComponentDef SimComponent(std::wstring id, std::wstring classGuid, std::vector<SSimPathDef> paths = {})
 {
-    SSimComponentSpec component;
+    SSimComponentDef component;
     component.id = std::move(id);
     component.classGuid = std::move(classGuid);
     component.instanceGuid = L"{00000000-0000-0000-0000-000000000000}";

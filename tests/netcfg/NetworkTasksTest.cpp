@@ -260,18 +260,18 @@ TEST_F(NetCfgTaskTest, DumpWithoutReporterListsNothing)
 
 TEST_F(NetCfgTaskTest, DumpWritesEveryClassAsNestedSections)
 {
-    kvxtest::SSimComponentSpec adapter = SimComponent(L"pci\\ven_8086&dev_100e", kvxtest::SIMNETCFG_CLASS_NET);
+    kvxtest::SSimComponentDef adapter = SimComponent(L"pci\\ven_8086&dev_100e", kvxtest::SIMNETCFG_CLASS_NET);
     adapter.instanceGuid = L"{6B2F1C3A-8D4E-4F71-9A0B-2C5D7E9F1A34}";
     adapter.bindName = L"{6B2F1C3A-8D4E-4F71-9A0B-2C5D7E9F1A34}";
     adapter.displayName = L"Intel(R) PRO/1000 MT 100% Network";
     adapter.pnpDevNodeId = L"PCI\\VEN_8086&DEV_100E\\3&267A616A&0&18";
     adapter.characteristics = 0x4A5; // virtual, physical, software enumerated, not user removable, UI, filter
     adapter.deviceStatus = 0x1A;
-    kvxtest::SSimPathSpec path = SimPath(L"kvximd->adapter", false);
+    kvxtest::SSimPathDef path = SimPath(L"kvximd->adapter", false);
     path.interfaces = {{L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}};
     adapter.paths = {path};
     ASSERT_EQ(0u, m_model.AddComponent(adapter));
-    kvxtest::SSimComponentSpec im = SimComponent(L"kvximd", kvxtest::SIMNETCFG_CLASS_NETSERVICE);
+    kvxtest::SSimComponentDef im = SimComponent(L"kvximd", kvxtest::SIMNETCFG_CLASS_NETSERVICE);
     im.instanceGuid = L"{5D7C2E91-4A3B-4F68-8C1D-9E0F2A3B4C5D}";
     im.bindName = L"KVXIMD";
     im.displayName = L"Orvex Network Manager Intermediate Driver";

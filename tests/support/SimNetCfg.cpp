@@ -127,9 +127,9 @@ DWORD WriteServer(const std::string& path)
         ::RegSetValueExA(key.get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model), sizeof(model)));
 }
 
-SSimPathSpec MakePath(std::wstring token, std::vector<SSimInterfaceSpec> interfaces)
+SSimPathDef MakePath(std::wstring token, std::vector<SSimInterfaceDef> interfaces)
 {
-    SSimPathSpec path;
+    SSimPathDef path;
     path.token = std::move(token);
     path.interfaces = std::move(interfaces);
     return path;
@@ -202,7 +202,7 @@ CSimNetCfgModel::~CSimNetCfgModel()
     }
 }
 
-DWORD CSimNetCfgModel::AddComponent(const SSimComponentSpec& component)
+DWORD CSimNetCfgModel::AddComponent(const SSimComponentDef& component)
 {
     const std::wstring componentPath = L"Components\\" + OrderKey(m_ids.size());
     kvx::UniqueHkey key;
@@ -235,7 +235,7 @@ DWORD CSimNetCfgModel::AddComponent(const SSimComponentSpec& component)
         }
     }
     for (size_t p = 0; p < component.paths.size(); ++p) {
-        const SSimPathSpec& path = component.paths[p];
+        const SSimPathDef& path = component.paths[p];
         const std::wstring pathKey = componentPath + L"\\BindingPaths\\" + OrderKey(p);
         kvx::UniqueHkey pk;
         rc = CreateModelKey(pathKey, pk);
@@ -344,8 +344,8 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     const std::wstring adapterGuid = L"{6B2F1C3A-8D4E-4F71-9A0B-2C5D7E9F1A34}";
     const std::wstring miniportGuid = L"{0E8A4F52-3B6C-4D19-8E7F-A1B2C3D4E5F6}";
 
-    std::vector<SSimComponentSpec> components;
-    SSimComponentSpec adapter;
+    std::vector<SSimComponentDef> components;
+    SSimComponentDef adapter;
     adapter.classGuid = SIMNETCFG_CLASS_NET;
     adapter.instanceGuid = adapterGuid;
     adapter.id = L"pci\\ven_8086&dev_100e";
@@ -356,7 +356,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     adapter.paths.push_back(MakePath(L"kvximd->" + adapterGuid, {{L"ndis5", L"kvximd", L"pci\\ven_8086&dev_100e"}}));
     components.push_back(adapter);
 
-    SSimComponentSpec miniport;
+    SSimComponentDef miniport;
     miniport.classGuid = SIMNETCFG_CLASS_NET;
     miniport.instanceGuid = miniportGuid;
     miniport.id = L"kvx_kvximdmp";
@@ -367,7 +367,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     miniport.paths.push_back(MakePath(L"ms_tcpip->" + miniportGuid, {{L"ndis5", L"ms_tcpip", L"kvx_kvximdmp"}}));
     components.push_back(miniport);
 
-    SSimComponentSpec tcpip;
+    SSimComponentDef tcpip;
     tcpip.classGuid = SIMNETCFG_CLASS_NETTRANS;
     tcpip.instanceGuid = L"{A3C81F5E-6B27-4D0A-B9E4-70F2D15C8E21}";
     tcpip.id = L"ms_tcpip";
@@ -379,7 +379,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     tcpip.paths.push_back(MakePath(L"ms_netbt->ms_tcpip", {{L"tdi", L"ms_netbt", L"ms_tcpip"}}));
     components.push_back(tcpip);
 
-    SSimComponentSpec netbt;
+    SSimComponentDef netbt;
     netbt.classGuid = SIMNETCFG_CLASS_NETTRANS;
     netbt.instanceGuid = L"{C2D3E4F5-A6B7-4C8D-9E0F-1A2B3C4D5E6F}";
     netbt.id = L"ms_netbt";
@@ -389,7 +389,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     netbt.paths.push_back(MakePath(L"ms_server->ms_netbt", {{L"netbios_smb", L"ms_server", L"ms_netbt"}}));
     components.push_back(netbt);
 
-    SSimComponentSpec im;
+    SSimComponentDef im;
     im.classGuid = SIMNETCFG_CLASS_NETSERVICE;
     im.instanceGuid = L"{5D7C2E91-4A3B-4F68-8C1D-9E0F2A3B4C5D}";
     im.id = L"kvximd";
@@ -403,7 +403,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
                          {L"ndis5", L"ms_tcpip", L"kvximd"}}));
     components.push_back(im);
 
-    SSimComponentSpec client;
+    SSimComponentDef client;
     client.classGuid = SIMNETCFG_CLASS_NETCLIENT;
     client.instanceGuid = L"{1F4E6A2B-7C3D-4E5F-9A8B-0C1D2E3F4A5B}";
     client.id = L"ms_msclient";
@@ -413,7 +413,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     client.characteristics = NCF_HAS_UI_;
     components.push_back(client);
 
-    SSimComponentSpec server;
+    SSimComponentDef server;
     server.classGuid = SIMNETCFG_CLASS_NETSERVICE;
     server.instanceGuid = L"{8B9C0D1E-2F3A-4B5C-6D7E-8F9A0B1C2D3E}";
     server.id = L"ms_server";
@@ -423,7 +423,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     server.characteristics = NCF_HAS_UI_;
     components.push_back(server);
 
-    for (const SSimComponentSpec& component : components) {
+    for (const SSimComponentDef& component : components) {
         const DWORD rc = AddComponent(component);
         if (rc != ERROR_SUCCESS) {
             return rc;

@@ -44,22 +44,22 @@ private:
     std::string m_previous;
 };
 
-struct SSimInterfaceSpec {
+struct SSimInterfaceDef {
     std::wstring name;
     std::wstring upper;
     std::wstring lower;
 };
 
-struct SSimPathSpec {
+struct SSimPathDef {
     std::wstring token;
     bool enabled = true;
-    std::vector<SSimInterfaceSpec> interfaces;
+    std::vector<SSimInterfaceDef> interfaces;
     std::optional<DWORD> depth;
     std::optional<HRESULT> enableResult; // Enable answers this and changes nothing
     DWORD direction = 1;                 // EBP_ABOVE
 };
 
-struct SSimComponentSpec {
+struct SSimComponentDef {
     std::wstring classGuid;
     std::wstring instanceGuid;
     std::optional<std::wstring> id;
@@ -69,7 +69,7 @@ struct SSimComponentSpec {
     std::optional<std::wstring> helpText;
     DWORD characteristics = 0;
     DWORD deviceStatus = 0;
-    std::vector<SSimPathSpec> paths;
+    std::vector<SSimPathDef> paths;
     std::optional<HRESULT> enumBindingPathsResult;
     std::optional<DWORD> pathEnumErrorAfter; // the path enumerator fails after this many paths
     HRESULT pathEnumError = E_FAIL;
@@ -86,7 +86,7 @@ public:
 
     DWORD Result() const { return m_result; }
     // Components are enumerated in the order they were added.
-    DWORD AddComponent(const SSimComponentSpec& component);
+    DWORD AddComponent(const SSimComponentDef& component);
     // "ApplyResult", "FindComponentResult" or "InitializeResult": the engine call answers this.
     DWORD SetFault(const wchar_t* name, HRESULT hr);
 

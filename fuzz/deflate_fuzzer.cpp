@@ -1,0 +1,122 @@
+// libFuzzer target: every input goes through the deflate encoder and must come back byte for byte
+// from zlib's inflate; the CRC-32 must agree with zlib's; an archive entry written with the input
+// must decrypt and inflate back. The first byte selects how the input is fed and whether it is
+// expanded into a stream of up to ~1.5 MB (to reach window moves and block limits).
+#include "core/archive/Crc32.h"
+#include "core/archive/DeflateEncoder.h"
+#include "core/archive/ZipCrypto.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class CFuzzSource : public IByteSource {
+public:
+    CFuzzSource(const std::vector<uint8_t>& data, size_t piece) : m_data(data), m_piece(piece) {}
+    bool Read(void* pBuffer, size_t cb, size_t& cbRead) override
+    {
+        cbRead = std::min({cb, m_piece, m_data.size() - m_offset});
+        if (cbRead != 0) {
+            std::memcpy(pBuffer, m_data.data() + m_offset, cbRead);
+        }
+        m_offset += cbRead;
+        return true;
+    }
+
+private:
+    const std::vector<uint8_t>& m_data;
+    size_t m_piece;
+    size_t m_offset = 0;
+};
+
+class CFuzzSink : public IByteSink {
+public:
+    bool Write(const void* pData, size_t cb) override
+    {
+        if (cb > CDeflateEncoder::OUTPUT_PIECE_SIZE) {
+            std::abort();
+        }
+        const uint8_t* p = static_cast<const uint8_t*>(pData);
+        m_data.insert(m_data.end(), p, p + cb);
+        return true;
+    }
+    std::vector<uint8_t> m_data;
+};
+
+void Check(bool condition)
+{
+    if (!condition) {
+        std::abort();
+    }
+}
+
+std::vector<uint8_t> Expand(const uint8_t* data, size_t size, uint8_t mode)
+{
+    std::vector<uint8_t> out;
+    if (size == 0) {
+        return out;
+    }
+    const size_t target = 64 * 1024 * (1 + (mode & 0x1F)) - (mode & 3);
+    uint32_t counter = 0;
+    while (out.size() < target) {
+        const size_t take = std::min(size, target - out.size());
+        out.insert(out.end(), data, data + take);
+        // A few changed bytes per copy keep the matches from all being one long repeat.
+        if ((mode & 0x20) && !out.empty()) {
+            out[out.size() - 1 - (counter * 2654435761u) % std::min<size_t>(take, out.size())] ^= static_cast<uint8_t>(counter);
+        }
+        ++counter;
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static CDeflateEncoder* s_encoder = new CDeflateEncoder();
+    const uint8_t mode = size > 0 ? data[0] : 0;
+    const uint8_t* body = size > 0 ? data + 1 : data;
+    const size_t bodySize = size > 0 ? size - 1 : 0;
+    const std::vector<uint8_t> input = (mode & 0x80) ? Expand(body, bodySize, mode) : std::vector<uint8_t>(body, body + bodySize);
+    const size_t pieces[] = {SIZE_MAX, 1, 3, 4096};
+    CFuzzSource source(input, pieces[(mode >> 5) & 3]);
+    CFuzzSink sink;
+    Check(s_encoder->Compress(source, sink) == eDeflateStatus_OK);
+
+    z_stream z = {};
+    Check(inflateInit2(&z, -15) == Z_OK);
+    std::vector<uint8_t> out(input.size() + 1);
+    z.next_in = sink.m_data.data();
+    z.avail_in = static_cast<uInt>(sink.m_data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    Check(inflate(&z, Z_FINISH) == Z_STREAM_END);
+    Check(z.total_out == input.size() && z.avail_in == 0);
+    Check(input.empty() || std::memcmp(out.data(), input.data(), input.size()) == 0);
+    inflateEnd(&z);
+
+    const uint32_t crc = CCrc32::Update(0, input.data(), input.size());
+    Check(crc == static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size()))));
+    Check(crc == CCrc32::UpdateTables(0, input.data(), input.size()));
+
+    if (!input.empty()) {
+        const char* password = reinterpret_cast<const char*>(body);
+        const size_t passwordLength = std::min<size_t>(bodySize, 16);
+        std::vector<uint8_t> cipher = sink.m_data;
+        CZipCrypto encrypt;
+        encrypt.Init(password, passwordLength);
+        encrypt.Encrypt(cipher.data(), cipher.size());
+        CZipCrypto decrypt;
+        decrypt.Init(password, passwordLength);
+        decrypt.Decrypt(cipher.data(), cipher.size());
+        Check(cipher == sink.m_data);
+    }
+    return 0;
+}
