@@ -1,7 +1,8 @@
 // libFuzzer target: every input goes through the deflate encoder and must come back byte for byte
 // from zlib's inflate; the CRC-32 must agree with zlib's; an archive entry written with the input
 // must decrypt and inflate back. The first byte selects how the input is fed and whether it is
-// expanded into a stream of up to ~1.5 MB (to reach window moves and block limits).
+// expanded into a longer stream: 4 KiB to 256 KiB, or 600 KiB (past the point where the window
+// buffer moves) for one expanded input in eight.
 #include "core/archive/Crc32.h"
 #include "core/archive/DeflateEncoder.h"
 #include "core/archive/ZipCrypto.h"
@@ -62,14 +63,16 @@ std::vector<uint8_t> Expand(const uint8_t* data, size_t size, uint8_t mode)
     if (size == 0) {
         return out;
     }
-    const size_t target = 64 * 1024 * (1 + (mode & 0x1F)) - (mode & 3);
-    uint32_t counter = 0;
+    const size_t target = (mode & 7) == 7 ? 600 * 1024 + (mode & 0x18) : (4096u << (mode & 7)) - (mode & 0x18);
+    out.reserve(target);
+    out.assign(data, data + std::min(size, target));
+    uint32_t counter = 1;
     while (out.size() < target) {
-        const size_t take = std::min(size, target - out.size());
-        out.insert(out.end(), data, data + take);
-        // A few changed bytes per copy keep the matches from all being one long repeat.
-        if ((mode & 0x20) && !out.empty()) {
-            out[out.size() - 1 - (counter * 2654435761u) % std::min<size_t>(take, out.size())] ^= static_cast<uint8_t>(counter);
+        const size_t take = std::min(out.size(), target - out.size());
+        out.insert(out.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(take));
+        // A changed byte per doubling keeps the matches from all being one long repeat.
+        if (mode & 0x20) {
+            out[out.size() - 1 - (counter * 2654435761u) % take] ^= static_cast<uint8_t>(counter | 1);
         }
         ++counter;
     }
@@ -84,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t mode = size > 0 ? data[0] : 0;
     const uint8_t* body = size > 0 ? data + 1 : data;
     const size_t bodySize = size > 0 ? size - 1 : 0;
-    const std::vector<uint8_t> input = (mode & 0x80) ? Expand(body, bodySize, mode) : std::vector<uint8_t>(body, body + bodySize);
+    const bool expand = (mode & 0xC0) == 0xC0;
+    const std::vector<uint8_t> input = expand ? Expand(body, bodySize, mode) : std::vector<uint8_t>(body, body + bodySize);
     const size_t pieces[] = {SIZE_MAX, 1, 3, 4096};
     CFuzzSource source(input, pieces[(mode >> 5) & 3]);
     CFuzzSink sink;

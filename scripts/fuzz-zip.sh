@@ -16,7 +16,7 @@ binary=$work/kvx_deflate_fuzzer
 sources=("$root"/fuzz/deflate_fuzzer.cpp "$root"/core/archive/*.cpp)
 if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "$root"/core/archive/*.h -newer "$binary" 2>/dev/null | head -1)" ]; then
   echo "fuzz-zip: building $binary"
-  "$CXX" -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+  "$CXX" -std=c++17 -O2 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -fno-omit-frame-pointer -I"$root" "${sources[@]}" -lz -o "$binary"
 fi
 
@@ -24,8 +24,8 @@ fi
 if [ -z "$(ls -A "$work/corpus")" ]; then
   printf '\x00' > "$work/corpus/empty"
   printf '\x00The quick brown fox jumps over the lazy dog. The quick brown fox.\r\n' > "$work/corpus/text"
-  printf '\x80abc' > "$work/corpus/expanded-run"
-  printf '\xa5%s' "$(head -c 2000 /dev/zero | tr '\0' 'a')" > "$work/corpus/expanded-mutated"
+  printf '\xc7abc' > "$work/corpus/expanded-run"
+  printf '\xe5%s' "$(head -c 2000 /dev/zero | tr '\0' 'a')" > "$work/corpus/expanded-mutated"
   head -c 3000 /dev/urandom > "$work/corpus/random"
   for f in "$root"/core/archive/DeflateEncoder.cpp "$root"/core/archive/Crc32.cpp; do
     { printf '\x00'; head -c 8000 "$f"; } > "$work/corpus/$(basename "$f").seed"

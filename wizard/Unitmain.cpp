@@ -223,6 +223,9 @@ bool TMainForm::CreateControls()
         }
     }
 
+    // The step panels lie over the logo; the logo shows where they are hidden.
+    ::SetWindowPos(Ctl(panelSteps), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
     // Colours: the notebook and its pages follow nbMain; the frame panels have their own.
     SetPanelColor(Ctl(nbMain), ::GetSysColor(COLOR_BTNFACE));
     SetPanelColor(Ctl(panelLeft), ::GetSysColor(COLOR_BTNFACE));

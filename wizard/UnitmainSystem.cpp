@@ -3,7 +3,6 @@
 // the autostart entry and the reboot questions have their places here too.
 #include "wizard/Unitmain.h"
 
-#include "common/win/RegistryView.h"
 
 #include <cstdio>
 #include <memory>
@@ -21,6 +20,8 @@ constexpr DWORD KVXDIAG2_LOG_LEVEL = 85000;
 constexpr DWORD KVXDIAG2_LOG_MAX_SIZE_KB = 65536;
 constexpr size_t KVXDIAG2_HEADER_SIZE = 260;
 constexpr DWORD KVXDIAG2_KEY_NAME_SIZE = 1024;
+// The 32-bit view, from either build; a 32-bit system ignores the flag.
+constexpr REGSAM KVXDIAG2_VENDOR_VIEW = KEY_WOW64_32KEY;
 
 using UniqueFile = std::unique_ptr<FILE, int (*)(FILE*)>;
 
@@ -49,12 +50,11 @@ bool TMainForm::Is64BitSO()
 
 std::string TMainForm::VendorKey() const
 {
-#ifdef _WIN64
-    // The 64-bit build reaches the same 32-bit view through KEY_WOW64_32KEY instead.
+    // The vendor's keys live in the 32-bit view of the registry. Both builds reach it by asking for
+    // that view (KEY_WOW64_32KEY on every open) rather than by naming Wow6432Node in the path: a
+    // 32-bit process that names it is redirected a second time on some systems (Wine among them)
+    // and would miss the keys that the core and the log read.
     return "SOFTWARE\\Orvex Software";
-#else
-    return m_b64BitSystem ? "SOFTWARE\\Wow6432Node\\Orvex Software" : "SOFTWARE\\Orvex Software";
-#endif
 }
 
 std::string TMainForm::GetKVXDiagTmpPath(bool bTrailingSeparator)
@@ -116,7 +116,7 @@ void TMainForm::RegSetValueA(const char* pszValueName, const BYTE* pData, DWORD 
         const std::string path = VendorKey() + KVXDIAG2_LOG_KEYS[index];
         kvx::UniqueHkey key;
         LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_ALL_ACCESS | kvx::KVX_REGVIEW_VENDOR, nullptr, key.put(), nullptr);
+                                    KEY_ALL_ACCESS | KVXDIAG2_VENDOR_VIEW, nullptr, key.put(), nullptr);
         if (rc != ERROR_SUCCESS) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR al crear clave de registro para los LOGS %d", index + 1);
             continue;
@@ -166,7 +166,7 @@ DWORD TMainForm::RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath)
     }
     kvx::UniqueHkey key;
     LONG rc = ::RegOpenKeyExA(hRoot, pszKeyPath, 0, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE |
-                                                        kvx::KVX_REGVIEW_VENDOR,
+                                                        KVXDIAG2_VENDOR_VIEW,
                               key.put());
     if (rc != ERROR_SUCCESS) {
         KVX_LOG(eKVXDiagLog_INFO, "Error! No se pudo abrir la clave de registro. Clave: %s. Error devuelto: %ld",
@@ -178,7 +178,7 @@ DWORD TMainForm::RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath)
         DWORD nameLength = KVXDIAG2_KEY_NAME_SIZE;
         rc = ::RegEnumKeyExA(key.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) {
-            rc = ::RegDeleteKeyExA(hRoot, pszKeyPath, kvx::KVX_REGVIEW_VENDOR, 0);
+            rc = ::RegDeleteKeyExA(hRoot, pszKeyPath, KVXDIAG2_VENDOR_VIEW, 0);
             break;
         }
         if (rc != ERROR_SUCCESS) {

@@ -134,8 +134,6 @@ TEST_F(SysUtilsProgramTest, ProgramThatCannotStartIsAFailure)
     EXPECT_EQ(dwExitCode, 0u);
 }
 
-TEST_F(SysUtilsProgramTest, DefaultTimeLimitIsSixtySeconds) { EXPECT_EQ(KVXSYSUTILS_PROGRAM_TIMEOUT_MS, 60000u); }
-
 TEST_F(SysUtilsProgramTest, HangingProgramIsKilledAtTheTimeLimit)
 {
     const std::string probe = ProbeCopy("kvx_hang_probe.exe");

@@ -2,6 +2,7 @@
 // archive's central directory (names, sizes and CRC-32 against the results directory), the copy
 // directory of each run, and cancellation. Decryption and inflation are checked from the host by
 // check-package.sh with Info-ZIP, 7-Zip and Python, on the package this test leaves for it.
+#include "common/win/UniqueHandles.h"
 #include "core/interface/Exports.h"
 #include "core/jobs/Foreman.h"
 #include "tests/support/CoreTestSupport.h"
@@ -129,6 +130,24 @@ bool CopyTree(const std::string& from, const std::string& to)
         }
     }
     return true;
+}
+
+// The tasks of a run append their outcome lines to the report in the results directory while it is
+// being copied and packed; every other file must be the same in both listings.
+void ExpectSameButTheGrowingReport(const std::map<std::string, std::string>& older,
+                                   const std::map<std::string, std::string>& newer)
+{
+    ASSERT_EQ(older.size(), newer.size());
+    for (const auto& file : older) {
+        SCOPED_TRACE(file.first);
+        const auto other = newer.find(file.first);
+        ASSERT_NE(other, newer.end());
+        if (file.first == "KVXDiagReport.txt") {
+            EXPECT_EQ(other->second.compare(0, file.second.size(), file.second), 0) << "the report is only appended to";
+        } else {
+            EXPECT_TRUE(other->second == file.second);
+        }
+    }
 }
 
 std::string TempPath()
@@ -314,6 +333,7 @@ TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
 
     std::map<std::string, std::string> before;
     ListFiles(m_results, "", before);
+    const std::set<std::string> copiesBefore = CopyDirectories();
     Pack(destination);
     ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 20}));
     EXPECT_EQ(Text(0), "Job started");
@@ -323,11 +343,24 @@ TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
 
     std::map<std::string, std::string> after;
     ListFiles(m_results, "", after);
-    EXPECT_TRUE(before == after) << "the results directory is never changed";
+    ExpectSameButTheGrowingReport(before, after);
+
+    // What was packed is the copy directory this run made.
+    std::vector<std::string> made;
+    for (const std::string& name : CopyDirectories()) {
+        if (copiesBefore.count(name) == 0) {
+            made.push_back(name);
+        }
+    }
+    ASSERT_EQ(made.size(), 1u);
+    const std::string copy = TempPath() + made[0];
+    std::map<std::string, std::string> packed;
+    ListFiles(copy, "", packed);
+    ExpectSameButTheGrowingReport(packed, after);
 
     std::vector<SZipEntry> entries;
     ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(destination), entries));
-    std::map<std::string, std::string> expected = before;
+    std::map<std::string, std::string> expected = packed;
     for (const SZipEntry& entry : entries) {
         SCOPED_TRACE(entry.name);
         if (!entry.name.empty() && entry.name.back() == '/') {
@@ -340,9 +373,9 @@ TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
         EXPECT_EQ(entry.crc, Crc32(file->second));
         expected.erase(file);
     }
-    EXPECT_TRUE(expected.empty()) << expected.size() << " files missing, e.g. " << expected.begin()->first;
+    EXPECT_TRUE(expected.empty()) << expected.size() << " files missing";
 
-    ASSERT_TRUE(CopyTree(m_results, interop + "\\expected"));
+    ASSERT_TRUE(CopyTree(copy, interop + "\\expected"));
     EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\password.txt", "tarsk-708"));
 }
 
@@ -359,45 +392,64 @@ TEST_F(PackAndSendTest, MissingDestinationFolderFailsWithTheCopyDirectory)
     std::map<std::string, std::string> cloned;
     ListFiles(m_results, "", results);
     ListFiles(copy, "", cloned);
-    EXPECT_TRUE(results == cloned) << "the copy holds the results";
+    ExpectSameButTheGrowingReport(cloned, results);
     EXPECT_FALSE(kvxtest::FileExists(destination));
 }
 
-// Every name a run could draw in the next seconds is taken already by a directory holding a foreign
-// file; each run must still get a fresh directory of its own, "_" appended, and pack nothing foreign.
-TEST_F(PackAndSendTest, CopyDirectoryOfTheSameTickIsAFreshOne)
+// The names that two runs will draw are taken already, by directories made for the ticks of the coming
+// moment; each run must still get a fresh directory of its own, "_" appended, and leave the other alone.
+TEST_F(PackAndSendTest, CopyDirectoryOfATakenTickIsAFreshOne)
 {
-    constexpr DWORD WINDOW_MS = 4000;
-    const DWORD first = ::GetTickCount();
-    std::vector<std::string> taken;
-    for (DWORD tick = first; tick < first + WINDOW_MS; ++tick) {
-        const std::string dir = TempPath() + std::to_string(tick);
-        if (::CreateDirectoryA(dir.c_str(), nullptr)) {
-            taken.push_back(dir);
+    // Making a directory costs milliseconds under Wine, so the names are made for ticks far enough ahead;
+    // how far is measured first. Only the first run must fall into the window.
+    constexpr DWORD WINDOW_MS = 400;
+    constexpr DWORD PROBES = 40;
+    const DWORD probeStart = ::GetTickCount();
+    for (DWORD i = 0; i < PROBES; ++i) {
+        const std::string probe = TempPath() + "kvxprobe-" + std::to_string(i);
+        ::CreateDirectoryA(probe.c_str(), nullptr);
+        ::RemoveDirectoryA(probe.c_str());
+    }
+    const DWORD lead = (::GetTickCount() - probeStart) * WINDOW_MS / PROBES + 1000;
+    const DWORD start = ::GetTickCount() + lead;
+    std::set<std::string> taken;
+    for (DWORD tick = start; tick < start + WINDOW_MS; ++tick) {
+        if (::CreateDirectoryA((TempPath() + std::to_string(tick)).c_str(), nullptr)) {
+            taken.insert(std::to_string(tick));
         }
     }
-    ASSERT_TRUE(kvxtest::WriteFileText(taken.back() + "\\foreign.txt", "another run's copy"));
-    for (const std::string& dir : taken) {
-        ::CopyFileA((taken.back() + "\\foreign.txt").c_str(), (dir + "\\foreign.txt").c_str(), TRUE);
+    const DWORD now = ::GetTickCount();
+    if (now >= start) {
+        for (const std::string& name : taken) {
+            ::RemoveDirectoryA((TempPath() + name).c_str());
+        }
+        GTEST_SKIP() << "making " << WINDOW_MS << " directories took longer than " << lead << " ms";
     }
+    // Waiting for the clock to reach the prepared names is the point of this wait.
+    kvx::UniqueHandle never(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ::WaitForSingleObject(never.get(), start - now);
+
     const std::string destination = TempPath() + "no-such-folder\\r.zip";
     std::vector<std::string> copies;
     for (int run = 0; run < 2; ++run) {
         Pack(destination);
         ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 21}));
-        copies.push_back(Text(2));
+        copies.push_back(Text(2).substr(TempPath().size()));
     }
-    ASSERT_LT(::GetTickCount() - first, WINDOW_MS) << "the runs outlasted the prepared names";
     EXPECT_NE(copies[0], copies[1]);
+    bool collided = false;
     for (const std::string& copy : copies) {
         SCOPED_TRACE(copy);
-        EXPECT_EQ(copy.back(), '_');
-        EXPECT_FALSE(kvxtest::FileExists(copy + "\\foreign.txt"));
-        EXPECT_TRUE(kvxtest::FileExists(copy + "\\KVXDiagReport.txt"));
+        const std::string tick = copy.substr(0, copy.find('_'));
+        if (taken.count(tick) != 0) {
+            collided = true;
+            EXPECT_NE(copy, tick) << "a taken name was used again";
+        }
+        EXPECT_TRUE(kvxtest::FileExists(TempPath() + copy + "\\KVXDiagReport.txt"));
     }
-    for (const std::string& dir : taken) {
-        EXPECT_FALSE(kvxtest::FileExists(dir + "\\KVXDiagReport.txt")) << dir;
-        kvxtest::CScopedTempDir::RemoveTree(dir);
+    EXPECT_TRUE(collided) << "the first run did not draw a prepared name";
+    for (const std::string& name : taken) {
+        EXPECT_TRUE(::RemoveDirectoryA((TempPath() + name).c_str())) << name << " is no longer empty";
     }
 }
 

@@ -56,3 +56,23 @@ TEST_F(ForemanEvidenceTest, ExportRegistryKeyOfAPredefinedRoot)
     EXPECT_EQ(m_foreman.ExportRegistryKey(HKEY_CURRENT_USER, "Software\\KVXDiag2Tests\\None", file),
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
+
+TEST_F(ForemanEvidenceTest, FreshStartMakesTheResultsDirectoryAndReportInANonAsciiTemporaryDirectory)
+{
+    const std::string accented = m_dir.Path() + "\\Se\xF1" "al";
+    ASSERT_TRUE(::CreateDirectoryA(accented.c_str(), nullptr));
+    kvxtest::CScopedTempVariables temp(accented);
+    ASSERT_TRUE(::CreateDirectoryA((accented + "\\KVXDIAG2-Results").c_str(), nullptr)) << "a taken name";
+
+    CForeman foreman;
+    ASSERT_EQ(foreman.Init(1, false, ""), 0u);
+    EXPECT_EQ(foreman.GetResultsDirectory(), accented + "\\KVXDIAG2-Results_");
+    EXPECT_EQ(foreman.ExecuteProgram(kvxtest::ConsoleProbePath(), "lines 0", "Probe"), 0u);
+    foreman.Finish();
+
+    const std::vector<kvxtest::SReportLine> lines =
+        kvxtest::ReadReportLines(accented + "\\KVXDIAG2-Results_\\KVXDiagReport.txt");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 3].text, "first line");
+    EXPECT_EQ(lines.back().text, "<- Probe (" + kvxtest::ConsoleProbePath() + " lines 0)");
+}

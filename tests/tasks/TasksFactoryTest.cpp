@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <set>
 #include <string>
 
 namespace {
@@ -57,21 +56,4 @@ TEST(TasksFactory, MissingOrBrokenCreationFunctionGivesNone)
     CTasksFactory::GetSubscriptionMap()[901] = nullptr;
     EXPECT_EQ(CTasksFactory::GetTask(901), nullptr);
     CTasksFactory::GetSubscriptionMap().erase(901);
-}
-
-TEST(TaskIds, ThirtyFourIdsWithDistinctNames)
-{
-    std::set<std::string> names;
-    for (DWORD id = 1; id <= 34; ++id) {
-        const std::string name = GetTaskIdName(id);
-        EXPECT_EQ(name.rfind("KVXDIAG2_TASKID_", 0), 0u) << id;
-        names.insert(name);
-    }
-    EXPECT_EQ(names.size(), 34u);
-    EXPECT_STREQ(GetTaskIdName(KVXDIAG2_TASKID_REBOOT), "KVXDIAG2_TASKID_REBOOT");
-    EXPECT_STREQ(GetTaskIdName(KVXDIAG2_TASKID_ACTIVATE_FILTER), "KVXDIAG2_TASKID_ACTIVATE_FILTER");
-    EXPECT_STREQ(GetTaskIdName(KVXDIAG2_TASKID_COPY_MOVE_FILE_WILDCARDS), "KVXDIAG2_TASKID_COPY_MOVE_FILE_WILDCARDS");
-    EXPECT_EQ(KVXDIAG2_TASKID_UNMARK_TDI_MANAGER_SUSPICIOUS, 34u);
-    EXPECT_STREQ(GetTaskIdName(0), "KVXDIAG2_TASKID_UNKNOWN");
-    EXPECT_STREQ(GetTaskIdName(35), "KVXDIAG2_TASKID_UNKNOWN");
 }

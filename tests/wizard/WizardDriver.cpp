@@ -482,7 +482,7 @@ bool CWizardDriver::Screenshot(const std::wstring& path) const
     std::vector<BYTE> pixels;
     int width = 0, height = 0;
     int equal = 0;
-    for (int attempt = 0; attempt < 60 && equal < 3; ++attempt) {
+    for (int attempt = 0; attempt < 12 && equal < 3; ++attempt) {
         ::SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, KVX_SEND_TIMEOUT_MS, &ignored);
         if (!CaptureWindow(m_window, pixels, width, height)) {
             return false;

@@ -3,7 +3,6 @@
 // journal are kept with the artefacts for a failed run.
 #include "tests/wizard/WizardFixture.h"
 
-#include "common/win/RegistryView.h"
 
 #include <cstdio>
 #include <fstream>
@@ -34,16 +33,9 @@ std::wstring Env(const wchar_t* name)
     return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
 }
 
-std::string VendorKey()
-{
-#ifdef _WIN64
-    return "SOFTWARE\\Orvex Software";
-#else
-    BOOL wow64 = FALSE;
-    ::IsWow64Process(::GetCurrentProcess(), &wow64);
-    return wow64 ? "SOFTWARE\\Wow6432Node\\Orvex Software" : "SOFTWARE\\Orvex Software";
-#endif
-}
+// The wizard's keys, in the 32-bit view where the wizard writes them from either build.
+constexpr const char* KVX_VENDOR_KEY = "SOFTWARE\\Orvex Software";
+constexpr REGSAM KVX_VENDOR_VIEW = KEY_WOW64_32KEY;
 
 void MakeDirectories(const std::wstring& path)
 {
@@ -154,9 +146,9 @@ void WizardTest::SetUp()
             << "system language 0x" << std::hex << ::GetSystemDefaultLangID() << " does not match the pass "
             << Narrow(expected);
     }
-    m_vendorKey = VendorKey();
+    m_vendorKey = KVX_VENDOR_KEY;
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
-                                kvx::KVX_REGVIEW_VENDOR);
+                                KVX_VENDOR_VIEW);
     RemoveResultsDirectories();
     m_temp.reset(new CScopedTempDir("kvxwiz"));
     m_journalPath = m_temp->Path() + "\\journal.txt";
@@ -187,7 +179,7 @@ void WizardTest::TearDown()
     ::CopyFileW(Widen(m_journalPath).c_str(), (stem + L".journal").c_str(), FALSE);
     RemoveResultsDirectories();
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
-                                kvx::KVX_REGVIEW_VENDOR);
+                                KVX_VENDOR_VIEW);
     m_temp.reset();
 }
 
@@ -302,8 +294,15 @@ void WizardTest::WalkToPage7()
 void WizardTest::AnswerBasicQuestion(bool fixed)
 {
     VisitPage(kvxui::KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK);
+    ASSERT_TRUE(m_driver.WaitForQuery(kvxui::eFormQuery_NOTIFY_DEPTH, 1, KVX_PAGE_TIMEOUT_MS)) << "no question waits";
     ASSERT_TRUE(m_driver.Click(fixed ? kvxui::rbBAUserResponseFixed : kvxui::rbBAUserResponseNotFixed));
     ASSERT_TRUE(m_driver.Click(kvxui::btNext));
+    // The question page goes as soon as the answer is taken; the next question is a new page change.
+    const double end = CWizardDriver::NowMs() + KVX_PAGE_TIMEOUT_MS;
+    while (m_driver.PageIndex() == kvxui::KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK && CWizardDriver::NowMs() < end) {
+        ::Sleep(5);
+    }
+    ASSERT_NE(kvxui::KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK, m_driver.PageIndex()) << "the answer was not taken";
 }
 
 double WizardTest::CancelAndAnswer(int button)

@@ -78,7 +78,7 @@ protected:
     void StartBasicAnalysisOrSkip()
     {
         WalkToPage7();
-        ASSERT_TRUE(m_driver.Click(btNext));
+        ASSERT_TRUE(m_driver.PostClick(btNext));
         const double end = CWizardDriver::NowMs() + KVX_ANALYSIS_TIMEOUT_MS;
         for (;;) {
             if (m_driver.PageIndex() == KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK) {

@@ -88,12 +88,15 @@ TEST_F(WizardWalk, BackFromPage7ShowsPage2AndEachNextAppendsToTheIncidentFile)
 TEST_F(WizardWalk, BasicAnalysisNotFixedTwiceThenFixedEndsOnTheSuccessPage)
 {
     // The pause after each answer keeps page 9 on screen long enough to be seen.
-    StartWithStandInCore({L"KVXFAKE_ANSWER_DELAY_MS=800"});
+    // The hold before the first question keeps page 8 on screen to be looked at.
+    StartWithStandInCore({L"KVXFAKE_ANSWER_DELAY_MS=800", L"KVXFAKE_BASIC_HOLD_MS=3000"});
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
-    VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISINPROGRESS);
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
+    ASSERT_TRUE(m_driver.WaitForPage(KVXDIAG2_GUI_PAGE_BASICANALYSISINPROGRESS, 10000));
     EXPECT_FALSE(m_driver.IsEnabled(btBack));
     EXPECT_FALSE(m_driver.IsEnabled(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISINPROGRESS);
 
     AnswerBasicQuestion(false);
     VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISINPROGRESS);
@@ -115,7 +118,8 @@ TEST_F(WizardWalk, BasicAnalysisNotFixedSixTimesEndsOnTheUnsuccessPage)
 {
     StartWithStandInCore();
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
     for (int filter = 0; filter < 6; ++filter) {
         SCOPED_TRACE(filter);
         AnswerBasicQuestion(false);
@@ -134,7 +138,8 @@ TEST_F(WizardWalk, CancelDuringAQuestionAnswersExitingAtOnceAndEndsOnTheCancelPa
 {
     StartWithStandInCore();
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK);
 
     const double answeredAt = CancelAndAnswer(IDYES);
@@ -170,7 +175,8 @@ TEST_F(WizardWalk, CancelAnsweredNoChangesNothing)
 {
     StartWithStandInCore();
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK);
     CancelAndAnswer(IDNO);
     ASSERT_TRUE(m_driver.WaitForQuery(eFormQuery_NOTIFY_DEPTH, 1, 5000)) << "the question must still wait";
@@ -208,18 +214,19 @@ TEST_F(WizardWalk, SaveToDiskWaitsForADestinationThenPacksAndEnds)
 {
     StartWithStandInCore();
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
     AnswerBasicQuestion(true);
     VisitPage(KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS);
     ASSERT_TRUE(m_driver.Click(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK);
 
-    // Back shows the empty page before it; Next there comes back.
-    ASSERT_TRUE(m_driver.Click(btBack));
-    EXPECT_EQ(KVXDIAG2_GUI_PAGE_SENDTOORVEX, m_driver.PageIndex());
+    // Back stays disabled from the success page on, so the empty page before this one is only
+    // photographed in place.
+    EXPECT_FALSE(m_driver.IsEnabled(btBack));
+    m_driver.ShowPageDirectly(KVXDIAG2_GUI_PAGE_SENDTOORVEX);
     Shot(KVXDIAG2_GUI_PAGE_SENDTOORVEX);
-    ASSERT_TRUE(m_driver.Click(btNext));
-    VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK);
+    m_driver.RestorePage(KVXDIAG2_GUI_PAGE_SENDTOORVEX);
 
     // An empty destination does nothing.
     ASSERT_TRUE(m_driver.Click(btNext));
@@ -249,9 +256,10 @@ TEST_F(WizardWalk, SaveToDiskWaitsForADestinationThenPacksAndEnds)
 TEST_F(WizardWalk, ResumedDeepAnalysisAtStepTwoShowsItsProgressPageThenAsks)
 {
     // The pause before the first notification keeps page 5 on screen.
-    StartWithStandInCore({L"KVXFAKE_PENDING_STEP=2", L"KVXFAKE_DEEP=w3000,11,14,16"});
-    VisitPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS);
+    StartWithStandInCore({L"KVXFAKE_PENDING_STEP=2", L"KVXFAKE_DEEP=w8000,11,14,16"});
+    ASSERT_TRUE(m_driver.WaitForPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS, 5000));
     EXPECT_FALSE(m_driver.IsEnabled(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS);
     EXPECT_TRUE(WaitForJournal("job-start", {{"type", "3"}}, 5000));
 
     VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK);
@@ -298,7 +306,8 @@ TEST_F(WizardWalk, ClosingTheWindowDuringAQuestionReleasesTheJob)
 {
     StartWithStandInCore();
     WalkToPage7();
-    ASSERT_TRUE(m_driver.Click(btNext));
+    // Next on page 7 starts the analysis and stays in its handler until the first question: posted.
+    ASSERT_TRUE(m_driver.PostClick(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK);
     ASSERT_TRUE(m_driver.Close(10000)) << "the wizard must close although a job waits for an answer";
     EXPECT_EQ((std::vector<int>{5}), Answers(eKVXDIAG2Notify_FILTER_DISABLED));
