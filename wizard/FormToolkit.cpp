@@ -150,7 +150,9 @@ HWND CreateFormControl(EControlKind kind, HWND parent, int id, const RECT& rc, D
                        HINSTANCE hInstance)
 {
     const wchar_t* className = L"STATIC";
-    DWORD style = WS_CHILD | WS_VISIBLE | extraStyle;
+    // Clipped by their siblings, so that a panel laid over a control (the step panels over the
+    // logo) is never painted over by it.
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | extraStyle;
     DWORD exStyle = 0;
     HFONT font = fonts.normal.get();
     switch (kind) {

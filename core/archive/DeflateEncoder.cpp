@@ -49,6 +49,8 @@ constexpr uint32_t TOO_FAR = 4096;
 constexpr uint32_t HASH4_BITS = 15;
 constexpr uint32_t HASH3_BITS = 14;
 constexpr uint32_t HASH8_BITS = 15;
+// Scan positions that start with a run at least this long take the run shortcut.
+constexpr uint32_t RUN_SHORTCUT_MIN = 16;
 // Below this best length the walk stays on the 4-byte chain.
 constexpr uint32_t LONG_CHAIN_MIN = 8;
 // The 8-byte chain starts being kept when chain steps taken with a match of 8 or more in hand exceed
@@ -451,8 +453,19 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
         return best;
     }
     const uint32_t first = Load32(scan);
+    // The shortcut pays where the chain runs through long stretches of one byte: a long run at the
+    // scan position, or a first candidate deep inside one (zero-filled areas of dumps and traces).
+    // Short runs such as indentation give short stretches, cheaper to step through one by one. Both
+    // ways find the same match.
     if (first == (first & 0xFF) * 0x01010101u) {
-        return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
+        const uint8_t* const candidate = scan - search.m_dist4;
+        const bool longHere = Load32(scan + RUN_SHORTCUT_MIN - 4) == first;
+        const bool longThere = pos - search.m_dist4 >= RUN_SHORTCUT_MIN &&
+                               Load32(candidate - 4) == first && Load32(candidate - 8) == first &&
+                               Load32(candidate - 12) == first;
+        if (longHere || longThere) {
+            return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
+        }
     }
     const uint16_t* prev = m_prev.get();
     const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
@@ -470,10 +483,9 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
     uint32_t bestDist = dist;
-    uint32_t steps = 0;
+    const uint32_t startChain = chain;
     for (;;) {
         const uint8_t* const match = scan - d;
-        steps += best >= LONG_CHAIN_MIN;
         if (Load32(match + check) == checkBytes && Load32(match) == first) {
             const uint32_t len = 4 + MatchLength(match + 4, scan + 4, maxLen - 4);
             if (len > best) {
@@ -500,7 +512,8 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
             break;
         }
     }
-    longSteps += steps;
+    // Roughly the steps taken with 8 or more in hand: all of them when the walk ended there.
+    longSteps += best >= LONG_CHAIN_MIN ? startChain - chain : 0;
     dist = bestDist;
     return best;
 }

@@ -95,7 +95,8 @@ private:
     void PrepareProcessReboot();
     void GatherDeepAnalysisEvidence(const std::string& directory);
     DWORD EndWithCulprit(DWORD dwStep, bool bTDISuspicious);
-    DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate);
+    DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate,
+                             const std::string& directory);
     DWORD CancelForUnknownFilters(DWORD dwStep, DWORD dwResult);
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);

@@ -488,7 +488,7 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         GatherDeepAnalysisEvidence(directory);
 
         if (dwNextStep == kvxstep::FINISHED) {
-            return EndWithoutSolution(deactivate, reactivate);
+            return EndWithoutSolution(deactivate, reactivate, directory);
         }
         m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
         dwResult = ActivateFilter(reactivate);
@@ -546,8 +546,11 @@ DWORD CForeman::EndWithCulprit(DWORD dwStep, bool bTDISuspicious)
 }
 
 // Nothing left to try. The driver the previous run switched off goes back on; after the TDI branch the
-// TDI manager itself is switched off for good, the one configuration known to work.
-DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::string& reactivate)
+// TDI manager itself is switched off for good, the one configuration known to work. The logs and
+// captures switched on for this last gathering are switched off again: left on, they would keep running
+// on the user's machine after the analysis, and their files would never reach the results.
+DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::string& reactivate,
+                                   const std::string& directory)
 {
     KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
     KVX_LOG(eKVXDiagLog_EVENT, "%s",
@@ -563,6 +566,8 @@ DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::str
                     deactivate == KVXDRIVER_TDI_MANAGER ? "Es necesario" : "No es necesario");
         }
     }
+    m_pReporter->Report("%s", "Deactivating log and captures...");
+    DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
     m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
     ClearReboot();
     return KVXDIAG2_OK;

@@ -263,12 +263,19 @@ TEST_F(DeepChainTest, NoSolutionAtTheNDISManagerStepLeavesTheTDIManagerOff)
     ExpectCleared();
     EXPECT_TRUE(kvxtest::DirectoryExists(m_resultsDir + "\\DeepAnalisys"));
     const std::vector<std::string> lines = DeepReportLines();
-    const std::vector<std::string> tail(lines.end() - 6, lines.end());
-    EXPECT_EQ(
-        tail,
-        (std::vector<std::string>{"0 -> -Operations for filter \"\"", "1 Enabling log and captures...",
-                                  "1 -> Dynamic Data", "1 <- Dynamic Data",
-                                  "1 No more filters. DeepAnalysis finished...", "0 <- -Operations for filter \"\""}));
+    ASSERT_GE(lines.size(), 7u);
+    const std::vector<std::string> tail(lines.end() - 7, lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"0 -> -Operations for filter \"\"", "1 Enabling log and captures...",
+                                              "1 -> Dynamic Data", "1 <- Dynamic Data",
+                                              "1 No more filters. DeepAnalysis finished...",
+                                              "1 Deactivating log and captures...",
+                                              "0 <- -Operations for filter \"\""}));
+    // The last gathering's module log and TDI capture were stopped, so they end complete in the results.
+    const std::string directory = m_resultsDir + "\\DeepAnalisys\\";
+    const std::string log = kvxtest::ReadFileText(directory + "KVXApiSrvLog.txt");
+    const std::string capture = kvxtest::ReadFileText(directory + "KVXATDI.dat");
+    EXPECT_NE(log.find("log stopped"), std::string::npos) << log;
+    EXPECT_NE(capture.find("capture stopped"), std::string::npos) << capture;
 }
 
 TEST_F(DeepChainTest, TDISuspiciousBranchEndsWithTheWorkaround)
