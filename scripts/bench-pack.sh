@@ -52,6 +52,8 @@ before=$(ls "$temp_unix" 2>/dev/null | grep -E '^[0-9]+_*$' || true)
 out=$work/driver.txt
 "$root/scripts/wine-run.sh" "$prefix" "$build/bin/kvxcoredriver.exe" pack --out "$(to_windows "$out")" \
   --dest "$(to_windows "$work/core.zip")" --seed "$(to_windows "$folder")"
+# The driver writes its lines in text mode: CR LF.
+tr -d '\r' < "$out" > "$out.lf" && mv "$out.lf" "$out"
 cat "$out"
 grep -q '^INIT rc=0 pending=0' "$out" || { echo "the core did not start fresh (a resume state in $prefix?)"; exit 1; }
 grep -q '^NOTIFY code=20 ' "$out" || { echo "pack and send failed"; exit 1; }

@@ -49,8 +49,9 @@ constexpr uint32_t TOO_FAR = 4096;
 constexpr uint32_t HASH4_BITS = 15;
 constexpr uint32_t HASH3_BITS = 14;
 constexpr uint32_t HASH8_BITS = 15;
-// Scan positions that start with a run at least this long take the run shortcut.
-constexpr uint32_t RUN_SHORTCUT_MIN = 16;
+// A chain stretch through one run is taken as a whole only when at least this many equal bytes
+// precede the candidate (checked with one 8-byte load).
+constexpr uint32_t RUN_STRETCH_MIN = 8;
 // Below this best length the walk stays on the 4-byte chain.
 constexpr uint32_t LONG_CHAIN_MIN = 8;
 // The 8-byte chain starts being kept when chain steps taken with a match of 8 or more in hand exceed
@@ -237,6 +238,20 @@ inline float Log2Count(uint32_t n)
     return static_cast<float>(top) + s_table.m_value[index] + t * (s_table.m_value[index + 1] - s_table.m_value[index]);
 }
 
+// Sets every head older than the window to exactly one window old. Branch-free over a size known at
+// compile time, so that the compiler can do it 8 heads at a time.
+template <size_t N>
+void CleanTable(uint16_t* table, uint16_t now)
+{
+    const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
+    for (size_t i = 0; i < N; ++i) {
+        const uint16_t value = table[i];
+        const uint16_t age = static_cast<uint16_t>(now - value);
+        const uint16_t old = static_cast<uint16_t>(0u - static_cast<uint16_t>(age > MAX_DIST));
+        table[i] = static_cast<uint16_t>((value & ~old) | (stale & old));
+    }
+}
+
 // Sum of c * log2(total / c) over the counts: the entropy-coded size in bits.
 double EntropyBits(const uint32_t* counts, unsigned n)
 {
@@ -368,16 +383,9 @@ void CDeflateEncoder::CleanHeads(uint64_t streamPos)
     // positions keeps every head younger than 65536 (STALE_AGE + CLEAN_INTERVAL + a match), so no
     // 16-bit value is ever mistaken for a recent one.
     const uint16_t now = static_cast<uint16_t>(streamPos);
-    const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
-    auto clean = [now, stale](uint16_t* table, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            const uint16_t age = static_cast<uint16_t>(now - table[i]);
-            table[i] = age > MAX_DIST ? stale : table[i];
-        }
-    };
-    clean(m_head4.get(), size_t(1) << HASH4_BITS);
-    clean(m_head3.get(), size_t(1) << HASH3_BITS);
-    clean(m_head8.get(), size_t(1) << HASH8_BITS);
+    CleanTable<size_t(1) << HASH4_BITS>(m_head4.get(), now);
+    CleanTable<size_t(1) << HASH3_BITS>(m_head3.get(), now);
+    CleanTable<size_t(1) << HASH8_BITS>(m_head8.get(), now);
     m_nextClean = streamPos + CLEAN_INTERVAL;
 }
 
@@ -453,19 +461,8 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
         return best;
     }
     const uint32_t first = Load32(scan);
-    // The shortcut pays where the chain runs through long stretches of one byte: a long run at the
-    // scan position, or a first candidate deep inside one (zero-filled areas of dumps and traces).
-    // Short runs such as indentation give short stretches, cheaper to step through one by one. Both
-    // ways find the same match.
     if (first == (first & 0xFF) * 0x01010101u) {
-        const uint8_t* const candidate = scan - search.m_dist4;
-        const bool longHere = Load32(scan + RUN_SHORTCUT_MIN - 4) == first;
-        const bool longThere = pos - search.m_dist4 >= RUN_SHORTCUT_MIN &&
-                               Load32(candidate - 4) == first && Load32(candidate - 8) == first &&
-                               Load32(candidate - 12) == first;
-        if (longHere || longThere) {
-            return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
-        }
+        return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
     }
     const uint16_t* prev = m_prev.get();
     const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
@@ -521,9 +518,10 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
 // The chain of a position that starts with four equal bytes b runs through every earlier position that
 // does, and inside one run of b's those are consecutive: c, c-1, ..., s. With R the length of the run
 // at the scan position, a candidate whose own run is shorter than R matches exactly that run, one whose
-// run is longer matches R, and only the one whose run is exactly R can go on past it. So a whole run
-// of the chain gives the same result as walking it entry by entry (lengths grow with age up to that
-// one), and the walk resumes at the link below s with the chain budget reduced by the run's entries.
+// run is longer matches R, and only the one whose run is exactly R can go on past it. So a whole
+// stretch of the chain gives the same result as walking it entry by entry (lengths grow with age up to
+// that one), and the walk resumes at the link below s with the chain budget reduced by the stretch.
+// Stretches shorter than RUN_STRETCH_MIN (indentation, short padding) are cheaper to step through.
 uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
                                              uint32_t nice, uint32_t& dist) const
 {
@@ -534,15 +532,26 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
     const uint32_t runLen = 1 + MatchLength(scan + 1, scan, maxLen - 1);
     const uint16_t* const prev = m_prev.get();
     const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+    uint32_t check = best > 3 ? best - 3 : 0;
+    uint32_t checkBytes = Load32(scan + check);
     uint32_t bestDist = dist;
     for (;;) {
         const uint8_t* const match = scan - d;
         uint32_t last = d; // distance of the oldest entry handled in this step
-        if (Load32(match) == first) {
-            // Equal bytes from the candidate on (capped at runLen + 1), and before it within budget and window.
+        uint32_t len = 0;
+        uint32_t lenDist = d;
+        if (Load32(match) != first) {
+            // a hash collision
+        } else if (pos - d < RUN_STRETCH_MIN || Load64(match - RUN_STRETCH_MIN) != pattern) {
+            if (Load32(match + check) == checkBytes) {
+                len = 4 + MatchLength(match + 4, scan + 4, maxLen - 4);
+            }
+        } else {
+            // Equal bytes from the candidate on (capped at runLen + 1), and before it within budget
+            // and window.
             const uint32_t ownRun = 1 + MatchLength(match + 1, match, runLen);
             const uint32_t maxBack = std::min(std::min(chain - 1, MAX_DIST - d), pos - d);
-            uint32_t back = 0;
+            uint32_t back = RUN_STRETCH_MIN;
             for (;;) {
                 if (back + 8 > maxBack) {
                     while (back < maxBack && match[-1 - static_cast<int32_t>(back)] == b) {
@@ -550,20 +559,16 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
                     }
                     break;
                 }
-                uint64_t w;
-                std::memcpy(&w, match - back - 8, 8);
-                const uint64_t diff = w ^ pattern;
+                const uint64_t diff = Load64(match - back - 8) ^ pattern;
                 if (diff != 0) {
                     back += static_cast<uint32_t>(__builtin_clzll(diff)) >> 3;
                     break;
                 }
                 back += 8;
             }
-            uint32_t len;
-            uint32_t lenDist;
+            back = std::min(back, maxBack);
             if (ownRun > runLen) {
                 len = runLen;
-                lenDist = d;
             } else if (runLen - ownRun <= back) {
                 const uint32_t k = runLen - ownRun;
                 len = runLen + MatchLength(match - k + runLen, scan + runLen, maxLen - runLen);
@@ -572,19 +577,22 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
                 len = ownRun + back;
                 lenDist = d + back;
             }
-            if (len > best) {
-                best = len;
-                bestDist = lenDist;
-                if (len >= nice) {
-                    break;
-                }
+            chain -= back;
+            last = d + back;
+            if (back == maxBack && chain > 1) {
+                chain = 1; // the stretch reached the window's end: nothing older is left
             }
-            chain -= back + 1;
-            if (chain == 0 || back == maxBack) {
+        }
+        if (len > best) {
+            best = len;
+            bestDist = lenDist;
+            if (len >= nice) {
                 break;
             }
-            last = d + back;
-        } else if (--chain == 0) {
+            check = best - 3;
+            checkBytes = Load32(scan + check);
+        }
+        if (--chain == 0) {
             break;
         }
         d = static_cast<uint16_t>(now - prev[(pos - last) & WMASK]);
@@ -602,10 +610,14 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
 __attribute__((always_inline)) inline void CDeflateEncoder::Insert(uint32_t p, uint16_t now, bool withLong,
                                                                    SSearch& search)
 {
+    const uint32_t bytes = Load32(m_window.get() + p);
+    InsertHashed(p, now, Hash4(bytes), Hash3(bytes), withLong, search);
+}
+
+__attribute__((always_inline)) inline void CDeflateEncoder::InsertHashed(uint32_t p, uint16_t now, uint32_t h4,
+                                                                         uint32_t h3, bool withLong, SSearch& search)
+{
     const uint8_t* const at = m_window.get() + p;
-    const uint32_t bytes = Load32(at);
-    const uint32_t h4 = Hash4(bytes);
-    const uint32_t h3 = Hash3(bytes);
     const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
     const uint16_t cand4 = m_head4[h4];
     search.m_dist4 = static_cast<uint16_t>(now - cand4);
@@ -675,31 +687,47 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
                                               : static_cast<uint32_t>(std::min<uint64_t>(ready - m_windowBase, UINT32_MAX));
         statsAt = static_cast<uint32_t>(statsFrom + LONG_CHAIN_STATS_BYTES - m_windowBase);
     };
+    // Filling, head cleaning and the chain statistics all fall due at known positions; one compare
+    // per position finds the next of them.
+    uint32_t nextEvent = 0;
+    auto scheduleEvents = [&]() {
+        const uint32_t fillAt = m_eof ? m_end : (m_end >= MIN_LOOKAHEAD ? m_end - MIN_LOOKAHEAD + 1 : 0);
+        nextEvent = std::min(std::min(fillAt, cleanAt), statsAt);
+    };
+    // The hashes of the next position, computed for the prefetch and used again when the parse
+    // moves on by one.
+    uint32_t hashedPos = UINT32_MAX;
+    uint32_t nextH4 = 0;
+    uint32_t nextH3 = 0;
     SSearch search;
     for (;;) {
-        if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
-            m_pos = pos;
-            sync();
-            if (!Fill()) {
-                return m_status;
+        if (pos >= nextEvent) {
+            if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
+                m_pos = pos;
+                sync();
+                if (!Fill()) {
+                    return m_status;
+                }
+                pos = m_pos;
+                hashedPos = UINT32_MAX; // the window may have moved
+                windowIndexes();
             }
-            pos = m_pos;
-            windowIndexes();
+            if (pos >= m_end) {
+                break;
+            }
+            if (pos >= cleanAt) {
+                CleanHeads(m_windowBase + pos);
+                windowIndexes();
+            }
+            if (pos >= statsAt) {
+                UpdateLongChain(m_windowBase + pos, m_windowBase + pos - statsFrom, longSteps);
+                statsFrom = m_windowBase + pos;
+                longSteps = 0;
+                windowIndexes();
+            }
+            scheduleEvents();
         }
         const uint32_t end = m_end;
-        if (pos >= end) {
-            break;
-        }
-        if (pos >= cleanAt) {
-            CleanHeads(m_windowBase + pos);
-            windowIndexes();
-        }
-        if (pos >= statsAt) {
-            UpdateLongChain(m_windowBase + pos, m_windowBase + pos - statsFrom, longSteps);
-            statsFrom = m_windowBase + pos;
-            longSteps = 0;
-            windowIndexes();
-        }
         search.m_pos = pos;
         search.m_avail = end - pos;
         search.m_dist4 = 0;
@@ -707,15 +735,28 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
         search.m_dist8 = 0;
         search.m_longChainReady = pos >= longReadyAt;
         if (search.m_avail >= 8) {
+            uint32_t h4;
+            uint32_t h3;
+            if (hashedPos == pos) {
+                h4 = nextH4;
+                h3 = nextH3;
+            } else {
+                const uint32_t bytes = Load32(window + pos);
+                h4 = Hash4(bytes);
+                h3 = Hash3(bytes);
+            }
             // The next position's buckets are fetched while this one is searched: the table loads are
             // random and would otherwise cost a cache miss each.
             const uint32_t nextBytes = Load32(window + pos + 1);
-            __builtin_prefetch(&m_head4[Hash4(nextBytes)]);
-            __builtin_prefetch(&m_head3[Hash3(nextBytes)]);
+            nextH4 = Hash4(nextBytes);
+            nextH3 = Hash3(nextBytes);
+            hashedPos = pos + 1;
+            __builtin_prefetch(&m_head4[nextH4]);
+            __builtin_prefetch(&m_head3[nextH3]);
             if (m_longChain) {
                 __builtin_prefetch(&m_head8[Hash8(Load64(window + pos + 1))]);
             }
-            Insert(pos, static_cast<uint16_t>(pos + base16), m_longChain, search);
+            InsertHashed(pos, static_cast<uint16_t>(pos + base16), h4, h3, m_longChain, search);
         } else if (search.m_avail >= 4) {
             Insert(pos, static_cast<uint16_t>(pos + base16), false, search);
         }

@@ -58,6 +58,7 @@ private:
     void MoveWindow();
     void CleanHeads(uint64_t streamPos);
     void Insert(uint32_t p, uint16_t now, bool withLong, SSearch& search);
+    void InsertHashed(uint32_t p, uint16_t now, uint32_t h4, uint32_t h3, bool withLong, SSearch& search);
     void UpdateLongChain(uint64_t streamPos, uint64_t bytes, uint32_t longSteps);
     uint32_t LongestMatch(const SSearch& search, uint32_t best, uint32_t& dist, uint32_t& longSteps) const;
     uint32_t LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
