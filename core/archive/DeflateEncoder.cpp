@@ -1,9 +1,14 @@
 // Deflate encoder. Overview:
 //  - Match finding: chains of earlier positions that share a 4-byte hash, walked newest first, plus a
-//    one-entry table of the newest position per 3-byte hash for matches of length 3 only. A candidate
-//    is rejected by one 4-byte compare at the end of the best match so far before it is extended
-//    8 bytes at a time. Chains over 4 bytes hold far fewer false candidates than chains over 3, so
-//    the chain limit is spent on real matches.
+//    one-entry table of the newest position per 3-byte hash for matches of length 3 (and as proof
+//    that no longer match exists). A candidate is rejected by one 4-byte compare at the end of the
+//    best match so far before it is extended 8 bytes at a time. Chains over 4 bytes hold far fewer
+//    false candidates than chains over 3, so the chain limit is spent on real matches.
+//  - Positions in the tables are stream offsets modulo 65536, so the tables are small and survive
+//    moves of the window buffer; stale heads are rewritten before they could wrap around.
+//  - Two exact shortcuts keep long chains cheap: a second chain over 8-byte hashes, taken once a match
+//    of 8 or more is in hand (kept only where it pays), and whole stretches of a run of one byte
+//    evaluated at once (zero-filled areas of dumps and traces).
 //  - Parsing: the level-8 lazy rule. A match found at p is only taken if p+1 does not start a longer
 //    one; no search follows a match of 128 or more; the chain is cut to a quarter after a match of 32
 //    or more; a search stops at 258; a 3-byte match farther than 4096 is dropped.
@@ -45,9 +50,11 @@ constexpr uint32_t MAX_CHAIN = 1024;
 // A length-3 match this far away costs more than three literals.
 constexpr uint32_t TOO_FAR = 4096;
 
-// 2^15 heads of 4-byte hashes keep the chains nearly free of collisions while the tables stay in L2.
-constexpr uint32_t HASH4_BITS = 15;
-constexpr uint32_t HASH3_BITS = 14;
+// Table sizes, measured on the benchmark corpus: with 2^17 heads a 4-byte head is rarely a collision
+// that must be followed, and with 2^15 heads the 3-byte table often proves that no 4-byte match can
+// exist (see LongestMatch); larger tables lose more to cache misses than they save.
+constexpr uint32_t HASH4_BITS = 17;
+constexpr uint32_t HASH3_BITS = 15;
 constexpr uint32_t HASH8_BITS = 15;
 // A chain stretch through one run is taken as a whole only when at least this many equal bytes
 // precede the candidate (checked with one 8-byte load).

@@ -23,7 +23,7 @@ public:
     // The first read asks for this much, and every later read as well.
     static constexpr size_t INPUT_PIECE_SIZE = 65536;
 
-    // Allocates the tables and windows (about 1.4 MB) once; they are reused by every Compress call.
+    // Allocates the tables and windows (about 1.6 MB) once; they are reused by every Compress call.
     // Throws std::bad_alloc.
     CDeflateEncoder();
     ~CDeflateEncoder();

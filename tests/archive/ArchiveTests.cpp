@@ -264,6 +264,21 @@ TEST(Deflate, RoundTripsInputsAtBlockAndWindowBoundaries)
         Concat({std::vector<uint8_t>(random.begin(), random.begin() + 32767), std::vector<uint8_t>(random.begin(), random.begin() + 2000),
                 std::vector<uint8_t>(random.begin() + 5000, random.begin() + 40000),
                 std::vector<uint8_t>(random.begin() + 5000, random.begin() + 6000)});
+    // Shaped like a registry hive or a memory dump: zero-filled areas and repeated records with small
+    // differences, long enough for the 8-byte chain to be taken up and for runs to span whole chain
+    // stretches.
+    std::vector<uint8_t> hiveLike;
+    const std::vector<uint8_t> noise = PseudoRandomBytes(4096, 12);
+    for (uint32_t record = 0; hiveLike.size() < (3u << 20); ++record) {
+        const size_t zeros = (record * 2654435761u >> 7) % 700;
+        hiveLike.insert(hiveLike.end(), zeros, 0);
+        const std::string text = "nk\\Software\\Orvex\\KVXDIAG2\\Key" + std::to_string(record % 97) + "\\Value";
+        hiveLike.insert(hiveLike.end(), text.begin(), text.end());
+        for (int k = 0; k < 8; ++k) {
+            hiveLike.push_back(static_cast<uint8_t>(record >> (k % 4 * 8)));
+        }
+        hiveLike.insert(hiveLike.end(), noise.begin() + record % 4000, noise.begin() + record % 4000 + record % 40);
+    }
     const SCase cases[] = {
         {"empty", {}},
         {"one byte", {0x41}},
@@ -282,6 +297,7 @@ TEST(Deflate, RoundTripsInputsAtBlockAndWindowBoundaries)
         {"text 1 MiB", TextLikeBytes(1 << 20, 9)},
         {"random then text then random", Concat({PseudoRandomBytes(70000, 4), TextLikeBytes(200000, 4), PseudoRandomBytes(70000, 6)})},
         {"repeats at the window edge", nearWindow},
+        {"hive-like records and zero areas", hiveLike},
     };
     CDeflateEncoder encoder;
     for (const SCase& c : cases) {

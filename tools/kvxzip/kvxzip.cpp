@@ -8,12 +8,30 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 int Usage()
 {
     std::fprintf(stderr, "usage: kvxzip [-p PASSWORD] ARCHIVE FOLDER\n");
     return 2;
+}
+
+// The walk treats a folder it cannot list as empty; a tool should rather say that it is missing.
+bool IsDirectory(const std::string& path)
+{
+#ifdef _WIN32
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
 }
 
 void Report(const char* pszWhat, ZRESULT result)
@@ -45,6 +63,10 @@ int main(int argc, char** argv)
     }
     const char* archive = argv[arg];
     const std::string folder = argv[arg + 1];
+    if (!IsDirectory(folder)) {
+        std::fprintf(stderr, "kvxzip: %s is not a folder\n", folder.c_str());
+        return 1;
+    }
 
     HZIPARCHIVE hZip = CreateArchive(archive, password.c_str());
     if (hZip == nullptr) {
