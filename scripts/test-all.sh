@@ -15,7 +15,13 @@ run_preset() {
   local start=$SECONDS
   cmake --preset "$preset" -DKVX_WERROR=ON >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
-  if ctest --preset "$preset" --output-on-failure; then
+  # The wizard's UI walk is still being finished and is run on its own (scripts/wizard-test.sh)
+  # until it is stable; KVX_CI_ALL=1 includes it here.
+  local exclude=()
+  if [ "${KVX_CI_ALL:-0}" != 1 ]; then
+    exclude=(-E '^wizard$')
+  fi
+  if ctest --preset "$preset" --output-on-failure "${exclude[@]}"; then
     summary+=("$preset: ok ($((SECONDS - start)) s)")
   else
     summary+=("$preset: FAILED ($((SECONDS - start)) s)")
