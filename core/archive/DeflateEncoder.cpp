@@ -509,16 +509,19 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
                 }
                 check = best - 3;
                 checkBytes = Load32(scan + check);
-                if (longChain && linkOffset == 0) {
+                if (longChain && linkOffset == 0 && best >= LONG_CHAIN_MIN) {
                     // From here on the 8-byte chain holds every candidate that could still win, and
                     // this one is on it.
                     prev = m_prev8.get();
-                    if (best >= OFFSET_CHAIN_MIN && d >= OFFSET_CHAIN_AT) {
+                    const uint64_t offsetBytes = Load64(scan + OFFSET_CHAIN_AT);
+                    // Bytes that are all alike (zero padding) have a dense chain: not worth it.
+                    if (best >= OFFSET_CHAIN_MIN && d >= OFFSET_CHAIN_AT &&
+                        offsetBytes != (offsetBytes & 0xFF) * 0x0101010101010101ull) {
                         // Longer still: a winner must also share the 8 bytes at OFFSET_CHAIN_AT, whose
                         // chain is far sparser where every line starts alike (logs, records).
                         // Entries up to the present distance were covered by the walk so far.
                         const uint16_t at = static_cast<uint16_t>(now + OFFSET_CHAIN_AT);
-                        uint32_t next = static_cast<uint16_t>(at - m_head8[Hash8(Load64(scan + OFFSET_CHAIN_AT))]);
+                        uint32_t next = static_cast<uint16_t>(at - m_head8[Hash8(offsetBytes)]);
                         for (uint32_t skip = 0; next <= d && skip < OFFSET_CHAIN_SKIP_MAX; ++skip) {
                             next = static_cast<uint16_t>(at - prev[(pos + OFFSET_CHAIN_AT - next) & WMASK]);
                         }

@@ -220,7 +220,7 @@ bool CWizardDriver::Launch(const std::wstring& exePath, const std::vector<std::w
                           block.data(), directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
         return false;
     }
-    ::CloseHandle(info.hThread);
+    kvx::UniqueHandle thread(info.hThread); // not needed: only the process is waited for
     m_process.reset(info.hProcess);
     m_processId = info.dwProcessId;
     m_window = nullptr;

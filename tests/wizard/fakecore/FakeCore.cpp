@@ -11,6 +11,7 @@
 //   KVXFAKE_BASIC_HOLD_MS  the basic job waits this long (cancellable) before its first question
 //   KVXFAKE_PARALLEL       "1": the first question of the basic job comes from two threads at once
 //   KVXFAKE_PACK_FAIL      "1": pack and send ends with notification 21
+#include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -31,12 +33,12 @@ struct SJob {
     int id = 0;
     int type = 0;
     std::string destination;
-    HANDLE thread = nullptr;
-    HANDLE cancel = nullptr;
+    kvx::UniqueHandle thread;
+    kvx::UniqueHandle cancel;
 };
 
 std::mutex g_lock;
-std::map<int, SJob*> g_jobs;
+std::map<int, std::unique_ptr<SJob>> g_jobs;
 int g_nextJobId = 0;
 PFN_KVXDIAG2_NOTIFY g_callback = nullptr;
 KVXDIAG2_CONTEXT g_context = 0;
@@ -65,12 +67,12 @@ void Journal(const std::string& line)
         return;
     }
     std::lock_guard<std::mutex> guard(journalLock);
-    FILE* file = std::fopen(path.c_str(), "ab");
-    if (file == nullptr) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "ab"), &std::fclose);
+    if (!file) {
         return;
     }
-    std::fprintf(file, "%.3f %s thread=%lu\n", NowMs(), line.c_str(), static_cast<unsigned long>(::GetCurrentThreadId()));
-    std::fclose(file);
+    std::fprintf(file.get(), "%.3f %s thread=%lu\n", NowMs(), line.c_str(),
+                 static_cast<unsigned long>(::GetCurrentThreadId()));
 }
 
 int Notify(const SJob& job, DWORD code, const std::string& text, DWORD size = 4, ULONG_PTR data = 0)
@@ -96,7 +98,7 @@ int Notify(const SJob& job, DWORD code, const std::string& text, DWORD size = 4,
 
 bool Cancelled(const SJob& job, DWORD waitMs)
 {
-    return ::WaitForSingleObject(job.cancel, waitMs) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(job.cancel.get(), waitMs) == WAIT_OBJECT_0;
 }
 
 struct SParallelAsk {
@@ -124,11 +126,11 @@ void RunBasic(const SJob& job)
     if (Env("KVXFAKE_PARALLEL") == "1") {
         SParallelAsk first{&job, "KVXFLTA"};
         SParallelAsk second{&job, "KVXFLTB"};
-        HANDLE threads[2] = {::CreateThread(nullptr, 0, ParallelAsk, &first, 0, nullptr),
-                             ::CreateThread(nullptr, 0, ParallelAsk, &second, 0, nullptr)};
-        ::WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-        ::CloseHandle(threads[0]);
-        ::CloseHandle(threads[1]);
+        kvx::UniqueHandle threads[2] = {kvx::UniqueHandle(::CreateThread(nullptr, 0, ParallelAsk, &first, 0, nullptr)),
+                                        kvx::UniqueHandle(::CreateThread(nullptr, 0, ParallelAsk, &second, 0, nullptr))};
+        for (const kvx::UniqueHandle& thread : threads) {
+            ::WaitForSingleObject(thread.get(), INFINITE);
+        }
         Notify(job, eKVXDIAG2Notify_BASICANALYSIS_UNSUCCESS_FINISHED, "Job completed unsuccessed");
         Notify(job, eKVXDIAG2Notify_BASICANALYSIS_ENDED, "Job ended");
         return;
@@ -215,20 +217,20 @@ DWORD Schedule(int type, int* pJobId, const std::string& destination)
     if (!g_initialised) {
         return KVXDIAG2_ERR_NOT_INITIALISED;
     }
-    auto* job = new SJob;
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        job->id = ++g_nextJobId;
-        g_jobs[job->id] = job;
-    }
+    std::lock_guard<std::mutex> guard(g_lock);
+    std::unique_ptr<SJob> job(new SJob);
+    job->id = ++g_nextJobId;
     job->type = type;
     job->destination = destination;
-    job->cancel = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    job->cancel.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (pJobId != nullptr) {
         *pJobId = job->id;
     }
-    job->thread = ::CreateThread(nullptr, 0, JobThread, job, 0, nullptr);
-    return job->thread != nullptr ? KVXDIAG2_OK : KVXDIAG2_ERR_CREATE_FAILED;
+    // The record is complete before its thread starts reading it.
+    SJob* record = job.get();
+    g_jobs[record->id] = std::move(job);
+    record->thread.reset(::CreateThread(nullptr, 0, JobThread, record, 0, nullptr));
+    return record->thread ? KVXDIAG2_OK : KVXDIAG2_ERR_CREATE_FAILED;
 }
 
 int RunningJobs()
@@ -236,7 +238,7 @@ int RunningJobs()
     std::lock_guard<std::mutex> guard(g_lock);
     int running = 0;
     for (const auto& entry : g_jobs) {
-        if (entry.second->thread != nullptr && ::WaitForSingleObject(entry.second->thread, 0) == WAIT_TIMEOUT) {
+        if (entry.second->thread && ::WaitForSingleObject(entry.second->thread.get(), 0) == WAIT_TIMEOUT) {
             ++running;
         }
     }
@@ -283,12 +285,9 @@ DWORD WINAPI _0001_(void)
     Journal("end running=" + std::to_string(RunningJobs()));
     std::lock_guard<std::mutex> guard(g_lock);
     for (auto& entry : g_jobs) {
-        if (entry.second->thread != nullptr) {
-            ::WaitForSingleObject(entry.second->thread, FAKE_CANCEL_WAIT_MS);
-            ::CloseHandle(entry.second->thread);
+        if (entry.second->thread) {
+            ::WaitForSingleObject(entry.second->thread.get(), FAKE_CANCEL_WAIT_MS);
         }
-        ::CloseHandle(entry.second->cancel);
-        delete entry.second;
     }
     g_jobs.clear();
     g_initialised = false;
@@ -316,25 +315,26 @@ DWORD WINAPI _0008_(const char* pszDestination, int* pJobId)
 
 DWORD WINAPI _0005_(int jobId)
 {
-    SJob* job = nullptr;
+    std::unique_ptr<SJob> job;
     {
         std::lock_guard<std::mutex> guard(g_lock);
         const auto found = g_jobs.find(jobId);
         if (found != g_jobs.end()) {
-            job = found->second;
+            job = std::move(found->second);
             g_jobs.erase(found);
         }
     }
-    if (job == nullptr) {
+    if (!job) {
         Journal("cancel id=" + std::to_string(jobId) + " rc=1168");
         return KVXDIAG2_ERR_NOT_FOUND;
     }
-    ::SetEvent(job->cancel);
-    const DWORD waited = ::WaitForSingleObject(job->thread, FAKE_CANCEL_WAIT_MS);
+    ::SetEvent(job->cancel.get());
+    const DWORD waited = ::WaitForSingleObject(job->thread.get(), FAKE_CANCEL_WAIT_MS);
     Journal("cancel id=" + std::to_string(jobId) + " rc=0 ended=" + (waited == WAIT_OBJECT_0 ? "1" : "0"));
-    ::CloseHandle(job->thread);
-    ::CloseHandle(job->cancel);
-    delete job;
+    if (waited != WAIT_OBJECT_0) {
+        // A job that did not stop keeps its record: its thread still reads it.
+        static_cast<void>(job.release());
+    }
     return KVXDIAG2_OK;
 }
 
