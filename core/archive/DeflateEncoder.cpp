@@ -492,6 +492,7 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
     // Links are followed from the candidate plus linkOffset: 0 on the chains of the first 4 or 8
     // bytes, OFFSET_CHAIN_AT on the 8-byte chain of the bytes at that offset.
     uint32_t linkOffset = 0;
+    bool offsetTried = false;
     // A longer match must agree on the four bytes that end one past the best so far.
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
@@ -509,39 +510,40 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
                 }
                 check = best - 3;
                 checkBytes = Load32(scan + check);
+                // From here on the 8-byte chain holds every candidate that could still win, and this
+                // one is on it.
                 if (longChain && linkOffset == 0 && best >= LONG_CHAIN_MIN) {
-                    // From here on the 8-byte chain holds every candidate that could still win, and
-                    // this one is on it.
                     prev = m_prev8.get();
-                    const uint64_t offsetBytes = Load64(scan + OFFSET_CHAIN_AT);
-                    // Bytes that are all alike (zero padding) have a dense chain: not worth it.
-                    if (best >= OFFSET_CHAIN_MIN && d >= OFFSET_CHAIN_AT &&
-                        offsetBytes != (offsetBytes & 0xFF) * 0x0101010101010101ull) {
-                        // Longer still: a winner must also share the 8 bytes at OFFSET_CHAIN_AT, whose
-                        // chain is far sparser where every line starts alike (logs, records).
-                        // Entries up to the present distance were covered by the walk so far.
-                        const uint16_t at = static_cast<uint16_t>(now + OFFSET_CHAIN_AT);
-                        uint32_t next = static_cast<uint16_t>(at - m_head8[Hash8(offsetBytes)]);
-                        for (uint32_t skip = 0; next <= d && skip < OFFSET_CHAIN_SKIP_MAX; ++skip) {
-                            next = static_cast<uint16_t>(at - prev[(pos + OFFSET_CHAIN_AT - next) & WMASK]);
-                        }
-                        if (next > MAX_DIST || next > pos) {
-                            break; // no position farther back shares those bytes
-                        }
-                        if (next > d) {
-                            linkOffset = OFFSET_CHAIN_AT;
-                            if (--chain == 0) {
-                                break;
-                            }
-                            d = next;
-                            continue;
-                        }
-                    }
                 }
             }
         }
         if (--chain == 0) {
             break;
+        }
+        if (!offsetTried && longChain && best >= OFFSET_CHAIN_MIN && d >= OFFSET_CHAIN_AT) {
+            // Longer still: a winner must also share the 8 bytes at OFFSET_CHAIN_AT, whose chain is far
+            // sparser where every line or record starts alike (logs, hives). Its entries up to the
+            // present distance were covered by the walk so far. Bytes that are all alike (padding)
+            // have a dense chain and are left alone.
+            offsetTried = true;
+            const uint64_t offsetBytes = Load64(scan + OFFSET_CHAIN_AT);
+            if (offsetBytes != (offsetBytes & 0xFF) * 0x0101010101010101ull) {
+                const uint16_t* const prev8 = m_prev8.get();
+                const uint16_t at = static_cast<uint16_t>(now + OFFSET_CHAIN_AT);
+                uint32_t next = static_cast<uint16_t>(at - m_head8[Hash8(offsetBytes)]);
+                for (uint32_t skip = 0; next <= d && skip < OFFSET_CHAIN_SKIP_MAX; ++skip) {
+                    next = static_cast<uint16_t>(at - prev8[(pos + OFFSET_CHAIN_AT - next) & WMASK]);
+                }
+                if (next > MAX_DIST || next > pos) {
+                    break; // no position farther back shares those bytes
+                }
+                if (next > d) {
+                    prev = prev8;
+                    linkOffset = OFFSET_CHAIN_AT;
+                    d = next;
+                    continue;
+                }
+            }
         }
         // Links are stored as true distances below 65536 (see Insert), so they only lead farther back.
         d = static_cast<uint16_t>(static_cast<uint16_t>(now + linkOffset) - prev[(pos + linkOffset - d) & WMASK]);
