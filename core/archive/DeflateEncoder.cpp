@@ -61,12 +61,6 @@ constexpr uint32_t HASH8_BITS = 15;
 constexpr uint32_t RUN_STRETCH_MIN = 8;
 // Below this best length the walk stays on the 4-byte chain.
 constexpr uint32_t LONG_CHAIN_MIN = 8;
-// With a match of OFFSET_CHAIN_MIN or more in hand, the walk moves to the 8-byte chain of the bytes at
-// OFFSET_CHAIN_AT, after stepping over at most OFFSET_CHAIN_SKIP_MAX of its entries that are nearer
-// than the candidate in hand.
-constexpr uint32_t OFFSET_CHAIN_MIN = 24;
-constexpr uint32_t OFFSET_CHAIN_AT = 16;
-constexpr uint32_t OFFSET_CHAIN_SKIP_MAX = 32;
 // The 8-byte chain starts being kept when chain steps taken with a match of 8 or more in hand exceed
 // LONG_CHAIN_ON_STEPS per input byte (over LONG_CHAIN_STATS_BYTES): below that its upkeep costs about
 // what it saves. Once kept it makes those steps rarer, so the same measure cannot say when to stop;
@@ -489,10 +483,6 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
         prev = m_prev8.get();
         d = search.m_dist8;
     }
-    // Links are followed from the candidate plus linkOffset: 0 on the chains of the first 4 or 8
-    // bytes, OFFSET_CHAIN_AT on the 8-byte chain of the bytes at that offset.
-    uint32_t linkOffset = 0;
-    bool offsetTried = false;
     // A longer match must agree on the four bytes that end one past the best so far.
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
@@ -512,7 +502,7 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
                 checkBytes = Load32(scan + check);
                 // From here on the 8-byte chain holds every candidate that could still win, and this
                 // one is on it.
-                if (longChain && linkOffset == 0 && best >= LONG_CHAIN_MIN) {
+                if (best >= LONG_CHAIN_MIN && longChain) {
                     prev = m_prev8.get();
                 }
             }
@@ -520,34 +510,9 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
         if (--chain == 0) {
             break;
         }
-        if (!offsetTried && longChain && best >= OFFSET_CHAIN_MIN && d >= OFFSET_CHAIN_AT) {
-            // Longer still: a winner must also share the 8 bytes at OFFSET_CHAIN_AT, whose chain is far
-            // sparser where every line or record starts alike (logs, hives). Its entries up to the
-            // present distance were covered by the walk so far. Bytes that are all alike (padding)
-            // have a dense chain and are left alone.
-            offsetTried = true;
-            const uint64_t offsetBytes = Load64(scan + OFFSET_CHAIN_AT);
-            if (offsetBytes != (offsetBytes & 0xFF) * 0x0101010101010101ull) {
-                const uint16_t* const prev8 = m_prev8.get();
-                const uint16_t at = static_cast<uint16_t>(now + OFFSET_CHAIN_AT);
-                uint32_t next = static_cast<uint16_t>(at - m_head8[Hash8(offsetBytes)]);
-                for (uint32_t skip = 0; next <= d && skip < OFFSET_CHAIN_SKIP_MAX; ++skip) {
-                    next = static_cast<uint16_t>(at - prev8[(pos + OFFSET_CHAIN_AT - next) & WMASK]);
-                }
-                if (next > MAX_DIST || next > pos) {
-                    break; // no position farther back shares those bytes
-                }
-                if (next > d) {
-                    prev = prev8;
-                    linkOffset = OFFSET_CHAIN_AT;
-                    d = next;
-                    continue;
-                }
-            }
-        }
         // Links are stored as true distances below 65536 (see Insert), so they only lead farther back.
-        d = static_cast<uint16_t>(static_cast<uint16_t>(now + linkOffset) - prev[(pos + linkOffset - d) & WMASK]);
-        if (d > MAX_DIST || d > pos) {
+        d = static_cast<uint16_t>(now - prev[(pos - d) & WMASK]);
+        if (d > MAX_DIST) {
             break;
         }
     }

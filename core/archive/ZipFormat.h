@@ -44,7 +44,7 @@ constexpr uint32_t ZIP_END_OF_CENTRAL_DIR_SIZE = 22;
 constexpr uint32_t ZIP_ENCRYPTION_HEADER_SIZE = 12;
 
 // "Version made by": high byte 11 (the host system code this package has always written), low byte 23
-// (specification 2.3).
+// (version 2.3 of the application note).
 constexpr uint16_t ZIP_VERSION_MADE_BY = 0x0B17;
 constexpr uint16_t ZIP_VERSION_NEEDED = 20;
 
