@@ -258,7 +258,10 @@ int main(int argc, char** argv)
         return static_cast<uint32_t>(crc32(c, p, static_cast<uInt>(n)));
     });
     const double crcLd = crcRate([](uint32_t c, const uint8_t* p, size_t n) { return libdeflate_crc32(c, p, n); });
-    std::printf("CRC-32 MB/s: kvx %.0f (carry-less %s), kvx tables %.0f, zlib %.0f, libdeflate %.0f\n", crcOurs,
-                CCrc32::HasCarrylessMultiply() ? "yes" : "no", crcTables, crcZlib, crcLd);
+    std::printf("CRC-32 MB/s: kvx %.0f (%s), kvx tables %.0f, zlib %.0f, libdeflate %.0f\n", crcOurs,
+                CCrc32::HasWideCarrylessMultiply() ? "256-bit carry-less"
+                : CCrc32::HasCarrylessMultiply()   ? "128-bit carry-less"
+                                                   : "tables",
+                crcTables, crcZlib, crcLd);
     return failures == 0 ? 0 : 1;
 }

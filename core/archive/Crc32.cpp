@@ -10,8 +10,9 @@
 namespace {
 
 constexpr uint32_t CRC32_POLY_REFLECTED = 0xEDB88320u;
-// Below this many bytes the folding set-up costs more than the tables.
+// Below these sizes the folding set-up costs more than it saves.
 constexpr size_t CRC32_CARRYLESS_MIN_BYTES = 128;
+constexpr size_t CRC32_WIDE_CARRYLESS_MIN_BYTES = 512;
 
 // Table k holds the effect of a byte followed by k zero bytes, so sixteen lookups advance 16 bytes.
 struct SCrc32Tables {
@@ -57,6 +58,36 @@ bool DetectCarrylessMultiply()
 #endif
 }
 
+// AVX2 and VPCLMULQDQ in the processor, and YMM state saved by the system (XCR0 bits 1 and 2).
+bool DetectWideCarrylessMultiply()
+{
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        return false;
+    }
+    const bool osxsave = (ecx & (1u << 27)) != 0;
+    const bool avx = (ecx & (1u << 28)) != 0;
+    const bool pclmul = (ecx & (1u << 1)) != 0;
+    if (!osxsave || !avx || !pclmul) {
+        return false;
+    }
+    unsigned xcr0Low = 0, xcr0High = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 6u) != 6u) {
+        return false;
+    }
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
+        return false;
+    }
+    const bool avx2 = (ebx & (1u << 5)) != 0;
+    const bool vpclmul = (ecx & (1u << 10)) != 0;
+    return avx2 && vpclmul;
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 const uint32_t* CCrc32::ByteTable()
@@ -67,6 +98,12 @@ const uint32_t* CCrc32::ByteTable()
 bool CCrc32::HasCarrylessMultiply()
 {
     static const bool s_has = DetectCarrylessMultiply();
+    return s_has;
+}
+
+bool CCrc32::HasWideCarrylessMultiply()
+{
+    static const bool s_has = DetectWideCarrylessMultiply();
     return s_has;
 }
 
@@ -99,6 +136,9 @@ uint32_t CCrc32::UpdateTables(uint32_t crc, const void* pData, size_t cb)
 uint32_t CCrc32::Update(uint32_t crc, const void* pData, size_t cb)
 {
     const uint8_t* p = static_cast<const uint8_t*>(pData);
+    if (cb >= CRC32_WIDE_CARRYLESS_MIN_BYTES && HasWideCarrylessMultiply()) {
+        return ~UpdateRawCarrylessWide(~crc, p, cb);
+    }
     if (cb >= CRC32_CARRYLESS_MIN_BYTES && HasCarrylessMultiply()) {
         return ~UpdateRawCarryless(~crc, p, cb);
     }

@@ -1,6 +1,7 @@
 // CRC-32 of the ZIP format (reflected polynomial 0xEDB88320, inverted before and after). Large inputs
-// fold 64 bytes per step with carry-less multiplication where the processor has PCLMULQDQ; everything
-// else, and every processor without it, goes through slice-by-16 tables.
+// are folded with carry-less multiplication: 128 bytes per step with 256-bit VPCLMULQDQ where the
+// processor and the system support it, else 64 bytes per step with PCLMULQDQ; short inputs, and
+// processors without either, go through slice-by-16 tables.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +17,12 @@ public:
     static uint32_t UpdateRawByte(uint32_t raw, uint8_t b) { return ByteTable()[(raw ^ b) & 0xFF] ^ (raw >> 8); }
     static const uint32_t* ByteTable();
     static bool HasCarrylessMultiply();
+    static bool HasWideCarrylessMultiply();
 
 private:
     static uint32_t UpdateRawTables(uint32_t raw, const uint8_t* p, size_t cb);
     // Folds whole 16-byte chunks (cb >= 64) and finishes the remainder with the tables.
     static uint32_t UpdateRawCarryless(uint32_t raw, const uint8_t* p, size_t cb);
+    // The same with four 256-bit accumulators (cb >= 256).
+    static uint32_t UpdateRawCarrylessWide(uint32_t raw, const uint8_t* p, size_t cb);
 };

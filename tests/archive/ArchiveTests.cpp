@@ -195,9 +195,15 @@ TEST(Crc32, KnownValues)
 
 TEST(Crc32, BothPathsAgreeWithTheReferenceAtEveryLengthAlignmentAndSplit)
 {
+    RecordProperty("carryless", CCrc32::HasCarrylessMultiply() ? "yes" : "no");
+    RecordProperty("wide_carryless", CCrc32::HasWideCarrylessMultiply() ? "yes" : "no");
     const std::vector<uint8_t> data = PseudoRandomBytes(70000, 11);
     std::vector<size_t> lengths;
+    // Every length around the table, 64-byte and 128-byte folding thresholds, and larger ones.
     for (size_t n = 0; n <= 300; ++n) {
+        lengths.push_back(n);
+    }
+    for (size_t n = 500; n <= 660; ++n) {
         lengths.push_back(n);
     }
     for (size_t n : {1023u, 4096u, 4103u, 65536u, 65549u}) {
