@@ -5,7 +5,7 @@
 
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
-#include "core/tasks/TaskBase.h"
+#include "common/log/GuardedOperation.h"
 
 #include <objbase.h>
 

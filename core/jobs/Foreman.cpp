@@ -1,6 +1,7 @@
 // Job store and job threads: scheduling with the parameters-read handshake, dispatch, cancellation.
 #include "core/jobs/Foreman.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/jobs/ForemanSupport.h"
 
 #include <new>
@@ -208,128 +209,106 @@ const char* CForeman::GetJobDescription(DWORD dwJobType)
     return "[INVALID]";
 }
 
-DWORD CForeman::LockStore(const char* pszFunction, bool& locked)
-{
-    locked = false;
-    if (m_hStoreMutex == nullptr) {
-        return KVXDIAG2_OK;
+// Holds the store mutex for one store operation; before Init there is no mutex and the store is used
+// unlocked. Every path that took the mutex releases it here.
+class CForeman::CStoreLock {
+public:
+    CStoreLock(HANDLE hMutex, const char* pszFunction) : m_hMutex(hMutex)
+    {
+        if (m_hMutex == nullptr) {
+            return;
+        }
+        WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction,
+                 "Esperando por acceso al almacén de jobs durante %lu ms...",
+                 static_cast<unsigned long>(KVXDIAG2_STORE_WAIT_MS));
+        if (::WaitForSingleObject(m_hMutex, KVXDIAG2_STORE_WAIT_MS) != WAIT_OBJECT_0) {
+            WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "%s",
+                     "No se ha podido obtener acceso al almacén en el tiempo establecido...");
+            m_result = KVXDIAG2_ERR_TIMEOUT;
+            m_hMutex = nullptr;
+        }
     }
-    WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction,
-             "Esperando por acceso al almacén de jobs durante %lu ms...",
-             static_cast<unsigned long>(KVXDIAG2_STORE_WAIT_MS));
-    const DWORD wait = ::WaitForSingleObject(m_hStoreMutex, KVXDIAG2_STORE_WAIT_MS);
-    if (wait != WAIT_OBJECT_0) {
-        WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "%s",
-                 "No se ha podido obtener acceso al almacén en el tiempo establecido...");
-        return KVXDIAG2_ERR_TIMEOUT;
+    ~CStoreLock()
+    {
+        if (m_hMutex != nullptr) {
+            ::ReleaseMutex(m_hMutex);
+        }
     }
-    locked = true;
-    return KVXDIAG2_OK;
-}
+    CStoreLock(const CStoreLock&) = delete;
+    CStoreLock& operator=(const CStoreLock&) = delete;
 
-void CForeman::UnlockStore(bool locked)
-{
-    if (locked) {
-        ::ReleaseMutex(m_hStoreMutex);
-    }
-}
+    DWORD Result() const { return m_result; }
+
+private:
+    HANDLE m_hMutex;
+    DWORD m_result = KVXDIAG2_OK;
+};
 
 DWORD CForeman::StoreJobData(DWORD dwJobId, const SJobData& data)
 {
     KVX_FUNCTION("CForeman::StoreJobData");
-    bool locked = false;
-    try {
-        const DWORD rc = LockStore(kvxFunctionName_, locked);
-        if (rc != KVXDIAG2_OK) {
-            return rc;
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        if (lock.Result() != KVXDIAG2_OK) {
+            return lock.Result();
         }
         if (m_jobs.count(dwJobId) != 0) {
             KVX_LOG(eKVXDiagLog_ERROR, "ERROR: Ya existe un trabajo registrado con el Id: %lu",
                     static_cast<unsigned long>(dwJobId));
-            UnlockStore(locked);
             return KVXDIAG2_ERR_ALREADY_REGISTERED;
         }
         m_jobs.emplace(dwJobId, data);
-        UnlockStore(locked);
         return KVXDIAG2_OK;
-    } catch (...) {
-        UnlockStore(locked);
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::UpdateJobData(DWORD dwJobId, const SJobData& data)
 {
     KVX_FUNCTION("CForeman::UpdateJobData");
-    bool locked = false;
-    try {
-        const DWORD rc = LockStore(kvxFunctionName_, locked);
-        if (rc != KVXDIAG2_OK) {
-            return rc;
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        if (lock.Result() != KVXDIAG2_OK) {
+            return lock.Result();
         }
         m_jobs[dwJobId] = data;
-        UnlockStore(locked);
         return KVXDIAG2_OK;
-    } catch (...) {
-        UnlockStore(locked);
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::GetACopyOfJobData(DWORD dwJobId, SJobData& data)
 {
     KVX_FUNCTION("CForeman::GetACopyOfJobData");
-    bool locked = false;
-    try {
-        const DWORD rc = LockStore(kvxFunctionName_, locked);
-        if (rc != KVXDIAG2_OK) {
-            return rc;
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        if (lock.Result() != KVXDIAG2_OK) {
+            return lock.Result();
         }
         const auto it = m_jobs.find(dwJobId);
         if (it == m_jobs.end()) {
             KVX_LOG(eKVXDiagLog_ERROR, "ERROR: No se ha podido obtener información del job: %lu",
                     static_cast<unsigned long>(dwJobId));
-            UnlockStore(locked);
             return KVXDIAG2_ERR_NOT_FOUND;
         }
         data = it->second;
-        UnlockStore(locked);
         return KVXDIAG2_OK;
-    } catch (...) {
-        UnlockStore(locked);
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::DeleteJobData(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::DeleteJobData");
-    bool locked = false;
-    try {
-        const DWORD rc = LockStore(kvxFunctionName_, locked);
-        if (rc != KVXDIAG2_OK) {
-            return rc;
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        if (lock.Result() != KVXDIAG2_OK) {
+            return lock.Result();
         }
         if (m_jobs.erase(dwJobId) == 0) {
             KVX_LOG(eKVXDiagLog_ERROR, "ERROR: No se ha podido eliminar pq no existe ningún job almacenado con Id: %lu",
                     static_cast<unsigned long>(dwJobId));
-            UnlockStore(locked);
             return KVXDIAG2_ERR_NOT_FOUND;
         }
-        UnlockStore(locked);
         return KVXDIAG2_OK;
-    } catch (...) {
-        UnlockStore(locked);
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::ScheduleJob(DWORD dwJobType, DWORD dwJobId)

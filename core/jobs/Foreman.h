@@ -112,8 +112,7 @@ private:
     DWORD UpdateJobData(DWORD dwJobId, const SJobData& data);
     DWORD GetACopyOfJobData(DWORD dwJobId, SJobData& data);
     DWORD DeleteJobData(DWORD dwJobId);
-    DWORD LockStore(const char* pszFunction, bool& locked);
-    void UnlockStore(bool locked);
+    class CStoreLock;
 
     // Sends a notification to the registered notifier with this run's context; 2 when there is none.
     int NotifyValue(DWORD dwCode, const std::string& text, DWORD dwValue);

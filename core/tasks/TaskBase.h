@@ -3,6 +3,7 @@
 // system-utilities helper held from construction to destruction.
 #pragma once
 
+#include "common/log/GuardedOperation.h"
 #include "common/log/KVXDiagObject.h"
 #include "core/helpers/HelperRef.h"
 #include "core/helpers/SysUtilsHelper.h"
@@ -14,19 +15,6 @@
 #include <string>
 
 namespace kvx {
-
-// Runs body() and maps an escaping exception to 1064, logged under the operation's name.
-template <typename TBody>
-DWORD GuardedOperation(const char* pszFunction, TBody body)
-{
-    try {
-        return body();
-    } catch (...) {
-        CKVXDiagObject::WriteLog(eKVXDiagLog_EXCEPTION, KVXDIAG_LOG_MODULE, pszFunction,
-                                 "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
-}
 
 // TDerived provides
 //   static constexpr DWORD KVXTASK_ID            (its id, from TaskIds.h)
