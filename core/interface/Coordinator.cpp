@@ -2,6 +2,7 @@
 // calls of the caller's callback on the job's own thread.
 #include "core/interface/Coordinator.h"
 
+#include "common/log/GuardedOperation.h"
 #include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
 #include "core/interface/ResumeState.h"
@@ -52,7 +53,7 @@ bool CheckForPendingDeepAnalysis(DWORD& step, bool& tdiSuspicious, std::string& 
 {
     KVX_FUNCTION("CCoordinator::CheckForPendingDeepAnalysis");
     step = 0;
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, true, [&]() -> bool {
         kvx::UniqueHkey key;
         LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_READ | kvx::KVX_REGVIEW_VENDOR,
                                   key.put());
@@ -98,11 +99,7 @@ bool CheckForPendingDeepAnalysis(DWORD& step, bool& tdiSuspicious, std::string& 
                     KVXDIAG2_RESUME_TDI_SUSPICIOUS);
         }
         return pending;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return true;
-    }
+    });
 }
 
 } // namespace
@@ -110,38 +107,31 @@ bool CheckForPendingDeepAnalysis(DWORD& step, bool& tdiSuspicious, std::string& 
 CCoordinator* CCoordinator::CreateSingletonObject()
 {
     KVX_FUNCTION("CCoordinator::CreateSingletonObject");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, static_cast<CCoordinator*>(nullptr), [&]() -> CCoordinator* {
         if (s_pInstance == nullptr) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Se crea instancia por primera vez.");
             s_pInstance = new CCoordinator();
         }
         return s_pInstance;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return nullptr;
-    }
+    });
 }
 
 void CCoordinator::DestroySingletonObject()
 {
     KVX_FUNCTION("CCoordinator::DestroySingletonObject");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, [&]() {
         if (s_pInstance != nullptr) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Borrando singleton...");
             delete s_pInstance;
             s_pInstance = nullptr;
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
 }
 
 CCoordinator::~CCoordinator()
 {
     KVX_FUNCTION("CCoordinator::~CCoordinator");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, [&]() {
         if (m_bInitialised) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s",
                     "ATENCIÓN: Se está destruyendo un manager q no está parado..ejecutando operación Finish!");
@@ -150,16 +140,13 @@ CCoordinator::~CCoordinator()
         // A foreman left by a failed Init is still ours.
         delete m_pForeman;
         m_pForeman = nullptr;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
 }
 
 DWORD CCoordinator::Init(int* pPending, int* pStep)
 {
     KVX_FUNCTION("CCoordinator::Init");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (m_bInitialised) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Objeto ya inicializado!");
             return KVXDIAG2_OK;
@@ -198,17 +185,13 @@ DWORD CCoordinator::Init(int* pPending, int* pStep)
         }
         m_bInitialised = true;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CCoordinator::Finish()
 {
     KVX_FUNCTION("CCoordinator::Finish");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (!m_bInitialised) {
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
@@ -217,11 +200,7 @@ DWORD CCoordinator::Finish()
         m_pForeman = nullptr;
         m_bInitialised = false;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CCoordinator::RegisterNotificationsCallback(PFN_KVXDIAG2_NOTIFY pfnCallback, KVXDIAG2_CONTEXT context)
@@ -240,7 +219,7 @@ DWORD CCoordinator::RegisterNotificationsCallback(PFN_KVXDIAG2_NOTIFY pfnCallbac
 DWORD CCoordinator::ManageThisJob(DWORD dwJobType, int* pJobId)
 {
     KVX_FUNCTION("CCoordinator::ManageThisJob");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (!m_bInitialised) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: Objeto no inicializado!!");
             return KVXDIAG2_ERR_NOT_INITIALISED;
@@ -258,17 +237,13 @@ DWORD CCoordinator::ManageThisJob(DWORD dwJobType, int* pJobId)
                     static_cast<unsigned long>(rc));
         }
         return rc;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CCoordinator::CancelJob(DWORD dwJobId)
 {
     KVX_FUNCTION("CCoordinator::CancelJob");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (!m_bInitialised) {
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
@@ -281,24 +256,17 @@ DWORD CCoordinator::CancelJob(DWORD dwJobId)
                     static_cast<unsigned long>(rc));
         }
         return rc;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 void CCoordinator::SetResultsPackageDestinationFile(const std::string& path)
 {
     KVX_FUNCTION("CCoordinator::SetResultsPackageDestinationFile");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, [&]() {
         if (m_pForeman != nullptr) {
             m_pForeman->SetPackedResultsDestinationFilePath(path);
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
 }
 
 const char* CCoordinator::GetNotifiedDescription(DWORD dwCode)
@@ -336,7 +304,7 @@ bool CCoordinator::CanDeliver(const char* pszFunction, DWORD dwCode)
 int CCoordinator::Notify(DWORD dwCode, KVXDIAG2_CONTEXT context, const std::string& text, const TaskDataList& data)
 {
     KVX_FUNCTION("CCoordinator::Notify");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_NOTIFY, KVXDIAG2_NOTIFY_NOT_DELIVERED, [&]() -> int {
         if (!CanDeliver(kvxFunctionName_, dwCode)) {
             return KVXDIAG2_NOTIFY_NOT_DELIVERED;
         }
@@ -402,17 +370,13 @@ int CCoordinator::Notify(DWORD dwCode, KVXDIAG2_CONTEXT context, const std::stri
         const int answer = m_pfnCallback(dwCode, context, text.c_str(), size, value);
         KVX_LOG(eKVXDiagLog_INFO, "Se ha vuelto de la notificación con resultado %d", answer);
         return answer;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada. LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_NOTIFY_NOT_DELIVERED;
-    }
+    });
 }
 
 int CCoordinator::Notify(DWORD dwCode, KVXDIAG2_CONTEXT context, const std::string& text, DWORD dwValue)
 {
     KVX_FUNCTION("CCoordinator::Notify");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_NOTIFY, KVXDIAG2_NOTIFY_NOT_DELIVERED, [&]() -> int {
         if (!CanDeliver(kvxFunctionName_, dwCode)) {
             return KVXDIAG2_NOTIFY_NOT_DELIVERED;
         }
@@ -421,9 +385,5 @@ int CCoordinator::Notify(DWORD dwCode, KVXDIAG2_CONTEXT context, const std::stri
         const int answer = m_pfnCallback(dwCode, context, text.c_str(), sizeof(DWORD), dwValue);
         KVX_LOG(eKVXDiagLog_INFO, "Se ha vuelto de la notificación con resultado %d", answer);
         return answer;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada. LastError=%lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_NOTIFY_NOT_DELIVERED;
-    }
+    });
 }

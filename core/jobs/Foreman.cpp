@@ -47,23 +47,20 @@ struct CForeman::SThreadParams {
 CForeman::CForeman()
 {
     KVX_FUNCTION("CForeman::CForeman");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
         m_pReporter = kvx::CreatePlainTextReporter();
         if (m_pReporter != nullptr) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Creado con éxito el objeto Reporter");
         } else {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "Failed to creater reporter.");
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
 }
 
 CForeman::~CForeman()
 {
     KVX_FUNCTION("CForeman::~CForeman");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
         if (m_bInitialised) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s",
                     "ATENCIÓN: Se está destruyendo un manager q no está parado..ejecutando operación Finish!");
@@ -71,16 +68,13 @@ CForeman::~CForeman()
         }
         kvx::DestroyReporter(m_pReporter);
         m_pReporter = nullptr;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
 }
 
 DWORD CForeman::Init(DWORD dwStep, bool bTDISuspicious, const std::string& resultsDirectory)
 {
     KVX_FUNCTION("CForeman::Init");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (m_bInitialised) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Objeto ya inicializado!");
             return KVXDIAG2_OK;
@@ -133,17 +127,13 @@ DWORD CForeman::Init(DWORD dwStep, bool bTDISuspicious, const std::string& resul
         }
         m_bInitialised = true;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::Finish()
 {
     KVX_FUNCTION("CForeman::Finish");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (!m_bInitialised) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: Objeto no inicializado!!");
             return KVXDIAG2_ERR_NOT_INITIALISED;
@@ -154,17 +144,13 @@ DWORD CForeman::Finish()
         }
         m_bInitialised = false;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::RegisterNotifier(INotify* _pINotifier, KVXDIAG2_CONTEXT context)
 {
     KVX_FUNCTION("CForeman::RegisterNotifier");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (!m_bInitialised) {
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
@@ -177,24 +163,16 @@ DWORD CForeman::RegisterNotifier(INotify* _pINotifier, KVXDIAG2_CONTEXT context)
         KVX_LOG(eKVXDiagLog_INFO, "Registrado notificador: %p. Contexto: %p", static_cast<void*>(_pINotifier),
                 reinterpret_cast<void*>(context));
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::SetPackedResultsDestinationFilePath(const std::string& path)
 {
     KVX_FUNCTION("CForeman::SetPackedResultsDestinationFilePath");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         m_strPackageDestination = path;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 const char* CForeman::GetJobDescription(DWORD dwJobType)
@@ -314,7 +292,7 @@ DWORD CForeman::DeleteJobData(DWORD dwJobId)
 DWORD CForeman::ScheduleJob(DWORD dwJobType, DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::ScheduleJob");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (!m_bInitialised) {
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
@@ -380,17 +358,13 @@ DWORD CForeman::ScheduleJob(DWORD dwJobType, DWORD dwJobId)
             return KVXDIAG2_ERR_CANTWRITE;
         }
         return result;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD WINAPI CForeman::RunJobInOtherThread(LPVOID pParams)
 {
     KVX_FUNCTION("CForeman::RunJobInOtherThread");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (pParams == nullptr) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: Parámetro nulo!!");
             return KVXDIAG2_ERR_BAD_PARAMETER;
@@ -407,17 +381,13 @@ DWORD WINAPI CForeman::RunJobInOtherThread(LPVOID pParams)
         // Released only now: ExecuteJob signals the event after reading the job record.
         params->Release();
         return 0;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::ExecuteJob(DWORD dwJobId, HANDLE hParamsReadEvent)
 {
     KVX_FUNCTION("CForeman::ExecuteJob");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (!m_bInitialised) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: Instancia no inicializada.");
             return KVXDIAG2_ERR_NOT_INITIALISED;
@@ -443,17 +413,13 @@ DWORD CForeman::ExecuteJob(DWORD dwJobId, HANDLE hParamsReadEvent)
             KVX_LOG(eKVXDiagLog_ERROR, "Tipo de job desconocido. Tipo: %lu", static_cast<unsigned long>(record.dwJobType));
             return KVXDIAG2_ERR_BAD_PARAMETER;
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::CancelJob(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::CancelJob");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (!m_bInitialised) {
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
@@ -484,17 +450,13 @@ DWORD CForeman::CancelJob(DWORD dwJobId)
         }
         ReleaseJobResources(dwJobId);
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::ReleaseJobResources(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::ReleaseJobResources");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         SJobData record = {};
         const DWORD rc = GetACopyOfJobData(dwJobId, record);
         if (rc != KVXDIAG2_OK) {
@@ -513,17 +475,13 @@ DWORD CForeman::ReleaseJobResources(DWORD dwJobId)
             return KVXDIAG2_ERR_RELEASE_FAILED;
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 bool CForeman::IsThisJobCancelled(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::IsThisJobCancelled");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, false, [&]() -> bool {
         SJobData record = {};
         const DWORD rc = GetACopyOfJobData(dwJobId, record);
         if (rc != KVXDIAG2_OK) {
@@ -553,11 +511,7 @@ bool CForeman::IsThisJobCancelled(DWORD dwJobId)
                     static_cast<unsigned long>(wait));
             return false;
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return false;
-    }
+    });
 }
 
 int CForeman::NotifyValue(DWORD dwCode, const std::string& text, DWORD dwValue)

@@ -2,6 +2,7 @@
 // taken before and after, and the user asked whether the problem is gone.
 #include "core/jobs/Foreman.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskDataBool.h"
@@ -65,25 +66,17 @@ DWORD CForeman::SwitchFilter(DWORD dwTaskId, const std::string& name, bool bEnab
 DWORD CForeman::EnableFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::EnableFilter");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         return SwitchFilter(KVXDIAG2_TASKID_ENABLE_FILTER, name, true);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::DisableFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::DisableFilter");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         return SwitchFilter(KVXDIAG2_TASKID_DISABLE_FILTER, name, false);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 void CForeman::CopyStaticLog(ITask& task, const std::string& source, const std::string& fileName,
@@ -170,7 +163,7 @@ void CForeman::GatherStaticData(DWORD& dwResult)
 DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::RunBasicAnalysis");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         KVX_LOG(eKVXDiagLog_INFO, "Se inicia el trabajo %lu", static_cast<unsigned long>(dwJobId));
         if (m_pINotifier == nullptr) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: El objeto Notify no está disponible!!");
@@ -282,9 +275,5 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
         NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_ENDED, "Job ended", 0);
         m_pReporter->EndSection("%s", "---- Basic Analysis Finished ----");
         return result;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }

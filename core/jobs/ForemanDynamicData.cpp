@@ -2,6 +2,7 @@
 // data (console programs and the configuration snapshot) of one moment of an analysis.
 #include "core/jobs/Foreman.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskDataString.h"
@@ -56,7 +57,7 @@ bool CForeman::IsPacketCaptureUnsupported() const
 DWORD CForeman::EnableLogsAndCaptures(const std::string& directory, DWORD dwMaxSize, bool bFlag)
 {
     KVX_FUNCTION("CForeman::EnableLogsAndCaptures");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
         for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
             EnableModuleLog(log.dwModuleId, directory + log.fileName, dwMaxSize, bFlag);
         }
@@ -66,17 +67,14 @@ DWORD CForeman::EnableLogsAndCaptures(const std::string& directory, DWORD dwMaxS
             EnableKVXIMDPCap(KVXDIAG2_PCAP_BASE_NAME, dwMaxSize, bFlag);
         }
         EnableKVXTMGRATDI(directory + KVXDIAG2_ATDI_FILE, dwMaxSize, bFlag);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
     return KVXDIAG2_OK;
 }
 
 DWORD CForeman::DisableLogsAndCaptures(const std::string& directory, DWORD, bool bFlag)
 {
     KVX_FUNCTION("CForeman::DisableLogsAndCaptures");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
         for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
             DisableModuleLog(log.dwModuleId);
         }
@@ -88,17 +86,14 @@ DWORD CForeman::DisableLogsAndCaptures(const std::string& directory, DWORD, bool
             DisableKVXIMDPCap(bFlag, KVXDIAG2_PCAP_BASE_NAME, destination);
         }
         DisableKVXTMGRATDI(bFlag);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
     return KVXDIAG2_OK;
 }
 
 DWORD CForeman::GatherDinamycData(const std::string& directory)
 {
     KVX_FUNCTION("CForeman::GatherDinamycData");
-    try {
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
         char systemDirectory[MAX_PATH] = {};
         const UINT length = ::GetSystemDirectoryA(systemDirectory, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) {
@@ -133,9 +128,6 @@ DWORD CForeman::GatherDinamycData(const std::string& directory)
         if (m_pReporter != nullptr) {
             m_pReporter->EndSection("%s", "Gathering Dinamyc Data process finisihed");
         }
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu",
-                static_cast<unsigned long>(::GetLastError()));
-    }
+    });
     return KVXDIAG2_OK;
 }

@@ -3,6 +3,7 @@
 // with the foreman's reporter, reads its result where one is needed, and destroys it on every path.
 #include "core/jobs/Foreman.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/interface/KVXDiagTypes.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/tasks/TaskDataLong.h"
@@ -13,7 +14,7 @@
 DWORD CForeman::MakeTempDirectory(const std::string& name, std::string& createdPath)
 {
     KVX_FUNCTION("CForeman::MakeTempDirectory");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         kvx::UniqueTask pTask = kvx::MakeTask(KVXDIAG2_TASKID_MAKE_TEMP_DIR);
         if (!pTask) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR: No se ha podido crear tarea con id: %lu (%s) !!",
@@ -42,16 +43,13 @@ DWORD CForeman::MakeTempDirectory(const std::string& name, std::string& createdP
             KVX_LOG(eKVXDiagLog_INFO, "Creado directorio en %s.", createdPath.c_str());
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::MakeDirectoryTree(const std::string& path)
 {
     KVX_FUNCTION("CForeman::MakeDirectoryTree");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         kvx::UniqueTask pTask = kvx::MakeTask(KVXDIAG2_TASKID_MAKE_DIRECTORY_TREE);
         if (!pTask) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR: No se ha podido crear tarea con id: %lu (%s) !!",
@@ -71,16 +69,13 @@ DWORD CForeman::MakeDirectoryTree(const std::string& path)
         }
         KVX_LOG(eKVXDiagLog_INFO, "Creado directorio en %s.", path.c_str());
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::ExportRegistryKey(HKEY root, const std::string& subKey, const std::string& file)
 {
     KVX_FUNCTION("CForeman::ExportRegistryKey");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         KVX_LOG(eKVXDiagLog_INFO, "Exporting Key %p, SubKey '%s' To '%s'", static_cast<void*>(root), subKey.c_str(),
                 file.c_str());
         kvx::UniqueTask pTask = kvx::MakeTask(KVXDIAG2_TASKID_EXPORT_REGISTRY_KEY);
@@ -109,17 +104,14 @@ DWORD CForeman::ExportRegistryKey(HKEY root, const std::string& subKey, const st
         }
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Se ha exportado la clave correctamente");
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CForeman::ExecuteProgram(const std::string& program, const std::string& args, const std::string& section,
                                int* pExitCode)
 {
     KVX_FUNCTION("CForeman::ExecuteProgram");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         KVX_LOG(eKVXDiagLog_INFO, "Executing program '%s' with arguments '%s'", program.c_str(), args.c_str());
         kvx::UniqueTask pTask = kvx::MakeTask(KVXDIAG2_TASKID_RUN_CONSOLE_PROGRAM);
         if (!pTask) {
@@ -160,8 +152,5 @@ DWORD CForeman::ExecuteProgram(const std::string& program, const std::string& ar
         KVX_LOG(eKVXDiagLog_INFO, "El valor de retorno del programa es %d (0x%lx)", static_cast<int>(dwExitCode),
                 dwExitCode);
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
