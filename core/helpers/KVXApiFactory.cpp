@@ -2,6 +2,7 @@
 // freeing the library once for it, so that a product updated while the tool runs is seen as it is.
 #include "core/helpers/KVXApiFactory.h"
 
+#include "common/log/GuardedOperation.h"
 #include "common/log/KVXDiagObject.h"
 #include "common/win/ProcAddress.h"
 #include "common/win/RegistryView.h"
@@ -27,7 +28,7 @@ DWORD CKVXApiFactory::PerformFactoryRegistration()
 DWORD CKVXApiFactory::GetLibraryPath(std::string& strPath)
 {
     KVX_FUNCTION_QUIET("CKVXApiFactory::GetLibraryPath");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         kvx::UniqueHkey key;
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXAPI_PRODUCT_KEY, 0, KEY_READ | kvx::KVX_REGVIEW_VENDOR, key.put()) !=
             ERROR_SUCCESS) {
@@ -55,16 +56,13 @@ DWORD CKVXApiFactory::GetLibraryPath(std::string& strPath)
         }
         strPath = value + KVXAPI_LIBRARY_NAME;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiFactory::GetInstalledKVXApiVersion(WORD& wVersion)
 {
     KVX_FUNCTION("CKVXApiFactory::GetInstalledKVXApiVersion");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         std::string strPath;
         if (GetLibraryPath(strPath) != KVXDIAG2_OK) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s",
@@ -100,10 +98,7 @@ DWORD CKVXApiFactory::GetInstalledKVXApiVersion(WORD& wVersion)
                 static_cast<unsigned long>(dwMajor), static_cast<unsigned long>(dwMinor),
                 static_cast<unsigned long>(dwBuild), static_cast<unsigned long>(dwRevision));
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 CKVXApiHelper* CKVXApiFactory::GetKVXApi()

@@ -3,6 +3,7 @@
 // switches, which log that code).
 #include "core/helpers/KVXApiHelper.h"
 
+#include "common/log/GuardedOperation.h"
 #include "common/win/ProcAddress.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -109,7 +110,7 @@ DWORD CKVXApiHelper::GetName(std::string& strName)
 DWORD CKVXApiHelper::Load()
 {
     KVX_FUNCTION("CKVXApiHelper::Load");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (m_hLibrary) {
             return KVXDIAG2_OK;
         }
@@ -131,10 +132,7 @@ DWORD CKVXApiHelper::Load()
             return dwError;
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::Unload()
@@ -153,7 +151,7 @@ DWORD CKVXApiHelper::Unload()
 DWORD CKVXApiHelper::LoadFunctionTable(const SKVXApiExportNames& names)
 {
     KVX_FUNCTION("CKVXApiHelper::LoadFuncPointers");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         m_functions = SKVXApiFunctions{};
         if (!m_hLibrary) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! El puntero a la instancia de la librería KVX SDLK API es NULL.");
@@ -179,10 +177,7 @@ DWORD CKVXApiHelper::LoadFunctionTable(const SKVXApiExportNames& names)
         Resolve(hLibrary, names.pszReserved2, m_functions.g_lpfnKVXReserved2);
         Resolve(hLibrary, names.pszReserved3, m_functions.g_lpfnKVXReserved3);
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::InitSession(const char* pszFunction, const BYTE (&abApplicationId)[KVXAPI_APP_ID_SIZE])
@@ -331,7 +326,7 @@ DWORD CKVXApiHelper::FilterSwitched(const char* pszFunction, DWORD dwIndex, DWOR
 DWORD CKVXApiHelper::SnapShot(const std::string& strPath)
 {
     KVX_FUNCTION("CKVXApiHelper::SnapShot");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.KVX_TakeSConfigSnapShot),
                             "KVX_TakeSConfigSnapShot")) {
             return ERROR_INVALID_FUNCTION;
@@ -343,10 +338,7 @@ DWORD CKVXApiHelper::SnapShot(const std::string& strPath)
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No fue posible obtener el snapshot en %s. Last Error: 0x%lX",
                 strPath.c_str(), static_cast<unsigned long>(dwError));
         return dwError;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::GetFiltersCount() { return KVXAPI_FILTERS_COUNT; }
@@ -354,7 +346,7 @@ DWORD CKVXApiHelper::GetFiltersCount() { return KVXAPI_FILTERS_COUNT; }
 DWORD CKVXApiHelper::GetFilterName(DWORD dwIndex, std::string& strName)
 {
     KVX_FUNCTION("CKVXApiHelper::GetFilterName");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         const SKVXFilterSlot* pSlot = nullptr;
         const DWORD dwResult = CheckFilterIndex(kvxFunctionName_, dwIndex, pSlot);
         if (dwResult != KVXDIAG2_OK) {
@@ -362,16 +354,13 @@ DWORD CKVXApiHelper::GetFilterName(DWORD dwIndex, std::string& strName)
         }
         strName = pSlot->pszServiceName;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::GetFilterState(const std::string& strName, DWORD& dwState)
 {
     KVX_FUNCTION("CKVXApiHelper::GetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         const DWORD dwCount = GetFiltersCount();
         for (DWORD dwIndex = 0; dwIndex < dwCount; ++dwIndex) {
             std::string strIndexName;
@@ -381,16 +370,13 @@ DWORD CKVXApiHelper::GetFilterState(const std::string& strName, DWORD& dwState)
         }
         KVX_LOG(eKVXDiagLog_ERROR, "Error! El filtro %s no se corresponde con ningún plugin.", strName.c_str());
         return KVXDIAG2_ERR_BAD_PARAMETER;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::SetFilterState(const std::string& strName, DWORD dwAction)
 {
     KVX_FUNCTION("CKVXApiHelper::SetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         const DWORD dwCount = GetFiltersCount();
         for (DWORD dwIndex = 0; dwIndex < dwCount; ++dwIndex) {
             std::string strIndexName;
@@ -400,16 +386,13 @@ DWORD CKVXApiHelper::SetFilterState(const std::string& strName, DWORD dwAction)
         }
         KVX_LOG(eKVXDiagLog_ERROR, "Error! El filtro %s no se corresponde con ningún plugin.", strName.c_str());
         return KVXDIAG2_ERR_BAD_PARAMETER;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::GetFilterState(DWORD dwIndex, DWORD& dwState)
 {
     KVX_FUNCTION("CKVXApiHelper::GetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (dwIndex > KVXAPI_FILTER_INDEX_LAST) {
             const SKVXFilterSlot* pIgnored = nullptr;
             return CheckFilterIndex(kvxFunctionName_, dwIndex, pIgnored);
@@ -454,10 +437,7 @@ DWORD CKVXApiHelper::GetFilterState(DWORD dwIndex, DWORD& dwState)
         memcpy(&head, pRecord + offset, sizeof(head));
         dwState = StateFromBlock(head);
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 template <typename TOptions>
@@ -517,19 +497,16 @@ DWORD CKVXApiHelper::SetCaptureStatus(const char* pszFunction, bool bPacketCaptu
 DWORD CKVXApiHelper::DisableIMPcap(bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper::DisableIMPcap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return SetCaptureStatus(kvxFunctionName_, true,
                                 bOnRestart ? eTKVXPCAPStatus_DisableOnRestart : eTKVXPCAPStatus_Disable);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::EnableATDICap(const std::string& strFileName, DWORD dwMaxSize, bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper::EnableATDICap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXATDICapSetConfig),
                             "g_lpfnKVXATDICapSetConfig") ||
             FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXATDICapSetStatus),
@@ -552,22 +529,16 @@ DWORD CKVXApiHelper::EnableATDICap(const std::string& strFileName, DWORD dwMaxSi
         }
         return SetCaptureStatus(kvxFunctionName_, false,
                                 bOnRestart ? eTKVXATDIStatus_EnableOnRestart : eTKVXATDIStatus_Enable);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::DisableATDIcap(bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper::DisableATDIcap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return SetCaptureStatus(kvxFunctionName_, false,
                                 bOnRestart ? eTKVXATDIStatus_DisableOnRestart : eTKVXATDIStatus_Disable);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::SetModuleLog(const char* pszFunction, DWORD dwModuleId, const std::string& strFileBaseName,
@@ -626,36 +597,27 @@ DWORD CKVXApiHelper::EnableModuleLog(DWORD dwModuleId, const std::string& strFil
                                      bool bPersistent)
 {
     KVX_FUNCTION("CKVXApiHelper::EnableModuleLog");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return SetModuleLog(kvxFunctionName_, dwModuleId, strFileBaseName, dwMaxSize, true, bPersistent);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::DisableLogModule(DWORD dwModuleId)
 {
     KVX_FUNCTION("CKVXApiHelper::DisableLogModule");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return SetModuleLog(kvxFunctionName_, dwModuleId, std::string(), KVXAPI_LOG_DISABLED_MAX_SIZE, false, true);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 bool CKVXApiHelper::IsFilterInstalled(const std::string& strServiceName)
 {
     KVX_FUNCTION("CKVXApiHelper::IsFilterInstalled");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, false, [&]() -> bool {
         const std::string strKey = KVXAPI_SERVICES_KEY + strServiceName;
         kvx::UniqueHkey key;
         return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return false;
-    }
+    });
 }
 
 DWORD CKVXApiHelper::GetModuleID(DWORD dwHelperModuleId, DWORD& dwSdkModuleId, DWORD& dwLevel)

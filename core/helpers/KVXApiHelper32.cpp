@@ -1,5 +1,6 @@
 #include "core/helpers/KVXApiHelper32.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/interface/KVXDiagTypes.h"
 
 SKVXApiFunctions CKVXApiHelper32::s_functions = {};
@@ -57,33 +58,27 @@ DWORD CKVXApiHelper32::LoadFuncPointers() { return LoadFunctionTable(s_exports);
 DWORD CKVXApiHelper32::Init()
 {
     KVX_FUNCTION("CKVXApiHelper32::Init");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         const DWORD dwResult = LoadFuncPointers();
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
         return InitSession(kvxFunctionName_, s_abApplicationId);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper32::End()
 {
     KVX_FUNCTION("CKVXApiHelper32::End");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return EndSession(kvxFunctionName_);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper32::SetFilterState(DWORD dwIndex, DWORD dwAction)
 {
     KVX_FUNCTION("CKVXApiHelper32::SetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXEnableFilter),
                             "g_lpfnKVXEnableFilter") ||
             FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXDisableFilter),
@@ -100,19 +95,13 @@ DWORD CKVXApiHelper32::SetFilterState(DWORD dwIndex, DWORD dwAction)
         const BOOL bDone = dwAction == KVXAPI_FILTER_ACTION_STOP ? m_functions.g_lpfnKVXDisableFilter(dwSdkId)
                                                                  : m_functions.g_lpfnKVXEnableFilter(dwSdkId);
         return FilterSwitched(kvxFunctionName_, dwIndex, dwAction, bDone);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper32::EnableIMPCap(const std::string& strBaseName, DWORD dwMaxSize, bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper32::EnableIMPCap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return EnableIMPCapWith<SKVXIMCaptureOptions32>(kvxFunctionName_, strBaseName, dwMaxSize, bOnRestart);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }

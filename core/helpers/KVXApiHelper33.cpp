@@ -1,5 +1,6 @@
 #include "core/helpers/KVXApiHelper33.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/interface/KVXDiagTypes.h"
 
 SKVXApiFunctions CKVXApiHelper33::s_functions = {};
@@ -61,33 +62,27 @@ DWORD CKVXApiHelper33::LoadFuncPointers() { return LoadFunctionTable(s_exports);
 DWORD CKVXApiHelper33::Init()
 {
     KVX_FUNCTION("CKVXApiHelper33::Init");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         const DWORD dwResult = LoadFuncPointers();
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
         return InitSession(kvxFunctionName_, s_abApplicationId);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper33::End()
 {
     KVX_FUNCTION("CKVXApiHelper33::End");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return EndSession(kvxFunctionName_);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper33::SetFilterState(DWORD dwIndex, DWORD dwAction)
 {
     KVX_FUNCTION("CKVXApiHelper33::SetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXSetFilterState),
                             "g_lpfnKVXSetFilterState") ||
             FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXGetLastError),
@@ -102,19 +97,13 @@ DWORD CKVXApiHelper33::SetFilterState(DWORD dwIndex, DWORD dwAction)
         const BOOL bDone = m_functions.g_lpfnKVXSetFilterState(
             dwSdkId, dwAction == KVXAPI_FILTER_ACTION_STOP ? KVXAPI33_FILTER_STOP : KVXAPI33_FILTER_START);
         return FilterSwitched(kvxFunctionName_, dwIndex, dwAction, bDone);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper33::EnableIMPCap(const std::string& strBaseName, DWORD dwMaxSize, bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper33::EnableIMPCap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return EnableIMPCapWith<SKVXIMCaptureOptions32>(kvxFunctionName_, strBaseName, dwMaxSize, bOnRestart);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }

@@ -1,5 +1,6 @@
 #include "core/helpers/KVXApiHelper40.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/interface/KVXDiagTypes.h"
 
 SKVXApiFunctions CKVXApiHelper40::s_functions = {};
@@ -54,7 +55,7 @@ DWORD CKVXApiHelper40::LoadFuncPointers() { return LoadFunctionTable(s_exports);
 DWORD CKVXApiHelper40::SetFilterState(DWORD dwIndex, DWORD dwAction)
 {
     KVX_FUNCTION("CKVXApiHelper40::SetFilterState");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         if (FunctionMissing(kvxFunctionName_, reinterpret_cast<const void*>(m_functions.g_lpfnKVXGetLastError),
                             "g_lpfnKVXGetLastError")) {
             return ERROR_INVALID_FUNCTION;
@@ -62,19 +63,13 @@ DWORD CKVXApiHelper40::SetFilterState(DWORD dwIndex, DWORD dwAction)
         // The product manages its plug-ins itself from 4.0 on; the request is only validated.
         DWORD dwSdkId = 0;
         return ResolveFilterAction(kvxFunctionName_, dwIndex, dwAction, dwSdkId);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CKVXApiHelper40::EnableIMPCap(const std::string& strBaseName, DWORD dwMaxSize, bool bOnRestart)
 {
     KVX_FUNCTION("CKVXApiHelper40::EnableIMPCap");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, KVXDIAG2_ERR_EXCEPTION, [&]() -> DWORD {
         return EnableIMPCapWith<SKVXIMCaptureOptions40>(kvxFunctionName_, strBaseName, dwMaxSize, bOnRestart);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }

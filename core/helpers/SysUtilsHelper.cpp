@@ -2,6 +2,7 @@
 // lives in SysUtilsHelperProgram.cpp and the ZIP packing in SysUtilsHelperCompress.cpp.
 #include "core/helpers/SysUtilsHelper.h"
 
+#include "common/log/GuardedOperation.h"
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -64,7 +65,7 @@ size_t SplitRoot(const std::string& path, std::string& root)
 DWORD CSysUtilsHelper::Reboot()
 {
     KVX_FUNCTION("CSysUtilsHelper::Reboot");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         kvx::UniqueHandle token;
         if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
             const DWORD dwError = ::GetLastError();
@@ -93,16 +94,13 @@ DWORD CSysUtilsHelper::Reboot()
             return dwError;
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::IsPrivilegeEnabled(const std::string& strPrivilege, bool& bEnabled)
 {
     KVX_FUNCTION("CSysUtilsHelper::IsPrivilegeEnabled");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         kvx::UniqueHandle token;
         if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put())) {
             const DWORD dwError = ::GetLastError();
@@ -136,16 +134,13 @@ DWORD CSysUtilsHelper::IsPrivilegeEnabled(const std::string& strPrivilege, bool&
         }
         bEnabled = bResult != FALSE;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::SetPrivilegeState(const std::string& strPrivilege, bool bEnable)
 {
     KVX_FUNCTION("CSysUtilsHelper::SetPrivilegeState");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         kvx::UniqueHandle token;
         if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
             const DWORD dwError = ::GetLastError();
@@ -171,16 +166,13 @@ DWORD CSysUtilsHelper::SetPrivilegeState(const std::string& strPrivilege, bool b
             return dwError;
         }
         return ::GetLastError();
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::MakeDirectoryTree(const std::string& strPath)
 {
     KVX_FUNCTION("CSysUtilsHelper::MakeDirectoryTree");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         if (strPath.empty()) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! La ruta del directorio a crear esta vacia.");
             return KVXDIAG2_ERR_BAD_PARAMETER;
@@ -214,16 +206,13 @@ DWORD CSysUtilsHelper::MakeDirectoryTree(const std::string& strPath)
             pos = end + 1;
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::GetCurrentProcessFullPath(std::string& strPath)
 {
     KVX_FUNCTION("CSysUtilsHelper::GetCurrentProcessFullPath");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         char buffer[MAX_PATH] = {};
         const DWORD dwLength = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
         if (dwLength == 0) {
@@ -239,16 +228,13 @@ DWORD CSysUtilsHelper::GetCurrentProcessFullPath(std::string& strPath)
         }
         strPath.assign(buffer, dwLength);
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::MakeTempDirectory(const std::string& strName, std::string& strPath)
 {
     KVX_FUNCTION("CSysUtilsHelper::MakeTempDirectory");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         // An empty name would make the candidate the temporary directory itself.
         if (strName.empty()) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! El nombre del directorio temporal esta vacio.");
@@ -300,16 +286,13 @@ DWORD CSysUtilsHelper::MakeTempDirectory(const std::string& strName, std::string
         }
         strPath = candidate;
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::SaveRegistryKey(HKEY hRoot, const std::string& strSubKey, const std::string& strFile)
 {
     KVX_FUNCTION("CSysUtilsHelper::SaveRegistryKey");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         // RegSaveKeyA refuses to replace a file, so an older export is removed first.
         ::DeleteFileA(strFile.c_str());
         kvx::UniqueHkey key;
@@ -325,16 +308,13 @@ DWORD CSysUtilsHelper::SaveRegistryKey(HKEY hRoot, const std::string& strSubKey,
                     strFile.c_str(), static_cast<unsigned long>(lSave));
         }
         return static_cast<DWORD>(lSave);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 bool CSysUtilsHelper::AddFilesToVector(const std::string& strDirectory, std::vector<std::string>& files)
 {
     KVX_FUNCTION("CSysUtilsHelper::AddFilesToVector");
-    try {
+    return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, false, [&]() -> bool {
         const std::string directory = WithTrailingBackslash(strDirectory);
         WIN32_FIND_DATAA data = {};
         kvx::UniqueFindHandle find(::FindFirstFileA((directory + "*.*").c_str(), &data));
@@ -362,16 +342,13 @@ bool CSysUtilsHelper::AddFilesToVector(const std::string& strDirectory, std::vec
             }
         } while (::FindNextFileA(find.get(), &data));
         return true;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return false;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::CloneDirectory(const std::string& strSource, const std::string& strDestination)
 {
     KVX_FUNCTION("CSysUtilsHelper::CloneDirectory");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         // An empty source would become "\" and clone the root of the current drive.
         if (strSource.empty() || strDestination.empty()) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! El directorio origen o destino esta vacio.");
@@ -397,8 +374,5 @@ DWORD CSysUtilsHelper::CloneDirectory(const std::string& strSource, const std::s
             }
         }
         return KVXDIAG2_OK;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }

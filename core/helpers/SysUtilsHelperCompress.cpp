@@ -2,6 +2,7 @@
 // walk, the archive writer (core/archive) writes the records.
 #include "core/helpers/SysUtilsHelper.h"
 
+#include "common/log/GuardedOperation.h"
 #include "core/archive/ZipArchive.h"
 #include "core/archive/ZipFolderPacker.h"
 #include "core/interface/KVXDiagTypes.h"
@@ -79,7 +80,7 @@ DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::s
                                       const std::string& strArchivePath)
 {
     KVX_FUNCTION("CSysUtilsHelper::CompressFolder");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         KVX_LOG(eKVXDiagLog_INFO, "Comprimiendo directorio '%s' en el archivo '%s'.", strFolder.c_str(),
                 strArchivePath.c_str());
         // Both paths are made absolute first: a relative archive path or folder would otherwise be
@@ -120,10 +121,7 @@ DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::s
                     ::GetLastError());
         }
         return dwResult;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string& strBaseFolder,

@@ -2,6 +2,7 @@
 // limit while a reader thread starts the program, drains its pipe and collects the exit code.
 #include "core/helpers/SysUtilsHelper.h"
 
+#include "common/log/GuardedOperation.h"
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -81,7 +82,7 @@ DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram,
                                                   std::string& strOutput, DWORD& dwExitCode, DWORD dwTimeoutMs)
 {
     KVX_FUNCTION("CSysUtilsHelper::ExecuteProgramAndGetOutput");
-    try {
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         dwExitCode = 0;
         strOutput.clear();
         auto run = std::make_shared<SProgramRun>();
@@ -141,10 +142,7 @@ DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram,
             }
         }
         return dwResult;
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
+    });
 }
 
 DWORD WINAPI CSysUtilsHelper::ThreadExecuteProgram(LPVOID pRecord)

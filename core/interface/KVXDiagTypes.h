@@ -32,19 +32,18 @@ enum EKVXDiag2JobType : DWORD {
     eKVXDiag2Job_RESULTS_SHIPPING = 5,
 };
 
-// Deep-analysis steps; 7 is not used.
+// Deep-analysis steps, named by what is switched off while the user tests; 7 is not used.
 enum EKVXDiag2CoreStep : DWORD {
     eKVXDiag2CoreStep_INITIALIZATIONS_STEP = 1,
     eKVXDiag2CoreStep_FIRST_STEP = 2,
-    eKVXDiag2CoreStep_SECOND_STEP = 3,
-    eKVXDiag2CoreStep_THIRD_STEP = 4,
-    eKVXDiag2CoreStep_FOURTH_STEP = 5,
-    eKVXDiag2CoreStep_FIFTH_STEP = 6,
-    eKVXDiag2CoreStep_SIXTH_STEP = 7,
-    eKVXDiag2CoreStep_SEVENTH_STEP = 8,
-    eKVXDiag2CoreStep_EIGHTH_STEP = 9,
-    eKVXDiag2CoreStep_NINTH_STEP = 10,
-    eKVXDiag2CoreStep_TENTH_STEP = 11,
+    eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED = 3,
+    eKVXDiag2CoreStep_FILTER_E_DEACTIVATED = 4,
+    eKVXDiag2CoreStep_FILTER_D_DEACTIVATED = 5,
+    eKVXDiag2CoreStep_FILTER_C_DEACTIVATED = 6,
+    eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED = 8,
+    eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED = 9,
+    eKVXDiag2CoreStep_MONITOR_DEACTIVATED = 10,
+    eKVXDiag2CoreStep_FINISHED = 11,
 };
 
 // Notification codes sent to the caller's callback.

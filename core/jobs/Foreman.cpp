@@ -85,7 +85,7 @@ DWORD CForeman::Init(DWORD dwStep, bool bTDISuspicious, const std::string& resul
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
         ::GetVersionExA(&m_osVersion);
 #pragma GCC diagnostic pop
-        if (dwStep < eKVXDiag2CoreStep_INITIALIZATIONS_STEP || dwStep > eKVXDiag2CoreStep_NINTH_STEP) {
+        if (dwStep < eKVXDiag2CoreStep_INITIALIZATIONS_STEP || dwStep > eKVXDiag2CoreStep_MONITOR_DEACTIVATED) {
             KVX_LOG(eKVXDiagLog_ERROR,
                     "ERROR: Existe un análisis en profundidad pendiente, es un estado invalido. eStep: 0x%lX",
                     static_cast<unsigned long>(dwStep));

@@ -13,45 +13,28 @@
 
 namespace {
 
-// Steps by what the user has been testing when asked at the start of a run.
-namespace kvxstep {
-constexpr DWORD INITIALIZATIONS = 1;
-constexpr DWORD FIRST = 2;
-constexpr DWORD NDIS_MANAGER_DEACTIVATED = 3;
-constexpr DWORD FILTER_E_DEACTIVATED = 4;
-constexpr DWORD FILTER_D_DEACTIVATED = 5;
-constexpr DWORD FILTER_C_DEACTIVATED = 6;
-constexpr DWORD TDI_FILTER_DEACTIVATED = 8;
-constexpr DWORD APP_FILTER_DEACTIVATED = 9;
-constexpr DWORD MONITOR_DEACTIVATED = 10;
-constexpr DWORD FINISHED = 11;
-} // namespace kvxstep
-
-static_assert(kvxstep::INITIALIZATIONS == eKVXDiag2CoreStep_INITIALIZATIONS_STEP, "steps as stored in the registry");
-static_assert(kvxstep::FIRST == eKVXDiag2CoreStep_FIRST_STEP, "steps as stored in the registry");
-
 const char* StepName(DWORD dwStep)
 {
     switch (dwStep) {
-    case kvxstep::INITIALIZATIONS:
+    case eKVXDiag2CoreStep_INITIALIZATIONS_STEP:
         return "eKVXDiag2CoreStep_INITIALIZATIONS_STEP";
-    case kvxstep::FIRST:
+    case eKVXDiag2CoreStep_FIRST_STEP:
         return "eKVXDiag2CoreStep_FIRST_STEP";
-    case kvxstep::NDIS_MANAGER_DEACTIVATED:
+    case eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED:
         return "eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED";
-    case kvxstep::FILTER_E_DEACTIVATED:
+    case eKVXDiag2CoreStep_FILTER_E_DEACTIVATED:
         return "eKVXDiag2CoreStep_FILTER_E_DEACTIVATED";
-    case kvxstep::FILTER_D_DEACTIVATED:
+    case eKVXDiag2CoreStep_FILTER_D_DEACTIVATED:
         return "eKVXDiag2CoreStep_FILTER_D_DEACTIVATED";
-    case kvxstep::FILTER_C_DEACTIVATED:
+    case eKVXDiag2CoreStep_FILTER_C_DEACTIVATED:
         return "eKVXDiag2CoreStep_FILTER_C_DEACTIVATED";
-    case kvxstep::TDI_FILTER_DEACTIVATED:
+    case eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED:
         return "eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED";
-    case kvxstep::APP_FILTER_DEACTIVATED:
+    case eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED:
         return "eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED";
-    case kvxstep::MONITOR_DEACTIVATED:
+    case eKVXDiag2CoreStep_MONITOR_DEACTIVATED:
         return "eKVXDiag2CoreStep_MONITOR_DEACTIVATED";
-    case kvxstep::FINISHED:
+    case eKVXDiag2CoreStep_FINISHED:
         return "eKVXDiag2CoreStep_FINISHED";
     default:
         return "[INVALID]";
@@ -159,15 +142,15 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
         };
         DWORD dwResult = KVXDIAG2_OK;
         switch (dwStep) {
-        case kvxstep::FIRST:
+        case eKVXDiag2CoreStep_FIRST_STEP:
             dwResult = ndisManager(deactivate);
             if (dwResult != KVXDIAG2_OK) {
                 return dwResult;
             }
-            dwStep = kvxstep::NDIS_MANAGER_DEACTIVATED;
+            dwStep = eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED;
             logNext();
             break;
-        case kvxstep::NDIS_MANAGER_DEACTIVATED:
+        case eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED:
             logAnswer(KVXDRIVER_INTERMEDIATE);
             dwResult = ndisManager(reactivate);
             if (dwResult != KVXDIAG2_OK) {
@@ -175,10 +158,10 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
             }
             if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
                 deactivate = KVXDRIVER_TDI_MANAGER;
-                dwStep = kvxstep::TDI_FILTER_DEACTIVATED;
+                dwStep = eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED;
             } else if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED) {
                 KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar plugins. Finaliza el análisis...");
-                dwStep = kvxstep::FINISHED;
+                dwStep = eKVXDiag2CoreStep_FINISHED;
             } else {
                 KVX_LOG(eKVXDiagLog_ERROR, "Error! Respuesta inválida recibida: %d", iAnswer);
                 dwStep = 0;
@@ -186,31 +169,31 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
             }
             logNext();
             break;
-        case kvxstep::FILTER_E_DEACTIVATED:
+        case eKVXDiag2CoreStep_FILTER_E_DEACTIVATED:
             reactivate = KVXDRIVER_FILTER_E;
             deactivate = KVXDRIVER_FILTER_D;
-            dwStep = kvxstep::FILTER_D_DEACTIVATED;
+            dwStep = eKVXDiag2CoreStep_FILTER_D_DEACTIVATED;
             break;
-        case kvxstep::FILTER_D_DEACTIVATED:
+        case eKVXDiag2CoreStep_FILTER_D_DEACTIVATED:
             reactivate = KVXDRIVER_FILTER_D;
             deactivate = KVXDRIVER_FILTER_C;
-            dwStep = kvxstep::FILTER_C_DEACTIVATED;
+            dwStep = eKVXDiag2CoreStep_FILTER_C_DEACTIVATED;
             break;
-        case kvxstep::FILTER_C_DEACTIVATED:
+        case eKVXDiag2CoreStep_FILTER_C_DEACTIVATED:
             reactivate = KVXDRIVER_FILTER_C;
             KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar mas plugins de NDIS. Finaliza el análisis...");
-            dwStep = kvxstep::FINISHED;
+            dwStep = eKVXDiag2CoreStep_FINISHED;
             break;
-        case kvxstep::TDI_FILTER_DEACTIVATED:
+        case eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED:
             logAnswer(KVXDRIVER_TDI_MANAGER);
             reactivate = KVXDRIVER_TDI_MANAGER;
             if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
                 deactivate = KVXDRIVER_APP_FILTER;
-                dwStep = kvxstep::APP_FILTER_DEACTIVATED;
+                dwStep = eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED;
             } else if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED) {
                 KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay que desactivar mas plugins de TDI. Finaliza el análisis...");
                 deactivate = KVXDRIVER_FILTER_E;
-                dwStep = kvxstep::FILTER_E_DEACTIVATED;
+                dwStep = eKVXDiag2CoreStep_FILTER_E_DEACTIVATED;
             } else {
                 KVX_LOG(eKVXDiagLog_ERROR, "Error! Respuesta inválida recibida: %d", iAnswer);
                 dwStep = 0;
@@ -218,25 +201,25 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
             }
             logNext();
             break;
-        case kvxstep::APP_FILTER_DEACTIVATED:
+        case eKVXDiag2CoreStep_APP_FILTER_DEACTIVATED:
             reactivate = KVXDRIVER_APP_FILTER;
             deactivate = KVXDRIVER_MONITOR;
-            dwStep = kvxstep::MONITOR_DEACTIVATED;
+            dwStep = eKVXDiag2CoreStep_MONITOR_DEACTIVATED;
             break;
-        case kvxstep::MONITOR_DEACTIVATED:
+        case eKVXDiag2CoreStep_MONITOR_DEACTIVATED:
             reactivate = KVXDRIVER_MONITOR;
             if (bTDISuspicious) {
                 deactivate = KVXDRIVER_TDI_MANAGER;
-                dwStep = kvxstep::FINISHED;
+                dwStep = eKVXDiag2CoreStep_FINISHED;
             } else {
                 dwResult = ndisManager(deactivate);
                 if (dwResult != KVXDIAG2_OK) {
                     return dwResult;
                 }
-                dwStep = kvxstep::NDIS_MANAGER_DEACTIVATED;
+                dwStep = eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED;
             }
             break;
-        case kvxstep::FINISHED:
+        case eKVXDiag2CoreStep_FINISHED:
             break;
         default:
             KVX_LOG(eKVXDiagLog_ERROR, "Error! Paso del análisis erróneo: 0x%lX", static_cast<unsigned long>(dwStep));
@@ -433,15 +416,15 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
             KVX_LOG(eKVXDiagLog_SYSTEM, "El trabajo %lu ha sido cancelado!!", static_cast<unsigned long>(dwJobId));
             return KVXDIAG2_ERR_CANCELLED;
         }
-        if (dwStep == kvxstep::INITIALIZATIONS) {
+        if (dwStep == eKVXDiag2CoreStep_INITIALIZATIONS_STEP) {
             KVX_LOG(eKVXDiagLog_INFO, "%s",
                     "Step de inicializaciones. Desactivamos TDI antes de nada para evitar BSODs");
             m_pReporter->Report("%s", "Step: INITIALIZATIONS_STEP");
-            return DisableTDIandReboot(kvxstep::FIRST, m_pINotifier, m_pReporter);
+            return DisableTDIandReboot(eKVXDiag2CoreStep_FIRST_STEP, m_pINotifier, m_pReporter);
         }
 
         int iAnswer = 0;
-        if (dwStep == kvxstep::FIRST) {
+        if (dwStep == eKVXDiag2CoreStep_FIRST_STEP) {
             m_pReporter->BeginSection("%s", "======================Deep Analysis======================");
             m_pReporter->BeginSection("%s", "-Previous operations for all filters...");
             const std::string directory = EvidenceDirectory(m_strResultsDirectory, KVXDIAG2_PREVIOUS_DATA_DIR);
@@ -456,12 +439,12 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
                     static_cast<unsigned long>(dwStep));
             iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK, "Step completed. Ask for user.", 0);
             if (iAnswer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
-                if (dwStep == kvxstep::NDIS_MANAGER_DEACTIVATED) {
+                if (dwStep == eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED) {
                     KVX_LOG(eKVXDiagLog_EVENT, "%s",
                             "Aparentemente el problema se solventa desactivando el Manager NDIS. Se establece como "
                             "sosopechoso.");
                     m_pReporter->Report("%s", "!!!Problem fixed deactivating NDIS");
-                } else if (dwStep == kvxstep::TDI_FILTER_DEACTIVATED) {
+                } else if (dwStep == eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED) {
                     KVX_LOG(eKVXDiagLog_EVENT, "%s",
                             "Aparentemente el problema se solventa desactivando el Manager TDI. Se establece como "
                             "sospechoso y se continua desactivando filtros dependientes de este manager.");
@@ -480,14 +463,14 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         if (dwResult != KVXDIAG2_OK) {
             return CancelForUnknownFilters(dwStep, dwResult);
         }
-        if (dwStep != kvxstep::FIRST) {
+        if (dwStep != eKVXDiag2CoreStep_FIRST_STEP) {
             m_pReporter->EndSection("%s", DriverClosingTitle(reactivate).c_str());
         }
         m_pReporter->BeginSection("%s", DriverTitle(deactivate).c_str());
         const std::string directory = EvidenceDirectory(m_strResultsDirectory, deactivate);
         GatherDeepAnalysisEvidence(directory);
 
-        if (dwNextStep == kvxstep::FINISHED) {
+        if (dwNextStep == eKVXDiag2CoreStep_FINISHED) {
             return EndWithoutSolution(deactivate, reactivate, directory);
         }
         m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
