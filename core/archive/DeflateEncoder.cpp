@@ -6,9 +6,12 @@
 //    false candidates than chains over 3, so the chain limit is spent on real matches.
 //  - Positions in the tables are stream offsets modulo 65536, so the tables are small and survive
 //    moves of the window buffer; stale heads are rewritten before they could wrap around.
-//  - Two exact shortcuts keep long chains cheap: a second chain over 8-byte hashes, taken once a match
-//    of 8 or more is in hand (kept only where it pays), and whole stretches of a run of one byte
-//    evaluated at once (zero-filled areas of dumps and traces).
+//  - Three shortcuts keep walks short, and a walk that the chain limit does not cut off finds exactly
+//    what the plain walk finds. A winner must agree with the best match so far on all of its bytes and
+//    one more, so it lies on the chain of every position in that span: a walk starts on the chain of
+//    the span's last four bytes when that one is sparser, and moves to the sparsest chain under the
+//    best match each time it improves. And whole stretches of a run of one byte are evaluated at once
+//    (zero-filled areas of dumps, indentation).
 //  - Parsing: the level-8 lazy rule. A match found at p is only taken if p+1 does not start a longer
 //    one; no search follows a match of 128 or more; the chain is cut to a quarter after a match of 32
 //    or more; a search stops at 258; a 3-byte match farther than 4096 is dropped.
@@ -55,19 +58,9 @@ constexpr uint32_t TOO_FAR = 4096;
 // exist (see LongestMatch); larger tables lose more to cache misses than they save.
 constexpr uint32_t HASH4_BITS = 17;
 constexpr uint32_t HASH3_BITS = 15;
-constexpr uint32_t HASH8_BITS = 15;
 // A chain stretch through one run is taken as a whole only when at least this many equal bytes
 // precede the candidate (checked with one 8-byte load).
 constexpr uint32_t RUN_STRETCH_MIN = 8;
-// Below this best length the walk stays on the 4-byte chain.
-constexpr uint32_t LONG_CHAIN_MIN = 8;
-// The 8-byte chain starts being kept when chain steps taken with a match of 8 or more in hand exceed
-// LONG_CHAIN_ON_STEPS per input byte (over LONG_CHAIN_STATS_BYTES): below that its upkeep costs about
-// what it saves. Once kept it makes those steps rarer, so the same measure cannot say when to stop;
-// it is dropped only where the data turns nearly match-free.
-constexpr double LONG_CHAIN_ON_STEPS = 3.0;
-constexpr double LONG_CHAIN_OFF_STEPS = 0.25;
-constexpr uint32_t LONG_CHAIN_STATS_BYTES = 65536;
 
 // Heads are kept between one window and STALE_AGE + CLEAN_INTERVAL + MAX_MATCH < 65536 old.
 constexpr uint32_t STALE_AGE = WSIZE;
@@ -170,11 +163,6 @@ inline uint32_t Hash4(uint32_t fourBytes)
     return (fourBytes * 0x9E3779B1u) >> (32 - HASH4_BITS);
 }
 
-inline uint32_t Hash8(uint64_t eightBytes)
-{
-    return static_cast<uint32_t>((eightBytes * 0x9E3779B97F4A7C15ull) >> (64 - HASH8_BITS));
-}
-
 inline uint64_t Load64(const uint8_t* p)
 {
     uint64_t v;
@@ -243,6 +231,24 @@ inline float Log2Count(uint32_t n)
     const uint32_t index = frac >> 8;
     const float t = static_cast<float>(frac & 0xFF) * (1.0f / 256.0f);
     return static_cast<float>(top) + s_table.m_value[index] + t * (s_table.m_value[index + 1] - s_table.m_value[index]);
+}
+
+// The offset k, from 0 to limit, at which the position of a candidate plus k (the candidate at stream
+// offset atNow, window index at) links farthest back on its chain. Whatever beats the best match agrees
+// with it on the bytes k to k + 3 for every such k, so each of these chains holds all of it; limit
+// keeps the positions before the one being searched, whose chains are complete.
+inline uint32_t FarthestLinkOffset(const uint16_t* prev, uint32_t at, uint16_t atNow, uint32_t limit)
+{
+    uint32_t offset = 0;
+    uint32_t farthest = 0;
+    for (uint32_t k = 0; k <= limit; ++k) {
+        const uint32_t link = static_cast<uint16_t>(atNow + k - prev[(at + k) & WMASK]);
+        if (link > farthest) {
+            farthest = link;
+            offset = k;
+        }
+    }
+    return offset;
 }
 
 // Sets every head older than the window to exactly one window old. Branch-free over a size known at
@@ -338,8 +344,6 @@ CDeflateEncoder::CDeflateEncoder()
       m_head4(new uint16_t[1u << HASH4_BITS]()),
       m_head3(new uint16_t[1u << HASH3_BITS]()),
       m_prev(new uint16_t[WSIZE]()),
-      m_head8(new uint16_t[1u << HASH8_BITS]()),
-      m_prev8(new uint16_t[WSIZE]()),
       m_syms(new uint32_t[MAX_BLOCK_SYMBOLS]),
       m_out(new uint8_t[OUT_BUFFER + OUT_SLACK])
 {
@@ -360,11 +364,8 @@ void CDeflateEncoder::ResetStream()
     // Every head starts out one window old, i.e. empty.
     std::fill_n(m_head4.get(), size_t(1) << HASH4_BITS, static_cast<uint16_t>(0u - STALE_AGE));
     std::fill_n(m_head3.get(), size_t(1) << HASH3_BITS, static_cast<uint16_t>(0u - STALE_AGE));
-    std::fill_n(m_head8.get(), size_t(1) << HASH8_BITS, static_cast<uint16_t>(0u - STALE_AGE));
     // m_prev needs no reset: a chain only reaches slots written for positions of this stream.
     m_nextClean = CLEAN_INTERVAL;
-    m_longChain = false;
-    m_longChainSince = 0;
     m_status = eDeflateStatus_OK;
     m_pszFault = "";
     m_pos = 0;
@@ -392,7 +393,6 @@ void CDeflateEncoder::CleanHeads(uint64_t streamPos)
     const uint16_t now = static_cast<uint16_t>(streamPos);
     CleanTable<size_t(1) << HASH4_BITS>(m_head4.get(), now);
     CleanTable<size_t(1) << HASH3_BITS>(m_head3.get(), now);
-    CleanTable<size_t(1) << HASH8_BITS>(m_head8.get(), now);
     m_nextClean = streamPos + CLEAN_INTERVAL;
 }
 
@@ -439,8 +439,7 @@ void CDeflateEncoder::MoveWindow()
 // Inlined into the parsing loop: it runs at nearly every position of poorly compressible data, where
 // the call itself would be a good part of the cost.
 __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(const SSearch& search, uint32_t best,
-                                                                             uint32_t& dist,
-                                                                             uint32_t& longSteps) const
+                                                                             uint32_t& dist) const
 {
     const uint32_t pos = search.m_pos;
     const uint8_t* const scan = m_window.get() + pos;
@@ -471,23 +470,53 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
     if (first == (first & 0xFF) * 0x01010101u) {
         return LongestMatchInRuns(pos, search.m_dist4, best, chain, maxLen, nice, dist);
     }
-    const uint16_t* prev = m_prev.get();
-    const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
     uint32_t d = search.m_dist4;
-    const bool longChain = search.m_longChainReady && maxLen >= LONG_CHAIN_MIN;
-    if (best >= LONG_CHAIN_MIN && longChain) {
-        // Already 8 or more: only positions sharing the first 8 bytes can do better.
-        if (search.m_dist8 - 1 >= MAX_DIST) {
+    uint32_t offset = 0;
+    if (best >= 4 && d >= best - 3) {
+        // A winner must also agree on the four bytes that end one past the best so far, so the walk
+        // may as well start on their chain when its newest candidate is older, and need not start at
+        // all when there is none. This is mostly the second look of the lazy rule, one byte after a
+        // match: its first bytes have just been seen, often many times over. That chain only holds
+        // positions up to this one, i.e. winners at least best - 3 back; nearer ones cannot exist
+        // when the newest candidate on this position's own chain is not nearer.
+        const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+        const uint32_t last = best - 3;
+        const uint32_t dLast = static_cast<uint16_t>(now + last - m_head4[Hash4(Load32(scan + last))]);
+        if (dLast > std::min(MAX_DIST, pos)) {
             return best;
         }
-        prev = m_prev8.get();
-        d = search.m_dist8;
+        if (dLast > d) {
+            d = dLast;
+            offset = last;
+        }
     }
+    return WalkChain(pos, d, offset, best, dist, chain, maxLen, nice);
+}
+
+// Walks from the candidate at distance d along the chain of position pos + offset, newest first.
+// A candidate can only beat the best match so far if it agrees with it on every byte, so it is on the
+// chain of every position inside that match: each new best moves the walk to the one of those chains
+// whose next link reaches farthest back. The candidates skipped that way could not have won, so
+// unless the chain limit cuts it off, the walk finds what the plain walk would, in fewer steps; in logs
+// and text, whose lines share long prefixes or indentation, the plain chain holds hundreds of them.
+__attribute__((always_inline)) inline uint32_t CDeflateEncoder::WalkChain(uint32_t pos, uint32_t d, uint32_t offset,
+                                                                          uint32_t best, uint32_t& dist,
+                                                                          uint32_t& chain, uint32_t maxLen,
+                                                                          uint32_t nice) const
+{
+    const uint8_t* const scan = m_window.get() + pos;
+    const uint32_t first = Load32(scan);
+    const uint16_t* const prev = m_prev.get();
+    const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
     // A longer match must agree on the four bytes that end one past the best so far.
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
     uint32_t bestDist = dist;
-    const uint32_t startChain = chain;
+    uint32_t chainPos = pos + offset;
+    uint16_t chainNow = static_cast<uint16_t>(now + offset);
+    // A chain followed at an offset can lead to a position that, moved back by the offset, lies before
+    // the start of the stream. Once the window has moved, pos is at least a window into the buffer.
+    const uint32_t maxDist = std::min(MAX_DIST, pos);
     for (;;) {
         const uint8_t* const match = scan - d;
         if (Load32(match + check) == checkBytes && Load32(match) == first) {
@@ -500,24 +529,20 @@ __attribute__((always_inline)) inline uint32_t CDeflateEncoder::LongestMatch(con
                 }
                 check = best - 3;
                 checkBytes = Load32(scan + check);
-                // From here on the 8-byte chain holds every candidate that could still win, and this
-                // one is on it.
-                if (best >= LONG_CHAIN_MIN && longChain) {
-                    prev = m_prev8.get();
-                }
+                offset = FarthestLinkOffset(prev, pos - d, static_cast<uint16_t>(now - d), std::min(best - 4, d - 1));
+                chainPos = pos + offset;
+                chainNow = static_cast<uint16_t>(now + offset);
             }
         }
         if (--chain == 0) {
             break;
         }
         // Links are stored as true distances below 65536 (see Insert), so they only lead farther back.
-        d = static_cast<uint16_t>(now - prev[(pos - d) & WMASK]);
-        if (d > MAX_DIST) {
+        d = static_cast<uint16_t>(chainNow - prev[(chainPos - d) & WMASK]);
+        if (d > maxDist) {
             break;
         }
     }
-    // Roughly the steps taken with 8 or more in hand: all of them when the walk ended there.
-    longSteps += best >= LONG_CHAIN_MIN ? startChain - chain : 0;
     dist = bestDist;
     return best;
 }
@@ -539,6 +564,17 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
     const uint32_t runLen = 1 + MatchLength(scan + 1, scan, maxLen - 1);
     const uint16_t* const prev = m_prev.get();
     const uint16_t now = static_cast<uint16_t>(pos + static_cast<uint32_t>(m_windowBase));
+    if (best >= runLen) {
+        // Typically the second look at indentation, after a match that ended in it: a winner must
+        // go on past the run, so it is on the chain of the last three bytes of the run and the one
+        // after it, which starts at that position's hash head.
+        const uint32_t offset = runLen - 3;
+        const uint32_t d0 = static_cast<uint16_t>(now + offset - m_head4[Hash4(Load32(scan + offset))]);
+        if (d0 > std::min(MAX_DIST, pos)) {
+            return best;
+        }
+        return WalkChain(pos, d0, offset, best, dist, chain, maxLen, nice);
+    }
     uint32_t check = best > 3 ? best - 3 : 0;
     uint32_t checkBytes = Load32(scan + check);
     uint32_t bestDist = dist;
@@ -598,6 +634,14 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
             }
             check = best - 3;
             checkBytes = Load32(scan + check);
+            if (best > runLen) {
+                // Only candidates that go on past the run as this one does can still win, and the
+                // chains through the bytes after the run are far sparser than the run's own.
+                const uint32_t offset = FarthestLinkOffset(prev, pos - lenDist, static_cast<uint16_t>(now - lenDist),
+                                                           std::min(best - 4, lenDist - 1));
+                best = WalkChain(pos, lenDist, offset, best, bestDist, chain, maxLen, nice);
+                break;
+            }
         }
         if (--chain == 0) {
             break;
@@ -614,17 +658,15 @@ uint32_t CDeflateEncoder::LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t 
 // Puts position p at the head of its chains and returns the previous heads as distances. A previous
 // head outside the window is linked as exactly one window old, so that every stored link is a true
 // distance below 65536 and a walk needs no check for wrapped values.
-__attribute__((always_inline)) inline void CDeflateEncoder::Insert(uint32_t p, uint16_t now, bool withLong,
-                                                                   SSearch& search)
+__attribute__((always_inline)) inline void CDeflateEncoder::Insert(uint32_t p, uint16_t now, SSearch& search)
 {
     const uint32_t bytes = Load32(m_window.get() + p);
-    InsertHashed(p, now, Hash4(bytes), Hash3(bytes), withLong, search);
+    InsertHashed(p, now, Hash4(bytes), Hash3(bytes), search);
 }
 
 __attribute__((always_inline)) inline void CDeflateEncoder::InsertHashed(uint32_t p, uint16_t now, uint32_t h4,
-                                                                         uint32_t h3, bool withLong, SSearch& search)
+                                                                         uint32_t h3, SSearch& search)
 {
-    const uint8_t* const at = m_window.get() + p;
     const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
     const uint16_t cand4 = m_head4[h4];
     search.m_dist4 = static_cast<uint16_t>(now - cand4);
@@ -632,27 +674,6 @@ __attribute__((always_inline)) inline void CDeflateEncoder::InsertHashed(uint32_
     m_prev[p & WMASK] = search.m_dist4 > MAX_DIST ? stale : cand4;
     m_head4[h4] = now;
     m_head3[h3] = now;
-    if (withLong) {
-        const uint32_t h8 = Hash8(Load64(at));
-        const uint16_t cand8 = m_head8[h8];
-        search.m_dist8 = static_cast<uint16_t>(now - cand8);
-        m_prev8[p & WMASK] = search.m_dist8 > MAX_DIST ? stale : cand8;
-        m_head8[h8] = now;
-    }
-}
-
-void CDeflateEncoder::UpdateLongChain(uint64_t streamPos, uint64_t bytes, uint32_t longSteps)
-{
-    // The 8-byte chain costs a hash and two table writes at every position, which pays only where
-    // many chain steps are spent with a match of 8 or more in hand (logs, hives, dumps, text). It is
-    // used only once it has been kept for a whole window, so that it then holds every candidate.
-    const double perByte = bytes ? static_cast<double>(longSteps) / static_cast<double>(bytes) : 0.0;
-    if (!m_longChain && perByte >= LONG_CHAIN_ON_STEPS) {
-        m_longChain = true;
-        m_longChainSince = streamPos;
-    } else if (m_longChain && perByte < LONG_CHAIN_OFF_STEPS) {
-        m_longChain = false;
-    }
 }
 
 EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
@@ -680,26 +701,17 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
     bool matchAvailable = false;
     uint32_t pos = 0;
     uint32_t cleanAt = 0;
-    uint32_t base16 = 0;         // the window base modulo 65536
-    uint32_t longReadyAt = 0;    // window index from which the 8-byte chain covers the window
-    uint32_t statsAt = 0;        // window index of the next look at the chain statistics
-    uint64_t statsFrom = 0;      // stream offset where the current statistics began
-    uint32_t longSteps = 0;
+    uint32_t base16 = 0; // the window base modulo 65536
     auto windowIndexes = [&]() {
         base16 = static_cast<uint32_t>(m_windowBase);
         cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
-        const uint64_t ready = m_longChainSince + MAX_DIST;
-        longReadyAt = !m_longChain ? UINT32_MAX
-                      : ready <= m_windowBase ? 0
-                                              : static_cast<uint32_t>(std::min<uint64_t>(ready - m_windowBase, UINT32_MAX));
-        statsAt = static_cast<uint32_t>(statsFrom + LONG_CHAIN_STATS_BYTES - m_windowBase);
     };
-    // Filling, head cleaning and the chain statistics all fall due at known positions; one compare
-    // per position finds the next of them.
+    // Filling and head cleaning fall due at known positions; one compare per position finds the next
+    // of them.
     uint32_t nextEvent = 0;
     auto scheduleEvents = [&]() {
         const uint32_t fillAt = m_eof ? m_end : (m_end >= MIN_LOOKAHEAD ? m_end - MIN_LOOKAHEAD + 1 : 0);
-        nextEvent = std::min(std::min(fillAt, cleanAt), statsAt);
+        nextEvent = std::min(fillAt, cleanAt);
     };
     // The hashes of the next position, computed for the prefetch and used again when the parse
     // moves on by one.
@@ -726,12 +738,6 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
                 CleanHeads(m_windowBase + pos);
                 windowIndexes();
             }
-            if (pos >= statsAt) {
-                UpdateLongChain(m_windowBase + pos, m_windowBase + pos - statsFrom, longSteps);
-                statsFrom = m_windowBase + pos;
-                longSteps = 0;
-                windowIndexes();
-            }
             scheduleEvents();
         }
         const uint32_t end = m_end;
@@ -739,9 +745,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
         search.m_avail = end - pos;
         search.m_dist4 = 0;
         search.m_dist3 = 0;
-        search.m_dist8 = 0;
-        search.m_longChainReady = pos >= longReadyAt;
-        if (search.m_avail >= 8) {
+        if (search.m_avail > 4) {
             uint32_t h4;
             uint32_t h3;
             if (hashedPos == pos) {
@@ -760,18 +764,15 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
             hashedPos = pos + 1;
             __builtin_prefetch(&m_head4[nextH4]);
             __builtin_prefetch(&m_head3[nextH3]);
-            if (m_longChain) {
-                __builtin_prefetch(&m_head8[Hash8(Load64(window + pos + 1))]);
-            }
-            InsertHashed(pos, static_cast<uint16_t>(pos + base16), h4, h3, m_longChain, search);
-        } else if (search.m_avail >= 4) {
-            Insert(pos, static_cast<uint16_t>(pos + base16), false, search);
+            InsertHashed(pos, static_cast<uint16_t>(pos + base16), h4, h3, search);
+        } else if (search.m_avail == 4) {
+            Insert(pos, static_cast<uint16_t>(pos + base16), search);
         }
         const uint32_t prevLen = matchLen;
         const uint32_t prevDist = matchDist;
         matchLen = MIN_MATCH - 1;
         if (prevLen < MAX_LAZY) {
-            matchLen = LongestMatch(search, prevLen, matchDist, longSteps);
+            matchLen = LongestMatch(search, prevLen, matchDist);
             if (matchLen == MIN_MATCH && matchDist > TOO_FAR) {
                 matchLen = MIN_MATCH - 1;
             }
@@ -783,24 +784,16 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
             ++segDist[DistCode(prevDist)];
             consumed += prevLen;
             const uint32_t next = pos - 1 + prevLen;
-            const uint32_t insertEnd = std::min(next, end - 7);
+            const uint32_t insertEnd = std::min(next, end - 4);
             uint32_t p = pos + 1;
             SSearch unused;
-            if (m_longChain) {
-                for (; p < insertEnd; ++p) {
-                    __builtin_prefetch(&m_head4[Hash4(Load32(window + p + 1))]);
-                    __builtin_prefetch(&m_head8[Hash8(Load64(window + p + 1))]);
-                    Insert(p, static_cast<uint16_t>(p + base16), true, unused);
-                }
-            } else {
-                for (; p < insertEnd; ++p) {
-                    __builtin_prefetch(&m_head4[Hash4(Load32(window + p + 1))]);
-                    Insert(p, static_cast<uint16_t>(p + base16), false, unused);
-                }
+            for (; p < insertEnd; ++p) {
+                __builtin_prefetch(&m_head4[Hash4(Load32(window + p + 1))]);
+                Insert(p, static_cast<uint16_t>(p + base16), unused);
             }
-            // The last positions before the end of the data have fewer than 8 bytes after them.
+            // The last position that has four bytes has no next one to fetch ahead for.
             for (const uint32_t tailEnd = std::min(next, end - 3); p < tailEnd; ++p) {
-                Insert(p, static_cast<uint16_t>(p + base16), false, unused);
+                Insert(p, static_cast<uint16_t>(p + base16), unused);
             }
             pos = next;
             matchAvailable = false;

@@ -23,7 +23,7 @@ public:
     // The first read asks for this much, and every later read as well.
     static constexpr size_t INPUT_PIECE_SIZE = 65536;
 
-    // Allocates the tables and windows (about 1.6 MB) once; they are reused by every Compress call.
+    // Allocates the tables and windows (about 1.4 MB) once; they are reused by every Compress call.
     // Throws std::bad_alloc.
     CDeflateEncoder();
     ~CDeflateEncoder();
@@ -44,8 +44,6 @@ private:
         uint32_t m_avail = 0;
         uint32_t m_dist4 = 0;
         uint32_t m_dist3 = 0;
-        uint32_t m_dist8 = 0;
-        bool m_longChainReady = false;
     };
 
     struct SBlockCounts {
@@ -57,10 +55,11 @@ private:
     bool Fill();
     void MoveWindow();
     void CleanHeads(uint64_t streamPos);
-    void Insert(uint32_t p, uint16_t now, bool withLong, SSearch& search);
-    void InsertHashed(uint32_t p, uint16_t now, uint32_t h4, uint32_t h3, bool withLong, SSearch& search);
-    void UpdateLongChain(uint64_t streamPos, uint64_t bytes, uint32_t longSteps);
-    uint32_t LongestMatch(const SSearch& search, uint32_t best, uint32_t& dist, uint32_t& longSteps) const;
+    void Insert(uint32_t p, uint16_t now, SSearch& search);
+    void InsertHashed(uint32_t p, uint16_t now, uint32_t h4, uint32_t h3, SSearch& search);
+    uint32_t LongestMatch(const SSearch& search, uint32_t best, uint32_t& dist) const;
+    uint32_t WalkChain(uint32_t pos, uint32_t d, uint32_t offset, uint32_t best, uint32_t& dist, uint32_t& chain,
+                       uint32_t maxLen, uint32_t nice) const;
     uint32_t LongestMatchInRuns(uint32_t pos, uint32_t d, uint32_t best, uint32_t chain, uint32_t maxLen,
                                 uint32_t nice, uint32_t& dist) const;
     bool EndSegment(bool streamEnd);
@@ -83,10 +82,6 @@ private:
     std::unique_ptr<uint16_t[]> m_head4;
     std::unique_ptr<uint16_t[]> m_head3;
     std::unique_ptr<uint16_t[]> m_prev;
-    // The same for the first eight bytes: once a match of 8 or more is in hand, only positions that
-    // share them can do better, and their chain is far shorter than the 4-byte one.
-    std::unique_ptr<uint16_t[]> m_head8;
-    std::unique_ptr<uint16_t[]> m_prev8;
     // Pending symbols of the current block: a literal byte, or (distance << 8) | (length - 3).
     std::unique_ptr<uint32_t[]> m_syms;
     std::unique_ptr<uint8_t[]> m_out;
@@ -101,8 +96,6 @@ private:
     bool m_eof = false;
     uint64_t m_windowBase = 0; // a multiple of the 32 KiB window
     uint64_t m_nextClean = 0;  // stream offset at which CleanHeads is due
-    bool m_longChain = false;  // the 8-byte chain is being kept
-    uint64_t m_longChainSince = 0;
     uint64_t m_consumed = 0; // stream offset up to which symbols have been recorded
 
     uint32_t m_numSyms = 0;

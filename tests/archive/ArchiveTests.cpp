@@ -271,8 +271,7 @@ TEST(Deflate, RoundTripsInputsAtBlockAndWindowBoundaries)
                 std::vector<uint8_t>(random.begin() + 5000, random.begin() + 40000),
                 std::vector<uint8_t>(random.begin() + 5000, random.begin() + 6000)});
     // Shaped like a registry hive or a memory dump: zero-filled areas and repeated records with small
-    // differences, long enough for the 8-byte chain to be taken up and for runs to span whole chain
-    // stretches.
+    // differences, long enough for runs to span whole chain stretches and for the window to move.
     std::vector<uint8_t> hiveLike;
     const std::vector<uint8_t> noise = PseudoRandomBytes(4096, 12);
     for (uint32_t record = 0; hiveLike.size() < (3u << 20); ++record) {
@@ -284,6 +283,26 @@ TEST(Deflate, RoundTripsInputsAtBlockAndWindowBoundaries)
             hiveLike.push_back(static_cast<uint8_t>(record >> (k % 4 * 8)));
         }
         hiveLike.insert(hiveLike.end(), noise.begin() + record % 4000, noise.begin() + record % 4000 + record % 40);
+    }
+    // Indentation of every depth before a few words: the walk starts in runs of spaces and leaves them
+    // for the chains of the words after them, also on the second look one byte after a match.
+    std::vector<uint8_t> indented;
+    const std::vector<uint8_t> picks = PseudoRandomBytes(60000, 13);
+    for (size_t i = 0; indented.size() < 700000; ++i) {
+        indented.insert(indented.end(), {'\r', '\n'});
+        indented.insert(indented.end(), picks[i % picks.size()] % 40, ' ');
+        const std::string words = "key" + std::to_string(picks[(i * 7 + 1) % picks.size()] % 50) + " = value" +
+                                  std::to_string(i % 300);
+        indented.insert(indented.end(), words.begin(), words.end());
+    }
+    // Stretches of short periods, each a little different from the last: matches overlap the bytes
+    // being matched, so the nearest candidates lie within the match itself.
+    std::vector<uint8_t> periods;
+    for (uint32_t stretch = 0; periods.size() < 250000; ++stretch) {
+        const std::vector<uint8_t> unit = PseudoRandomBytes(1 + stretch % 23, stretch / 3);
+        for (size_t i = 0; i < 500 + stretch * 37 % 3000; ++i) {
+            periods.push_back(unit[i % unit.size()]);
+        }
     }
     const SCase cases[] = {
         {"empty", {}},
@@ -304,12 +323,55 @@ TEST(Deflate, RoundTripsInputsAtBlockAndWindowBoundaries)
         {"random then text then random", Concat({PseudoRandomBytes(70000, 4), TextLikeBytes(200000, 4), PseudoRandomBytes(70000, 6)})},
         {"repeats at the window edge", nearWindow},
         {"hive-like records and zero areas", hiveLike},
+        {"indented lines", indented},
+        {"short periods", periods},
     };
     CDeflateEncoder encoder;
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.m_name);
         CompressAndCheck(encoder, c.m_data);
     }
+}
+
+TEST(Deflate, FindsEveryRepeatedLineBehindAPrefixThatAllLinesShare)
+{
+    // Hundreds of lines in the window begin alike and only the copy of the line itself matches past
+    // that prefix; it is always within the window. Missing it costs a line its 40 random letters.
+    constexpr size_t LINES = 150;
+    constexpr size_t ROUNDS = 40;
+    const std::vector<uint8_t> letters = PseudoRandomBytes(LINES * 40, 41);
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < LINES; ++i) {
+        std::string line = "2024-03-14 10:15:37.123 [KVXFLTA] request ";
+        for (size_t k = 0; k < 40; ++k) {
+            line += static_cast<char>('a' + letters[i * 40 + k] % 26);
+        }
+        lines.push_back(line + "\r\n");
+    }
+    // Every round is a shuffle of all lines, so the previous copy of a line is at most two rounds
+    // (25 KB) back. The first rounds put long matches into the first window, where a chain followed at
+    // an offset can lead to before the start of the stream.
+    const std::vector<uint8_t> shuffle = PseudoRandomBytes(LINES * ROUNDS * 2, 42);
+    std::vector<size_t> order(LINES);
+    for (size_t i = 0; i < LINES; ++i) {
+        order[i] = i;
+    }
+    std::vector<uint8_t> input;
+    size_t r = 0;
+    for (size_t round = 0; round < ROUNDS; ++round) {
+        for (size_t i = LINES - 1; round > 0 && i > 0; --i) {
+            std::swap(order[i], order[(shuffle[r] | shuffle[r + 1] << 8) % (i + 1)]);
+            r += 2;
+        }
+        for (size_t i : order) {
+            input.insert(input.end(), lines[i].begin(), lines[i].end());
+        }
+    }
+    CDeflateEncoder encoder;
+    const size_t out = CompressAndCheck(encoder, input).size();
+    // About 2 bytes per repeated line (one match) and 45 per first one; 25 or more per line when the
+    // copies are missed.
+    EXPECT_LT(out, LINES * 60 + LINES * (ROUNDS - 1) * 3);
 }
 
 TEST(Deflate, EmptyInputIsOneFixedBlockAndRunsCollapse)
