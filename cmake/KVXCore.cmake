@@ -20,8 +20,13 @@ target_link_libraries(kvxcore_objs PUBLIC ${KVX_CORE_SYSLIBS})
 
 add_library(KVXDiagCore SHARED
   ${CMAKE_SOURCE_DIR}/core/interface/DllMain.cpp
-  ${CMAKE_SOURCE_DIR}/core/interface/KVXDiagCore.def)
+  ${CMAKE_SOURCE_DIR}/core/interface/KVXDiagCore.def
+  ${CMAKE_SOURCE_DIR}/core/interface/KVXDiagCore.rc)
 target_link_libraries(KVXDiagCore PRIVATE kvxcore_objs)
+# The version block (KVXDiagCore.rc) reads the generated version header.
+target_include_directories(KVXDiagCore PRIVATE ${KVX_GENERATED_DIR})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/core/interface/KVXDiagCore.rc PROPERTIES
+  OBJECT_DEPENDS ${KVX_GENERATED_DIR}/KVXVersion.h)
 set_target_properties(KVXDiagCore PROPERTIES PREFIX "" OUTPUT_NAME KVXDiagCore
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 # The .def names are undecorated; on i686 the linker maps them to the stdcall symbols (_0003_@8).

@@ -6,15 +6,17 @@
 # the core by hand or from other scripts.
 #
 #   install-product.sh install BUILD_DIR [--sdk 32|32nover|33|40|41] [--im] [--start NAME=VALUE]...
-#   install-product.sh remove  BUILD_DIR
+#                                        [--prefix DIR]
+#   install-product.sh remove  BUILD_DIR [--prefix DIR]
 #
 #   --sdk     the SDK generation of the double (default 40)
 #   --im      install the NDIS intermediate driver "KVXIMD" instead of the NDIS manager "KVXNMGR"
 #   --start   a service's "Start" value (defaults: managers and monitor 1, plug-in filters 3)
+#   --prefix  the Wine prefix to install into (default: the build tree's own, BUILD_DIR/wineprefix)
 set -euo pipefail
 
 usage() {
-  sed -n '8,14p' "$0" >&2
+  sed -n '8,16p' "$0" >&2
   exit 2
 }
 
@@ -25,6 +27,7 @@ shift 2
 
 sdk=40
 manager=KVXNMGR
+prefix=$build/wineprefix
 declare -A start=([KVXTMGR]=1 [KVXNMGR]=1 [KVXIMD]=1 [KVXMON]=1
                   [KVXFLTA]=3 [KVXFLTB]=3 [KVXFLTC]=3 [KVXFLTD]=3 [KVXFLTE]=3 [KVXFLTF]=3)
 while [ $# -gt 0 ]; do
@@ -32,11 +35,12 @@ while [ $# -gt 0 ]; do
     --sdk) sdk=$2; shift 2 ;;
     --im) manager=KVXIMD; shift ;;
     --start) start[${2%%=*}]=${2#*=}; shift 2 ;;
+    --prefix) prefix=$(realpath -m "$2"); shift 2 ;;
     *) usage ;;
   esac
 done
 
-export WINEPREFIX=$build/wineprefix
+export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export PATH=/usr/lib/wine:$PATH

@@ -3,6 +3,8 @@
 // as if it were its own child.
 #include "wizard/FormToolkit.h"
 
+#include "wizard/DpiScale.h"
+
 #include <commctrl.h>
 #include <richedit.h>
 
@@ -115,13 +117,15 @@ COLORREF PanelColor(HWND panel)
 
 bool CreateFonts(SFonts& fonts)
 {
+    // The system's message font already has the system DPI's height; the form's own heights are
+    // design pixels and are scaled like the rest of the form.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     LOGFONTW base{};
     if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         base = metrics.lfMessageFont;
     } else {
-        base.lfHeight = -11;
+        base.lfHeight = Scale(-11);
         base.lfWeight = FW_NORMAL;
         lstrcpynW(base.lfFaceName, L"Tahoma", LF_FACESIZE);
     }
@@ -130,15 +134,15 @@ bool CreateFonts(SFonts& fonts)
 
     LOGFONTW title = base;
     title.lfWeight = FW_BOLD;
-    title.lfHeight = base.lfHeight < 0 ? base.lfHeight - 3 : -14;
+    title.lfHeight = base.lfHeight < 0 ? base.lfHeight - Scale(3) : Scale(-14);
     fonts.title.reset(::CreateFontIndirectW(&title));
 
     LOGFONTW bigTitle = title;
-    bigTitle.lfHeight = base.lfHeight < 0 ? base.lfHeight * 2 : -22;
+    bigTitle.lfHeight = base.lfHeight < 0 ? base.lfHeight * 2 : Scale(-22);
     fonts.bigTitle.reset(::CreateFontIndirectW(&bigTitle));
 
     LOGFONTW header = title;
-    header.lfHeight = -20;
+    header.lfHeight = Scale(-20);
     fonts.header.reset(::CreateFontIndirectW(&header));
 
     LOGFONTW small = base;

@@ -1,5 +1,6 @@
 // Shapes are described by an "inside" test; coverage is the share of 16 sample points inside, which
 // gives smooth edges without a real rasteriser. The pictures are tiny, so the cost does not matter.
+// The public drawing calls take design units and scale them here, once, before rasterising.
 #include "wizard/IconCanvas.h"
 
 #include <algorithm>
@@ -65,9 +66,20 @@ SColor Mix(const SColor& from, const SColor& to, float t)
                   from.a + (to.a - from.a) * t};
 }
 
-CIconCanvas::CIconCanvas(int width, int height)
-    : m_width(width), m_height(height), m_pixels(static_cast<size_t>(width) * height, SColor{0, 0, 0, 0})
+CIconCanvas::CIconCanvas(int width, int height, float scale)
+    : m_width(width), m_height(height), m_scale(scale > 0.0f ? scale : 1.0f),
+      m_pixels(static_cast<size_t>(width) * height, SColor{0, 0, 0, 0})
 {
+}
+
+std::vector<SPoint> CIconCanvas::Scaled(const std::vector<SPoint>& points) const
+{
+    std::vector<SPoint> out;
+    out.reserve(points.size());
+    for (const SPoint& p : points) {
+        out.push_back({p.x * m_scale, p.y * m_scale});
+    }
+    return out;
 }
 
 void CIconCanvas::Clear(const SColor& color)
@@ -137,6 +149,9 @@ void CIconCanvas::Fill(float left, float top, float right, float bottom, TInside
 
 void CIconCanvas::FillCircle(float cx, float cy, float radius, const SColor& color)
 {
+    cx *= m_scale;
+    cy *= m_scale;
+    radius *= m_scale;
     Fill(cx - radius, cy - radius, cx + radius, cy + radius,
          [=](float x, float y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius; },
          [=](float, float) { return color; });
@@ -144,6 +159,9 @@ void CIconCanvas::FillCircle(float cx, float cy, float radius, const SColor& col
 
 void CIconCanvas::FillCircleGradient(float cx, float cy, float radius, const SColor& top, const SColor& bottom)
 {
+    cx *= m_scale;
+    cy *= m_scale;
+    radius *= m_scale;
     Fill(cx - radius, cy - radius, cx + radius, cy + radius,
          [=](float x, float y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius; },
          [=](float, float y) { return Mix(top, bottom, (y - (cy - radius)) / (2.0f * radius)); });
@@ -151,6 +169,10 @@ void CIconCanvas::FillCircleGradient(float cx, float cy, float radius, const SCo
 
 void CIconCanvas::FillRing(float cx, float cy, float outer, float inner, const SColor& color)
 {
+    cx *= m_scale;
+    cy *= m_scale;
+    outer *= m_scale;
+    inner *= m_scale;
     Fill(cx - outer, cy - outer, cx + outer, cy + outer,
          [=](float x, float y) {
              const float d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
@@ -161,6 +183,11 @@ void CIconCanvas::FillRing(float cx, float cy, float outer, float inner, const S
 
 void CIconCanvas::FillRoundRect(float left, float top, float right, float bottom, float radius, const SColor& color)
 {
+    left *= m_scale;
+    top *= m_scale;
+    right *= m_scale;
+    bottom *= m_scale;
+    radius *= m_scale;
     Fill(left, top, right, bottom,
          [=](float x, float y) {
              if (x < left || x > right || y < top || y > bottom) {
@@ -175,21 +202,26 @@ void CIconCanvas::FillRoundRect(float left, float top, float right, float bottom
 
 void CIconCanvas::StrokeLine(float x0, float y0, float x1, float y1, float width, const SColor& color)
 {
-    const float half = width / 2.0f;
+    x0 *= m_scale;
+    y0 *= m_scale;
+    x1 *= m_scale;
+    y1 *= m_scale;
+    const float half = width * m_scale / 2.0f;
     Fill(std::min(x0, x1) - half, std::min(y0, y1) - half, std::max(x0, x1) + half, std::max(y0, y1) + half,
          [=](float x, float y) { return SegmentDistance(x, y, x0, y0, x1, y1) <= half; },
          [=](float, float) { return color; });
 }
 
-void CIconCanvas::StrokePolyline(const std::vector<SPoint>& points, float width, const SColor& color)
+void CIconCanvas::StrokePolyline(const std::vector<SPoint>& designPoints, float width, const SColor& color)
 {
-    if (points.size() < 2) {
+    if (designPoints.size() < 2) {
         return;
     }
+    const std::vector<SPoint> points = Scaled(designPoints);
     // One pass over the union of the segments, so that joints are not blended twice.
     float left, top, right, bottom;
     Bounds(points, left, top, right, bottom);
-    const float half = width / 2.0f;
+    const float half = width * m_scale / 2.0f;
     Fill(left - half, top - half, right + half, bottom + half,
          [&points, half](float x, float y) {
              for (size_t i = 1; i < points.size(); ++i) {
@@ -207,11 +239,13 @@ void CIconCanvas::FillPolygon(const std::vector<SPoint>& points, const SColor& c
     FillPolygonGradient(points, color, color);
 }
 
-void CIconCanvas::FillPolygonGradient(const std::vector<SPoint>& points, const SColor& top, const SColor& bottom)
+void CIconCanvas::FillPolygonGradient(const std::vector<SPoint>& designPoints, const SColor& top,
+                                      const SColor& bottom)
 {
-    if (points.size() < 3) {
+    if (designPoints.size() < 3) {
         return;
     }
+    const std::vector<SPoint> points = Scaled(designPoints);
     float left, topEdge, right, bottomEdge;
     Bounds(points, left, topEdge, right, bottomEdge);
     const float height = std::max(1.0f, bottomEdge - topEdge);
@@ -221,7 +255,7 @@ void CIconCanvas::FillPolygonGradient(const std::vector<SPoint>& points, const S
 
 CIconCanvas CIconCanvas::Greyed() const
 {
-    CIconCanvas grey(m_width, m_height);
+    CIconCanvas grey(m_width, m_height, m_scale);
     for (size_t i = 0; i < m_pixels.size(); ++i) {
         const SColor& p = m_pixels[i];
         // Luminance of the premultiplied colour, pulled towards a light grey so that the current step's
@@ -233,6 +267,16 @@ CIconCanvas CIconCanvas::Greyed() const
     return grey;
 }
 
+void CIconCanvas::PixelBgra(int x, int y, unsigned char out[4]) const
+{
+    const SColor& p = m_pixels[static_cast<size_t>(y) * m_width + x];
+    out[0] = static_cast<unsigned char>(std::lround(Clamp01(p.b) * 255.0f));
+    out[1] = static_cast<unsigned char>(std::lround(Clamp01(p.g) * 255.0f));
+    out[2] = static_cast<unsigned char>(std::lround(Clamp01(p.r) * 255.0f));
+    out[3] = static_cast<unsigned char>(std::lround(Clamp01(p.a) * 255.0f));
+}
+
+#ifdef _WIN32
 kvx::UniqueBitmap CIconCanvas::ToBitmap() const
 {
     BITMAPINFO info{};
@@ -248,15 +292,14 @@ kvx::UniqueBitmap CIconCanvas::ToBitmap() const
         return kvx::UniqueBitmap();
     }
     auto* out = static_cast<BYTE*>(bits);
-    for (size_t i = 0; i < m_pixels.size(); ++i) {
-        const SColor& p = m_pixels[i];
-        out[i * 4 + 0] = static_cast<BYTE>(std::lround(Clamp01(p.b) * 255.0f));
-        out[i * 4 + 1] = static_cast<BYTE>(std::lround(Clamp01(p.g) * 255.0f));
-        out[i * 4 + 2] = static_cast<BYTE>(std::lround(Clamp01(p.r) * 255.0f));
-        out[i * 4 + 3] = static_cast<BYTE>(std::lround(Clamp01(p.a) * 255.0f));
+    for (int y = 0; y < m_height; ++y) {
+        for (int x = 0; x < m_width; ++x) {
+            PixelBgra(x, y, out + (static_cast<size_t>(y) * m_width + x) * 4);
+        }
     }
     ::GdiFlush();
     return bitmap;
 }
+#endif
 
 } // namespace kvxui

@@ -2,8 +2,10 @@
 // indicator, and the handlers of the buttons and of the page changes.
 #include "wizard/Unitmain.h"
 
+#include "wizard/DpiScale.h"
 #include "wizard/FormLayout.h"
 #include "wizard/WizardImages.h"
+#include "wizard/WizardResources.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -156,17 +158,24 @@ bool TMainForm::CreateFormWindow()
     wc.lpfnWndProc = WndProc;
     wc.hInstance = m_hInstance;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    // The program's own icon at the sizes the system asks for (shared: it lives as long as the process).
+    wc.hIcon = static_cast<HICON>(::LoadImageW(m_hInstance, MAKEINTRESOURCEW(KVXDIAG2_IDI_APPLICATION), IMAGE_ICON,
+                                               ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                               LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(::LoadImageW(m_hInstance, MAKEINTRESOURCEW(KVXDIAG2_IDI_APPLICATION),
+                                                 IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                 ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = KVXDIAG2_FORM_CLASS;
     if (::RegisterClassExW(&wc) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         return false;
     }
 
-    // A fixed dialog border around a client area of exactly 626 x 368, centred on the work area.
+    // A fixed dialog border around a client area of exactly 626 x 368 design pixels (scaled by the
+    // system DPI), centred on the work area.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT rc{0, 0, KVXDIAG2_CLIENT_WIDTH, KVXDIAG2_CLIENT_HEIGHT};
+    RECT rc{0, 0, Scale(KVXDIAG2_CLIENT_WIDTH), Scale(KVXDIAG2_CLIENT_HEIGHT)};
     ::AdjustWindowRectEx(&rc, style, FALSE, exStyle);
     const int width = rc.right - rc.left;
     const int height = rc.bottom - rc.top;
@@ -202,7 +211,7 @@ bool TMainForm::CreateControls()
         if (parent == nullptr) {
             return false;
         }
-        const RECT rc{row.x, row.y, row.x + row.width, row.y + row.height};
+        const RECT rc = ScaleRect(row.x, row.y, row.width, row.height);
         const HWND hwnd = CreateFormControl(row.kind, parent, row.id, rc, row.style, m_fonts, m_hInstance);
         if (hwnd == nullptr) {
             return false;
@@ -218,7 +227,7 @@ bool TMainForm::CreateControls()
         }
         if (row.id == panelBotton) {
             // The etched line between the pages and the buttons.
-            const RECT line{0, 0, KVXDIAG2_CLIENT_WIDTH, 2};
+            const RECT line = ScaleRect(0, 0, KVXDIAG2_CLIENT_WIDTH, 2);
             CreateFormControl(eKind_SEPARATOR, hwnd, -1, line, 0, m_fonts, m_hInstance);
         }
     }
@@ -254,7 +263,7 @@ bool TMainForm::CreateControls()
     for (int column = 0; column < 3; ++column) {
         LVCOLUMNW col{};
         col.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        col.cx = columnWidths[column];
+        col.cx = Scale(columnWidths[column]);
         col.pszText = const_cast<wchar_t*>(L"");
         col.iSubItem = column;
         ::SendMessageW(listView, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col));
@@ -264,7 +273,7 @@ bool TMainForm::CreateControls()
     for (int column = 0; column < 2; ++column) {
         LVCOLUMNW col{};
         col.mask = LVCF_WIDTH | LVCF_SUBITEM;
-        col.cx = column == 0 ? 200 : 264;
+        col.cx = Scale(column == 0 ? 200 : 264);
         col.iSubItem = column;
         ::SendMessageW(grid, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col));
     }
@@ -291,17 +300,20 @@ void TMainForm::LayoutFrame()
     // what remains.
     const bool leftShown = HasStyle(Ctl(panelLeft), WS_VISIBLE);
     const bool topShown = HasStyle(Ctl(panelTop), WS_VISIBLE);
-    const int bodyHeight = KVXDIAG2_CLIENT_HEIGHT - KVXDIAG2_BOTTOM_HEIGHT;
-    const int left = leftShown ? m_iLeftWidth : 0;
-    const int top = topShown ? KVXDIAG2_TOP_HEIGHT : 0;
-    const int width = KVXDIAG2_CLIENT_WIDTH - left;
+    // Widths and heights are design pixels until here (m_iLeftWidth too), pixels from here on.
+    const int clientWidth = Scale(KVXDIAG2_CLIENT_WIDTH);
+    const int bodyHeight = Scale(KVXDIAG2_CLIENT_HEIGHT - KVXDIAG2_BOTTOM_HEIGHT);
+    const int left = leftShown ? Scale(m_iLeftWidth) : 0;
+    const int topHeight = Scale(KVXDIAG2_TOP_HEIGHT);
+    const int top = topShown ? topHeight : 0;
+    const int width = clientWidth - left;
     const int height = bodyHeight - top;
 
-    ::MoveWindow(Ctl(panelBotton), 0, bodyHeight, KVXDIAG2_CLIENT_WIDTH, KVXDIAG2_BOTTOM_HEIGHT, TRUE);
+    ::MoveWindow(Ctl(panelBotton), 0, bodyHeight, clientWidth, Scale(KVXDIAG2_CLIENT_HEIGHT) - bodyHeight, TRUE);
     ::MoveWindow(Ctl(panelLeft), 0, 0, left, bodyHeight, TRUE);
-    ::MoveWindow(Ctl(panelSteps), 0, 0, KVXDIAG2_LEFT_WIDTH, bodyHeight, TRUE);
-    ::MoveWindow(Ctl(panelTop), left, 0, width, KVXDIAG2_TOP_HEIGHT, TRUE);
-    ::MoveWindow(Ctl(imgHeader), 0, 0, width, KVXDIAG2_TOP_HEIGHT, TRUE);
+    ::MoveWindow(Ctl(panelSteps), 0, 0, Scale(KVXDIAG2_LEFT_WIDTH), bodyHeight, TRUE);
+    ::MoveWindow(Ctl(panelTop), left, 0, width, topHeight, TRUE);
+    ::MoveWindow(Ctl(imgHeader), 0, 0, width, topHeight, TRUE);
     ::MoveWindow(Ctl(nbMain), left, top, width, height, TRUE);
     for (HWND page : m_pages) {
         ::MoveWindow(page, 0, 0, width, height, TRUE);
@@ -329,8 +341,8 @@ void TMainForm::LayoutStepLabels()
         RECT measure{0, 0, width, 0};
         ::DrawTextW(dc.get(), text.c_str(), -1, &measure, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         const int height = measure.bottom - measure.top;
-        const int top = 4 + (KVXDIAG2_STEP_IMAGE_SIZE - height) / 2;
-        ::MoveWindow(label, 57, top < 0 ? 0 : top, width, height, TRUE);
+        const int top = Scale(4) + (Scale(KVXDIAG2_STEP_IMAGE_SIZE) - height) / 2;
+        ::MoveWindow(label, Scale(57), top < 0 ? 0 : top, width, height, TRUE);
     }
 }
 
@@ -476,7 +488,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_MEASUREITEM:
-        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = 16;
+        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = static_cast<UINT>(Scale(16));
         return TRUE;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
@@ -670,7 +682,7 @@ void TMainForm::nbMainPageChanged()
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Inicio asistente. Pagina KVXDIAG2_GUI_PAGE_INITIAL.");
         ::ShowWindow(Ctl(panelTop), SW_HIDE);
         m_iLeftWidth = KVXDIAG2_LOGO_WIDTH + 1;
-        ::MoveWindow(Ctl(Image3), 1, 1, KVXDIAG2_LOGO_WIDTH, KVXDIAG2_LOGO_HEIGHT, TRUE);
+        ::MoveWindow(Ctl(Image3), Scale(1), Scale(1), Scale(KVXDIAG2_LOGO_WIDTH), Scale(KVXDIAG2_LOGO_HEIGHT), TRUE);
         SetPanelColor(Ctl(panelLeft), KVXDIAG2_NAVY);
         SetPanelColor(Ctl(nbMain), ::GetSysColor(COLOR_WINDOW));
         SetStep(eStep_DISABLED);

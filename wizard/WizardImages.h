@@ -8,6 +8,7 @@
 
 namespace kvxui {
 
+// Sizes in design pixels (96 DPI); the pictures themselves are made at the system DPI's size.
 constexpr int KVXDIAG2_STEP_IMAGE_SIZE = 48;
 constexpr int KVXDIAG2_STEP_COUNT = 5;
 constexpr int KVXDIAG2_LOGO_WIDTH = 164;
@@ -19,7 +20,7 @@ bool CreateStepImageLists(kvx::UniqueImageList& colour, kvx::UniqueImageList& gr
 // The side logo: an opaque picture on the navy of the welcome and final pages.
 kvx::UniqueBitmap CreateLogoBitmap(HFONT titleFont, HFONT textFont);
 
-// The header band, opaque, at the given size.
+// The header band, opaque, at the given size in pixels.
 kvx::UniqueBitmap CreateHeaderBitmap(int width, int height, HFONT titleFont, HFONT textFont);
 
 } // namespace kvxui

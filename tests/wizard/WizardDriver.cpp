@@ -229,7 +229,10 @@ bool CWizardDriver::Launch(const std::wstring& exePath, const std::vector<std::w
 
 bool CWizardDriver::Attach(DWORD timeoutMs)
 {
+    // A process this driver started before (one that a reboot ended, say) must not end the wait.
     m_processId = 0;
+    m_process.reset();
+    m_window = nullptr;
     if (!WaitForWindow(timeoutMs)) {
         return false;
     }

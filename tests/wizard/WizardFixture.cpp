@@ -36,6 +36,11 @@ std::wstring Env(const wchar_t* name)
 // The wizard's keys, in the 32-bit view where the wizard writes them from either build.
 constexpr const char* KVX_VENDOR_KEY = "SOFTWARE\\Orvex Software";
 constexpr REGSAM KVX_VENDOR_VIEW = KEY_WOW64_32KEY;
+// The autostart value lives in the system's Run key, in the view of the wizard's (and this program's)
+// own bitness.
+constexpr const char* KVX_RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* KVX_AUTOSTART_VALUE = "KVXDIAG2_AUTOSTART";
+constexpr DWORD KVX_QUESTION_TIMEOUT_MS = 30000;
 
 void MakeDirectories(const std::wstring& path)
 {
@@ -149,6 +154,9 @@ void WizardTest::SetUp()
     m_vendorKey = KVX_VENDOR_KEY;
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
                                 KVX_VENDOR_VIEW);
+    // Every start of the wizard writes the autostart value; one left over would start a wizard at
+    // the next reboot of the session.
+    DeleteAutostart();
     RemoveResultsDirectories();
     m_temp.reset(new CScopedTempDir("kvxwiz"));
     m_journalPath = m_temp->Path() + "\\journal.txt";
@@ -157,7 +165,19 @@ void WizardTest::SetUp()
 void WizardTest::TearDown()
 {
     if (m_driver.Process() != nullptr && ::WaitForSingleObject(m_driver.Process(), 0) == WAIT_TIMEOUT) {
-        if (!m_driver.Close(15000)) {
+        // A wizard closed on its last page asks whether to reboot, and one that a failed test left
+        // at its start-up question has no window yet; neither question is answered with a reboot.
+        const double end = CWizardDriver::NowMs() + 15000;
+        bool ended = false;
+        bool closePosted = false;
+        while (!(ended = m_driver.WaitForExit(10)) && CWizardDriver::NowMs() < end) {
+            if (const HWND box = m_driver.WaitForMessageBox(0)) {
+                CWizardDriver::AnswerMessageBox(box, IDCANCEL);
+            } else if (!closePosted && (m_driver.Window() != nullptr || m_driver.WaitForWindow(0))) {
+                closePosted = ::PostMessageW(m_driver.Window(), WM_CLOSE, 0, 0) != FALSE;
+            }
+        }
+        if (!ended) {
             ADD_FAILURE() << "the wizard did not close within 15 s";
             m_driver.Terminate();
         }
@@ -180,23 +200,70 @@ void WizardTest::TearDown()
     RemoveResultsDirectories();
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
                                 KVX_VENDOR_VIEW);
+    DeleteAutostart();
     m_temp.reset();
+}
+
+std::wstring WizardTest::StandInWizardPath() { return WizardProgramDirectory() + L"wizard-fakecore\\KVXDiag2.exe"; }
+
+std::wstring WizardTest::RealWizardPath() { return WizardProgramDirectory() + L"KVXDiag2.exe"; }
+
+void WizardTest::LaunchWithStandInCore(const std::vector<std::wstring>& scenario)
+{
+    std::vector<std::wstring> environment = scenario;
+    environment.push_back(L"KVXFAKE_JOURNAL=" + Widen(m_journalPath));
+    const std::wstring exe = StandInWizardPath();
+    ASSERT_TRUE(m_driver.Launch(exe, environment)) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
+}
+
+void WizardTest::LaunchWithRealCore()
+{
+    const std::wstring exe = RealWizardPath();
+    ASSERT_TRUE(m_driver.Launch(exe, {})) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
 }
 
 void WizardTest::StartWithStandInCore(const std::vector<std::wstring>& scenario)
 {
-    std::vector<std::wstring> environment = scenario;
-    environment.push_back(L"KVXFAKE_JOURNAL=" + Widen(m_journalPath));
-    const std::wstring exe = WizardProgramDirectory() + L"wizard-fakecore\\KVXDiag2.exe";
-    ASSERT_TRUE(m_driver.Launch(exe, environment)) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
+    LaunchWithStandInCore(scenario);
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(m_driver.WaitForWindow(KVX_START_TIMEOUT_MS)) << "the wizard's window did not appear";
 }
 
 void WizardTest::StartWithRealCore()
 {
-    const std::wstring exe = WizardProgramDirectory() + L"KVXDiag2.exe";
-    ASSERT_TRUE(m_driver.Launch(exe, {})) << "cannot start " << Narrow(exe) << ": " << ::GetLastError();
+    LaunchWithRealCore();
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(m_driver.WaitForWindow(KVX_START_TIMEOUT_MS)) << "the wizard's window did not appear";
+}
+
+void WizardTest::AnswerRebootQuestion(kvxui::ECodeText question, int button)
+{
+    const HWND box = m_driver.WaitForMessageBox(KVX_QUESTION_TIMEOUT_MS);
+    ASSERT_NE(nullptr, box) << "no reboot question appeared";
+    EXPECT_EQ(std::wstring(kvxui::CodeText(question, m_language)), CWizardDriver::MessageBoxText(box));
+    wchar_t title[64] = {};
+    ::GetWindowTextW(box, title, 64);
+    EXPECT_EQ(std::wstring(L"KVXDiag2"), std::wstring(title));
+    ASSERT_TRUE(CWizardDriver::AnswerMessageBox(box, button));
+    // The click is posted; the box is gone once the wizard has taken the answer.
+    const double end = CWizardDriver::NowMs() + KVX_QUESTION_TIMEOUT_MS;
+    while (::IsWindow(box) && ::IsWindowVisible(box) && CWizardDriver::NowMs() < end) {
+        ::Sleep(5);
+    }
+    EXPECT_FALSE(::IsWindow(box) && ::IsWindowVisible(box)) << "the reboot question did not take the answer";
+}
+
+bool WizardTest::ReadAutostart(std::string& value)
+{
+    return GetString(HKEY_LOCAL_MACHINE, KVX_RUN_KEY, KVX_AUTOSTART_VALUE, value);
+}
+
+void WizardTest::DeleteAutostart()
+{
+    kvx::UniqueHkey run;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVX_RUN_KEY, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
+        ::RegDeleteValueA(run.get(), KVX_AUTOSTART_VALUE);
+    }
 }
 
 void WizardTest::VisitPage(int page, const char* shotSuffix)

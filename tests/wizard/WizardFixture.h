@@ -43,6 +43,17 @@ protected:
     void StartWithStandInCore(const std::vector<std::wstring>& scenario = {});
     // Starts the wizard beside the real core library.
     void StartWithRealCore();
+    // The same without waiting for the window, which a question at start-up keeps hidden.
+    void LaunchWithStandInCore(const std::vector<std::wstring>& scenario = {});
+    void LaunchWithRealCore();
+    static std::wstring StandInWizardPath();
+    static std::wstring RealWizardPath();
+
+    // Waits for one of the wizard's reboot questions, checks its title and text, and answers it.
+    void AnswerRebootQuestion(kvxui::ECodeText question, int button);
+    // The wizard's autostart value (the process's own view of the Run key), if there is one.
+    static bool ReadAutostart(std::string& value);
+    static void DeleteAutostart();
 
     // Asserts the page, compares its texts with the tables and photographs it (once per language).
     void VisitPage(int page, const char* shotSuffix = nullptr);

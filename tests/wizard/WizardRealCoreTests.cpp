@@ -1,6 +1,8 @@
 // The wizard against the real core library and the simulated product: the basic analysis with the
 // user's answers, the package, and a cancel during a question. Parts of the core that are not there
 // yet are detected at run time and the test is skipped with the reason.
+#include "tests/support/CoreDriver.h"
+#include "tests/support/SimAntivirus.h"
 #include "tests/support/SimNetCfg.h"
 #include "tests/support/SimProduct.h"
 #include "tests/wizard/WizardFixture.h"
@@ -103,6 +105,97 @@ protected:
 
 bool WaitForPageLong(const CWizardDriver& driver, int page) { return driver.WaitForPage(page, KVX_ANALYSIS_TIMEOUT_MS); }
 
+// The deep analysis across real reboots of the Wine session: the core's reboot ends the wizard, and the
+// autostart entry (KVXDiag2.bat beside the program) starts it again at once. The antivirus is as the
+// first start left it (shield off, module aside), so no start asks anything until the end.
+class WizardRealCoreReboot : public WizardRealCore {
+protected:
+    void SetUp() override
+    {
+        WizardRealCore::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        SSimAntivirusOptions options;
+        options.shieldStart = 4;
+        options.module = EModuleFile::ASIDE;
+        m_antivirus.reset(new CSimAntivirus(options));
+        ASSERT_EQ("", m_antivirus->Error());
+    }
+    void TearDown() override
+    {
+        WizardRealCore::TearDown();
+        m_antivirus.reset();
+    }
+
+    // Puts in a product whose plug-in filters other than KVXFLTE cannot be switched, so that the basic
+    // analysis asks once and then ends without a culprit.
+    void InstallProductWithOneFilter()
+    {
+        SSimProductOptions options;
+        // An SDK generation that switches the plug-ins itself, and so refuses those not installed.
+        options.sdk = ESimSdk::V3_2;
+        options.omitServices = {"KVXFLTF", "KVXFLTD", "KVXFLTC", "KVXFLTB", "KVXFLTA"};
+        m_product.reset();
+        m_product.reset(new CSimProduct(options));
+        ASSERT_EQ("", m_product->Error());
+    }
+
+    // On page 12: "Restart now". The core stores its state and reboots, which ends this wizard; the
+    // autostart entry starts the next one.
+    void RestartNowAndFollowTheReboot()
+    {
+        ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_DEEPANALYSISREBOOT))
+            << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+        VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISREBOOT, "real");
+        ASSERT_TRUE(m_driver.Click(Button1));
+        ASSERT_TRUE(m_driver.WaitForExit(60000)) << "the reboot did not end the wizard";
+        ASSERT_TRUE(m_driver.Attach(120000)) << "the autostart entry did not start the wizard again";
+        ExpectNoQuestion();
+        // The wizard's own entry has replaced the core's by the time its window shows.
+        std::string autostart;
+        EXPECT_TRUE(ReadAutostart(autostart));
+        EXPECT_EQ("\"" + Narrow(RealWizardPath()) + "\"", autostart);
+    }
+
+    void ExpectNoQuestion() { EXPECT_EQ(nullptr, m_driver.WaitForMessageBox(0)) << "a question was asked"; }
+
+    // The results directory that the wizard told the log to use, without the log's file name.
+    static std::string ResultsDirectoryOfThisRun()
+    {
+        std::string path;
+        GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\Log\\DD000002",
+                  "LOG_FilePath", path, KEY_WOW64_32KEY);
+        const size_t slash = path.find_last_of('\\');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+
+    // From the verdict page: save the package, close on the last page without a reboot, and check that
+    // the machine is back and the wizard's state gone.
+    void SaveCloseAndExpectTheMachineRestored()
+    {
+        ASSERT_TRUE(m_driver.Click(btNext));
+        VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK, "real");
+        const std::string destination = m_temp->Path() + "\\KVXDiag2-results.zip";
+        ASSERT_TRUE(m_driver.SetText(edResultsPackDestination, std::wstring(destination.begin(), destination.end())));
+        ASSERT_TRUE(m_driver.Click(btNext));
+        ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_FINAL))
+            << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+        EXPECT_EQ(0u, ReadFileText(destination).find("PK")) << "the package is not a ZIP archive";
+        ASSERT_TRUE(m_driver.Click(btCancel));
+        AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+        ASSERT_TRUE(m_driver.WaitForExit(30000));
+
+        EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+        EXPECT_TRUE(m_antivirus->ModuleInPlace());
+        std::string autostart;
+        EXPECT_FALSE(ReadAutostart(autostart)) << autostart;
+        EXPECT_FALSE(ReadResumeState().keyExists) << "the wizard's key is still there";
+    }
+
+    std::unique_ptr<CSimAntivirus> m_antivirus;
+};
+
 } // namespace
 
 TEST_F(WizardRealCore, BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved)
@@ -136,6 +229,7 @@ TEST_F(WizardRealCore, BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved)
     EXPECT_EQ(0u, ReadFileText(destination).find("PK")) << "the package is not a ZIP archive";
     EXPECT_FALSE(m_driver.IsVisible(btNext));
     ASSERT_TRUE(m_driver.Click(btCancel));
+    AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
     EXPECT_TRUE(m_driver.WaitForExit(30000));
 }
 
@@ -188,6 +282,112 @@ TEST_F(WizardRealCore, CancelDuringAQuestionStopsTheRealJob)
     ASSERT_EQ(CloseText(), m_driver.Text(btCancel));
     ASSERT_TRUE(m_driver.Click(btCancel));
     EXPECT_TRUE(m_driver.WaitForExit(30000));
+}
+
+
+// The shortest whole path without a culprit: a fresh start whose basic analysis finds nothing, the
+// deep analysis's first step and its reboot, the reference step resumed on page 5 and its reboot, and
+// "not fixed" with the NDIS manager off.
+TEST_F(WizardRealCoreReboot, NoSolutionAfterTwoRebootsFromAFreshStart)
+{
+    InstallProductWithOneFilter();
+    StartWithRealCore();
+    StartBasicAnalysisOrSkip();
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    const std::string resultsDir = ResultsDirectoryOfThisRun();
+    AnswerBasicQuestion(false);
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_BASICANALYSISUNSUCCESS))
+        << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+    ASSERT_TRUE(m_driver.PostClick(btNext));
+
+    // Step 1 switches the TDI manager off and asks to reboot.
+    RestartNowAndFollowTheReboot();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(4u, ServiceStart("KVXTMGR").value_or(0));
+    ASSERT_TRUE(m_driver.WaitForPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS, 10000)) << "page " << m_driver.PageIndex();
+    VisitPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS, "real");
+    EXPECT_FALSE(m_driver.IsEnabled(btNext));
+    const SResumeState state = ReadResumeState();
+    EXPECT_EQ(2u, state.step.value_or(0));
+    EXPECT_EQ(resultsDir, state.resultsDir.value_or(""));
+
+    // Step 2 gathers the reference data, switches the NDIS manager off and asks to reboot again.
+    RestartNowAndFollowTheReboot();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(4u, ServiceStart("KVXNMGR").value_or(0));
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK));
+    VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK, "real");
+    ASSERT_TRUE(m_driver.Click(rbDAUserResponseNotFixed));
+    ASSERT_TRUE(m_driver.Click(btNext));
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS))
+        << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+    VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS, "real");
+    EXPECT_EQ(1u, ServiceStart("KVXNMGR").value_or(0));
+
+    // The restarts came through the batch file that the core named, and each run's log went on in the
+    // one results directory.
+    const std::string log = ReadFileText(resultsDir + "\\KVXDiagLog.dat");
+    const std::string bin = Narrow(WizardProgramDirectory());
+    EXPECT_NE(std::string::npos, log.find("Autoarranque preparado: \"" + bin + "KVXDiag2.bat\""));
+    EXPECT_NE(std::string::npos, log.find("Hay un análisis en profundidad pendiente, en estado: 0x3. Se relanza."));
+
+    SaveCloseAndExpectTheMachineRestored();
+}
+
+// A culprit through three reboots, from where the first step's reboot leaves the machine (TDI manager
+// off, step 2 stored): the reference step on page 5; "fixed" with the NDIS manager off, which brings
+// it back and takes the TDI manager off; "not fixed", which brings that back and takes KVXFLTE off;
+// and "fixed", which names KVXFLTE and leaves it off.
+TEST_F(WizardRealCoreReboot, AFilterNamedAfterThreeRebootsFromTheReferenceStep)
+{
+    CScopedTempDir results("KVXDIAG2-Results-seed");
+    ASSERT_TRUE(StoreResumeState(2, results.Path()));
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXTMGR", "Start", 4));
+
+    StartWithRealCore();
+    ASSERT_FALSE(HasFatalFailure());
+    ExpectNoQuestion();
+    ASSERT_TRUE(m_driver.WaitForPage(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS, 10000)) << "page " << m_driver.PageIndex();
+    EXPECT_FALSE(m_driver.IsEnabled(btNext));
+
+    struct SBoot {
+        const char* what;
+        bool fixed;         // the answer on page 14 of the next boot
+        DWORD storedStep;   // what the reboot leaves for the next boot
+        const char* off;    // switched off by this boot
+        const char* backOn; // switched on again by this boot
+    };
+    const SBoot boots[] = {
+        {"reference data, NDIS manager off", true, 3, "KVXNMGR", nullptr},
+        {"fixed: NDIS manager back, TDI manager off", false, 8, "KVXTMGR", "KVXNMGR"},
+        {"not fixed: TDI manager back, KVXFLTE off", true, 4, "KVXFLTE", "KVXTMGR"},
+    };
+    for (const SBoot& boot : boots) {
+        SCOPED_TRACE(boot.what);
+        RestartNowAndFollowTheReboot();
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(boot.storedStep, ReadResumeState().step.value_or(0));
+        EXPECT_EQ(results.Path(), ReadResumeState().resultsDir.value_or(""));
+        EXPECT_EQ(4u, ServiceStart(boot.off).value_or(0));
+        if (boot.backOn != nullptr) {
+            EXPECT_EQ(1u, ServiceStart(boot.backOn).value_or(0));
+        }
+        ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK))
+            << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+        ASSERT_TRUE(m_driver.Click(boot.fixed ? rbBDAUserResponseFixed : rbDAUserResponseNotFixed));
+        ASSERT_TRUE(m_driver.Click(btNext));
+    }
+
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS))
+        << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+    VisitPage(KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS, "deep-real");
+    EXPECT_EQ(4u, ServiceStart("KVXFLTE").value_or(0)) << "the culprit stays off";
+    EXPECT_EQ(1u, ServiceStart("KVXTMGR").value_or(0));
+    EXPECT_EQ(1u, ServiceStart("KVXNMGR").value_or(0));
+
+    SaveCloseAndExpectTheMachineRestored();
 }
 
 } // namespace kvxtest

@@ -1,0 +1,261 @@
+// The wizard's own changes to the machine, with the stand-in core and a simulated antivirus: the shield
+// switched off and the conflicting module moved aside at start, the reboot question that follows, the
+// autostart value, the log's place among taken results directories, and the restore on the last page.
+// Two cases let the wizard really restart the session (Wine runs the Run and RunOnce entries at once).
+#include "tests/support/SimAntivirus.h"
+#include "tests/wizard/WizardFixture.h"
+
+#include <memory>
+
+namespace kvxtest {
+
+namespace {
+
+using namespace kvxui;
+
+constexpr DWORD KVX_REBOOT_TIMEOUT_MS = 30000;
+constexpr const char* KVX_RUNONCE_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr const char* KVX_PROBE_VALUE = "KVXTEST_REBOOT_PROBE";
+constexpr const char* KVX_LOG_KEYS[] = {
+    "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\Log\\DD000001",
+    "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\Log\\DD000002"};
+
+// A RunOnce entry that a restart of the session runs and removes: its disappearance shows that the
+// wizard's reboot really happened.
+class CRebootProbe {
+public:
+    CRebootProbe() { m_valid = SetString(HKEY_LOCAL_MACHINE, KVX_RUNONCE_KEY, KVX_PROBE_VALUE, "cmd.exe /c exit 0"); }
+    ~CRebootProbe()
+    {
+        kvx::UniqueHkey key;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVX_RUNONCE_KEY, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+            ::RegDeleteValueA(key.get(), KVX_PROBE_VALUE);
+        }
+    }
+    CRebootProbe(const CRebootProbe&) = delete;
+    CRebootProbe& operator=(const CRebootProbe&) = delete;
+
+    bool Valid() const { return m_valid; }
+    bool WaitConsumed(DWORD timeoutMs) const
+    {
+        const double end = CWizardDriver::NowMs() + timeoutMs;
+        std::string value;
+        while (GetString(HKEY_LOCAL_MACHINE, KVX_RUNONCE_KEY, KVX_PROBE_VALUE, value)) {
+            if (CWizardDriver::NowMs() >= end) {
+                return false;
+            }
+            ::Sleep(10);
+        }
+        return true;
+    }
+
+private:
+    bool m_valid = false;
+};
+
+std::string Quoted(const std::wstring& path) { return "\"" + Narrow(path) + "\""; }
+
+std::string TempDirectory()
+{
+    char temp[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathA(sizeof(temp), temp);
+    return std::string(temp, length);
+}
+
+class WizardSystem : public WizardTest {
+protected:
+    void Install(const SSimAntivirusOptions& options)
+    {
+        m_antivirus.reset();
+        m_antivirus.reset(new CSimAntivirus(options));
+        ASSERT_EQ("", m_antivirus->Error());
+    }
+    void TearDown() override
+    {
+        WizardTest::TearDown();
+        m_antivirus.reset();
+    }
+
+    // Once the window shows, the start-up question has been asked or not: it comes before the window.
+    void ExpectNoQuestion() { EXPECT_EQ(nullptr, m_driver.WaitForMessageBox(0)) << "a question was asked"; }
+
+    std::unique_ptr<CSimAntivirus> m_antivirus;
+};
+
+} // namespace
+
+TEST_F(WizardSystem, StartUpSwitchesTheShieldOffAndCancelPutsEverythingBack)
+{
+    Install(SSimAntivirusOptions());
+    // The log goes where the core will put this run's results: the first free name of the series.
+    const std::string temp = TempDirectory();
+    ASSERT_TRUE(::CreateDirectoryA((temp + "KVXDIAG2-Results").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((temp + "KVXDIAG2-Results_").c_str(), nullptr));
+
+    LaunchWithStandInCore();
+    ASSERT_FALSE(HasFatalFailure());
+    const HWND box = m_driver.WaitForMessageBox(60000);
+    ASSERT_NE(nullptr, box) << "no start-up question";
+    // While the question waits, the machine is as the wizard left it.
+    EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleAside());
+    std::string autostart;
+    EXPECT_TRUE(ReadAutostart(autostart));
+    EXPECT_EQ(Quoted(StandInWizardPath()), autostart);
+
+    AnswerRebootQuestion(eCodeText_STARTUP_REBOOT_QUESTION, IDCANCEL);
+    ASSERT_TRUE(m_driver.WaitForWindow(30000)) << "the wizard did not go on after the question";
+    VisitPage(KVXDIAG2_GUI_PAGE_INITIAL);
+    EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleInPlace());
+    ExpectNoQuestion();
+
+    const std::string expected = temp + "KVXDIAG2-Results__\\KVXDiagLog.dat";
+    for (const char* key : KVX_LOG_KEYS) {
+        SCOPED_TRACE(key);
+        std::string path;
+        EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, key, "LOG_FilePath", path, KEY_WOW64_32KEY));
+        EXPECT_EQ(expected, path);
+    }
+    ASSERT_TRUE(WaitForJournal("results", {{"dir", temp + "KVXDIAG2-Results__"}}, 1000));
+    const std::string log = ReadFileText(expected);
+    for (const char* line :
+         {"Se ha desactivado el escudo OK...", "Fichero renombrado OK", "Se ha activado el escudo OK..."}) {
+        EXPECT_NE(std::string::npos, log.find(line)) << line;
+    }
+    EXPECT_FALSE(FileExists(temp + "KVXDIAG2-Results\\KVXDiagLog.dat"));
+    EXPECT_FALSE(FileExists(temp + "KVXDIAG2-Results_\\KVXDiagLog.dat"));
+}
+
+// Nothing to change, or nothing that can be changed safely: no question, and the machine as it was.
+TEST_F(WizardSystem, NothingChangedAtStartUpMeansNothingIsAsked)
+{
+    struct SCase {
+        const char* name;
+        SSimAntivirusOptions options;
+        DWORD startAfter;    // 0: no shield key
+        const char* logLine; // what the log must say, if anything
+    };
+    SSimAntivirusOptions alreadyOff;
+    alreadyOff.shieldStart = 4;
+    alreadyOff.module = EModuleFile::NONE;
+    SSimAntivirusOptions missing;
+    missing.shield = EShieldKey::NONE;
+    missing.setupKey = false;
+    missing.module = EModuleFile::NONE;
+    // A directory that does not fit the 1024 bytes it is read into, and one that fits while the name
+    // the module is moved to does not: both are refused, never cut into another path.
+    SSimAntivirusOptions pathTooLong = alreadyOff;
+    pathTooLong.module = EModuleFile::IN_PLACE;
+    pathTooLong.path = "C:\\" + std::string(1100, 'a') + "\\";
+    SSimAntivirusOptions nameTooLong = pathTooLong;
+    nameTooLong.path = "C:\\" + std::string(1005, 'a') + "\\";
+    const SCase cases[] = {
+        {"shield already off, no module", alreadyOff, 4, nullptr},
+        {"no shield, no setup key", missing, 0, "Error: La clave del escudo no existe!!!"},
+        {"PATH longer than its buffer", pathTooLong, 4, "Error 234: Al intentar leer el valor de PATH."},
+        {"module's new name too long", nameTooLong, 4, "Error 206: Renombrando fichero"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Install(c.options);
+        ASSERT_FALSE(HasFatalFailure());
+        StartWithStandInCore();
+        ASSERT_FALSE(HasFatalFailure());
+        ExpectNoQuestion();
+        EXPECT_EQ(c.startAfter, CSimAntivirus::ShieldStart().value_or(0));
+        EXPECT_EQ(c.options.module == EModuleFile::IN_PLACE,
+                  FileExists(m_antivirus->Directory() + CSimAntivirus::MODULE));
+        // The autostart value is written at every start, whatever the antivirus.
+        std::string autostart;
+        EXPECT_TRUE(ReadAutostart(autostart));
+        std::string logPath;
+        EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, KVX_LOG_KEYS[1], "LOG_FilePath", logPath, KEY_WOW64_32KEY));
+        ASSERT_TRUE(m_driver.Close(15000));
+        if (c.logLine != nullptr) {
+            EXPECT_NE(std::string::npos, ReadFileText(logPath).find(c.logLine)) << c.logLine;
+        }
+        DeleteAutostart();
+    }
+}
+
+TEST_F(WizardSystem, TheStartUpRebootStartsTheWizardAgainWhichLeavesItsChangesWhenClosedEarly)
+{
+    // Only the second shield key, at a start type other than "on".
+    SSimAntivirusOptions options;
+    options.shield = EShieldKey::AVGUARD2;
+    options.shieldStart = 3;
+    Install(options);
+    CRebootProbe probe;
+    ASSERT_TRUE(probe.Valid());
+
+    LaunchWithStandInCore();
+    ASSERT_FALSE(HasFatalFailure());
+    const DWORD firstProcess = ::GetProcessId(m_driver.Process());
+    AnswerRebootQuestion(eCodeText_STARTUP_REBOOT_QUESTION, IDOK);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(m_driver.WaitForExit(KVX_REBOOT_TIMEOUT_MS)) << "the reboot did not end the wizard";
+    EXPECT_TRUE(probe.WaitConsumed(KVX_REBOOT_TIMEOUT_MS)) << "the session was not restarted";
+
+    // The autostart value brings the wizard back; this time it finds nothing to change.
+    ASSERT_TRUE(m_driver.Attach(60000)) << "the wizard was not started again after the reboot";
+    EXPECT_NE(firstProcess, ::GetProcessId(m_driver.Process()));
+    VisitPage(KVXDIAG2_GUI_PAGE_INITIAL);
+    ExpectNoQuestion();
+    EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleAside());
+
+    // Closed before the end, it leaves everything for the next start.
+    ASSERT_TRUE(m_driver.Click(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_LICENSEAGREEMENT);
+    ASSERT_TRUE(m_driver.Close(15000));
+    EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleAside());
+    std::string autostart;
+    EXPECT_TRUE(ReadAutostart(autostart));
+    EXPECT_EQ(Quoted(StandInWizardPath()), autostart);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
+                          KEY_WOW64_32KEY));
+}
+
+TEST_F(WizardSystem, TheLastPageRestoresTheMachineRemovesTheStateAndRebootsOnRequest)
+{
+    // The machine as a resumed run finds it: shield off and module aside since the first start.
+    SSimAntivirusOptions options;
+    options.shieldStart = 4;
+    options.module = EModuleFile::ASIDE;
+    Install(options);
+    CRebootProbe probe;
+    ASSERT_TRUE(probe.Valid());
+
+    StartWithStandInCore({L"KVXFAKE_PENDING_STEP=4", L"KVXFAKE_DEEP=11,14,15"});
+    ASSERT_FALSE(HasFatalFailure());
+    ExpectNoQuestion();
+    VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK);
+    ASSERT_TRUE(m_driver.Click(rbBDAUserResponseFixed));
+    ASSERT_TRUE(m_driver.Click(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS, "deep");
+    ASSERT_TRUE(m_driver.Click(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK);
+    const std::string destination = m_temp->Path() + "\\results.zip";
+    ASSERT_TRUE(m_driver.SetText(edResultsPackDestination, std::wstring(destination.begin(), destination.end())));
+    ASSERT_TRUE(m_driver.Click(btNext));
+    VisitPage(KVXDIAG2_GUI_PAGE_FINAL);
+    EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD)) << "restored before the end";
+
+    ASSERT_TRUE(m_driver.Click(btCancel));
+    // The machine is put back before the question is asked.
+    const HWND box = m_driver.WaitForMessageBox(30000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleInPlace());
+    std::string autostart;
+    EXPECT_FALSE(ReadAutostart(autostart)) << autostart;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
+                           KEY_WOW64_32KEY));
+    AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDOK);
+    ASSERT_TRUE(m_driver.WaitForExit(KVX_REBOOT_TIMEOUT_MS));
+    EXPECT_TRUE(probe.WaitConsumed(KVX_REBOOT_TIMEOUT_MS)) << "the session was not restarted";
+}
+
+} // namespace kvxtest
