@@ -914,7 +914,6 @@ void TMainForm::btCancelClick()
         return;
     }
 
-    const std::string wizardKey = VendorKey() + "\\Orvex Network Manager\\KVXDIAG2";
     if (m_bBasicAnalysisRunning || m_bDeepAnalysisRunning) {
         const int choice =
             ::MessageBoxW(m_hwnd, Text(eCodeText_CANCEL_QUESTION), KVXDIAG2_FORM_TITLE, MB_YESNO | MB_ICONQUESTION);
@@ -936,8 +935,7 @@ void TMainForm::btCancelClick()
         ::ShowWindow(Ctl(btBack), SW_HIDE);
         ::ShowWindow(Ctl(btNext), SW_HIDE);
         ProcessMessages();
-        UnmarkAppToAutoLunch();
-        RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
+        RestoreMachineAndForgetRun();
         StartCancelThread();
         return;
     }
@@ -954,8 +952,7 @@ void TMainForm::btCancelClick()
     ::ShowWindow(Ctl(btBack), SW_HIDE);
     ::ShowWindow(Ctl(btNext), SW_HIDE);
     ProcessMessages();
-    UnmarkAppToAutoLunch();
-    RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
+    RestoreMachineAndForgetRun();
 }
 
 void TMainForm::nbMainClick()
@@ -1049,14 +1046,22 @@ void TMainForm::FormDestroy()
 {
     KVX_FUNCTION("TMainForm::FormDestroy");
     if (PageIndex() == KVXDIAG2_GUI_PAGE_FINAL) {
-        bool changed = false;
-        ActivateShield(changed);
-        ActivateConflictiveModules(changed);
-        UnmarkAppToAutoLunch();
-        const std::string wizardKey = VendorKey() + "\\Orvex Network Manager\\KVXDIAG2";
-        RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
+        RestoreMachineAndForgetRun();
         AskClosingReboot();
     }
+}
+
+void TMainForm::RestoreMachineAndForgetRun()
+{
+    KVX_FUNCTION("TMainForm::RestoreMachineAndForgetRun");
+    // A cancelled run ends as a finished one does: once the autostart value and the resume state are
+    // gone, no later start would know that the shield and the antivirus module are still switched off.
+    bool changed = false;
+    ActivateShield(changed);
+    ActivateConflictiveModules(changed);
+    UnmarkAppToAutoLunch();
+    const std::string wizardKey = VendorKey() + "\\Orvex Network Manager\\KVXDIAG2";
+    RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
 }
 
 void TMainForm::Releases()

@@ -136,6 +136,9 @@ private:
     int Reboot();
     void AskStartupReboot();
     void AskClosingReboot();
+    // Shield and module back on, autostart value and resume state gone: the end of a finished or
+    // cancelled run.
+    void RestoreMachineAndForgetRun();
     std::string VendorKey() const;
 
     HINSTANCE m_hInstance;

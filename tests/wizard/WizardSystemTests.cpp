@@ -218,6 +218,32 @@ TEST_F(WizardSystem, TheStartUpRebootStartsTheWizardAgainWhichLeavesItsChangesWh
                           KEY_WOW64_32KEY));
 }
 
+// A cancelled run is over: with the autostart value and the resume state gone, nothing would ever switch
+// the shield back on or put the module back, so Cancel restores them as the last page does.
+TEST_F(WizardSystem, CancelRestoresWhatAnEarlierStartSwitchedOff)
+{
+    SSimAntivirusOptions leftOff;
+    leftOff.shieldStart = 4;
+    leftOff.module = EModuleFile::ASIDE;
+    Install(leftOff);
+
+    StartWithStandInCore();
+    ASSERT_FALSE(HasFatalFailure());
+    VisitPage(KVXDIAG2_GUI_PAGE_INITIAL);
+    ExpectNoQuestion();
+    std::string autostart;
+    ASSERT_TRUE(ReadAutostart(autostart));
+
+    ASSERT_TRUE(m_driver.Click(btCancel));
+    VisitPage(KVXDIAG2_GUI_PAGE_USERCANCEL);
+    EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleInPlace());
+    EXPECT_FALSE(ReadAutostart(autostart));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
+                           KEY_WOW64_32KEY));
+    ExpectNoQuestion();
+}
+
 TEST_F(WizardSystem, TheLastPageRestoresTheMachineRemovesTheStateAndRebootsOnRequest)
 {
     // The machine as a resumed run finds it: shield off and module aside since the first start.
