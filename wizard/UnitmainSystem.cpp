@@ -304,6 +304,27 @@ bool ReadShieldStart(HKEY key, DWORD& value)
            type == REG_DWORD && size == sizeof(value);
 }
 
+// Opens whichever shield key exists and reads its start type. Each failure is logged under the caller's
+// name; the key is then left alone.
+bool OpenAndReadShield(const char* pszFunction, const char* pszDebugPrefix, kvx::UniqueHkey& key, DWORD& start)
+{
+    if (OpenShieldKey(key, pszDebugPrefix) != ERROR_SUCCESS) {
+        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
+                                 "Error: La clave del escudo no existe!!!");
+        return false;
+    }
+    CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
+                             "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
+    // A start type that cannot be read is left alone: writing one would invent a value that the
+    // restore at the end would then turn into "started at boot".
+    if (!ReadShieldStart(key.get(), start)) {
+        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
+                                 "Error: No se puede leer el valor START");
+        return false;
+    }
+    return true;
+}
+
 LONG WriteShieldStart(HKEY key, DWORD value)
 {
     return ::RegSetValueExA(key, KVXDIAG2_SHIELD_START, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
@@ -357,16 +378,8 @@ void TMainForm::DeactivateShield(bool& bChanged)
     KVX_FUNCTION("TMainForm::DeactivateShield");
     bChanged = false;
     kvx::UniqueHkey key;
-    if (OpenShieldKey(key, "TMainForm::DeactivateShield()-> ") != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: La clave del escudo no existe!!!");
-        return;
-    }
-    KVX_LOG(eKVXDiagLog_INFO, "%s", "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
     DWORD start = 0;
-    // A start type that cannot be read is left alone: writing one would invent a value that the
-    // restore at the end would then turn into "started at boot".
-    if (!ReadShieldStart(key.get(), start)) {
-        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: No se puede leer el valor START");
+    if (!OpenAndReadShield(kvxFunctionName_, "TMainForm::DeactivateShield()-> ", key, start)) {
         return;
     }
     if (start == KVXDIAG2_SHIELD_OFF) {
@@ -387,14 +400,8 @@ void TMainForm::ActivateShield(bool& bChanged)
     KVX_FUNCTION("TMainForm::ActivateShield");
     bChanged = false;
     kvx::UniqueHkey key;
-    if (OpenShieldKey(key, nullptr) != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: La clave del escudo no existe!!!");
-        return;
-    }
-    KVX_LOG(eKVXDiagLog_INFO, "%s", "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
     DWORD start = 0;
-    if (!ReadShieldStart(key.get(), start)) {
-        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: No se puede leer el valor START");
+    if (!OpenAndReadShield(kvxFunctionName_, nullptr, key, start)) {
         return;
     }
     if (start == KVXDIAG2_SHIELD_ON) {

@@ -13,24 +13,6 @@ constexpr const char* kShieldKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\AVG
 constexpr REGSAM kVendorView = KEY_WOW64_32KEY;
 constexpr const char* kVendorKey = "SOFTWARE\\Orvex Software";
 
-// The vendor key stays while the product's keys still live under it.
-void DeleteVendorKeyIfEmpty()
-{
-    kvx::UniqueHkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVendorKey, 0, KEY_READ | kVendorView, key.put()) != ERROR_SUCCESS) {
-        return;
-    }
-    DWORD subKeys = 0;
-    DWORD values = 0;
-    if (::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                           nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-        subKeys != 0 || values != 0) {
-        return;
-    }
-    key.reset();
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kVendorKey, kVendorView, 0);
-}
-
 } // namespace
 
 CSimAntivirus::CSimAntivirus(const SSimAntivirusOptions& options)
@@ -89,7 +71,8 @@ void CSimAntivirus::RemoveAll()
         CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, key);
     }
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, SETUP_KEY, kVendorView);
-    DeleteVendorKeyIfEmpty();
+    // The vendor key stays while the product's keys still live under it.
+    DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, kVendorKey, kVendorView);
 }
 
 } // namespace kvxtest

@@ -37,24 +37,6 @@ const char* Variant(ESimSdk sdk)
     return "sdk40";
 }
 
-// Deletes a key that holds nothing (no values, no subkeys); a key others still use stays.
-void DeleteKeyIfEmpty(HKEY root, const std::string& subKey, REGSAM view)
-{
-    kvx::UniqueHkey key;
-    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
-        return;
-    }
-    DWORD subKeys = 0;
-    DWORD values = 0;
-    if (::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                           nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-        subKeys != 0 || values != 0) {
-        return;
-    }
-    key.reset();
-    ::RegDeleteKeyExA(root, subKey.c_str(), view, 0);
-}
-
 void DeleteValue(HKEY root, const std::string& subKey, const std::string& name, REGSAM view)
 {
     kvx::UniqueHkey key;

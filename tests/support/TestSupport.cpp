@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include "common/win/UniqueHandles.h"
+
 #include <shlwapi.h>
 
 #include <fstream>
@@ -189,6 +191,23 @@ DWORD ProcessHandleCount()
     DWORD count = 0;
     ::GetProcessHandleCount(::GetCurrentProcess(), &count);
     return count;
+}
+
+void DeleteKeyIfEmpty(HKEY root, const std::string& subKey, REGSAM view)
+{
+    kvx::UniqueHkey key;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    if (::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                           nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        subKeys != 0 || values != 0) {
+        return;
+    }
+    key.reset();
+    ::RegDeleteKeyExA(root, subKey.c_str(), view, 0);
 }
 
 } // namespace kvxtest

@@ -48,6 +48,8 @@ bool SetString(HKEY root, const std::string& subKey, const std::string& name, co
 bool GetDword(HKEY root, const std::string& subKey, const std::string& name, DWORD& value, REGSAM view = 0);
 bool GetString(HKEY root, const std::string& subKey, const std::string& name, std::string& value, REGSAM view = 0);
 bool KeyExists(HKEY root, const std::string& subKey, REGSAM view = 0);
+// Deletes a key that holds nothing (no values, no subkeys); a key others still use stays.
+void DeleteKeyIfEmpty(HKEY root, const std::string& subKey, REGSAM view = 0);
 
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
