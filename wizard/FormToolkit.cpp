@@ -267,4 +267,18 @@ void SetText(HWND hwnd, const wchar_t* text)
     }
 }
 
+std::string NarrowText(const std::wstring& text, UINT codePage)
+{
+    if (text.empty()) {
+        return std::string();
+    }
+    const int size =
+        ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    }
+    return out;
+}
+
 } // namespace kvxui

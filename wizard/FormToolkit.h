@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace kvxui {
 
 // Messages a panel sends to the top-level form.
@@ -64,5 +66,9 @@ bool ProcessMessages(HWND form);
 
 // Text of a window as UTF-16.
 void SetText(HWND hwnd, const wchar_t* text);
+
+// UTF-16 text in a narrow code page (CP_UTF8 for files, CP_ACP for the log); characters the code page
+// lacks become its default character.
+std::string NarrowText(const std::wstring& text, UINT codePage);
 
 } // namespace kvxui

@@ -37,20 +37,6 @@ std::wstring WindowText(HWND hwnd)
     return text;
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    }
-    return out;
-}
-
 // The core takes narrow paths in the system code page. A path that the code page cannot represent
 // would name a different file, so it is refused rather than silently changed.
 bool ToSystemCodePage(const std::wstring& text, std::string& out)
@@ -851,8 +837,9 @@ void TMainForm::btNextClick()
         if (page < KVXDIAG2_GUI_PAGE_FINAL) {
             if (page == KVXDIAG2_GUI_PAGE_USERINFO) {
                 SetPageIndex(KVXDIAG2_GUI_PAGE_DIAGNOSTICNORESULTS);
-                const std::string number = ToUtf8(WindowText(Ctl(edIssueNumber)));
-                const std::string description = NormaliseLineEnds(ToUtf8(WindowText(Ctl(reUserIssueDescription))));
+                const std::string number = NarrowText(WindowText(Ctl(edIssueNumber)), CP_UTF8);
+                const std::string description =
+                    NormaliseLineEnds(NarrowText(WindowText(Ctl(reUserIssueDescription)), CP_UTF8));
                 SaveIncidenceData(number, description, description.size());
             } else {
                 SetPageIndex(page + 1);

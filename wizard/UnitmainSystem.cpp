@@ -359,18 +359,6 @@ BOOL MoveConflictiveModule(const char* kvxFunctionName_, const std::string& dire
     return TRUE;
 }
 
-// A path for the log, in the code page the log is written in.
-std::string ForLog(const std::wstring& text)
-{
-    const int size =
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    }
-    return out;
-}
-
 } // namespace
 
 void TMainForm::DeactivateShield(bool& bChanged)
@@ -516,7 +504,8 @@ DWORD TMainForm::MarkAppToAutoLunch()
         return ERROR_FILENAME_EXCED_RANGE;
     }
     const std::wstring program(path, length);
-    KVX_LOG(eKVXDiagLog_INFO, "Comprobada accesibilidad al path de proceso actual: %s", ForLog(program).c_str());
+    KVX_LOG(eKVXDiagLog_INFO, "Comprobada accesibilidad al path de proceso actual: %s",
+            kvxui::NarrowText(program, CP_ACP).c_str());
 
     kvx::UniqueHkey key;
     LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RUN_KEY, 0, KEY_ALL_ACCESS, key.put());
@@ -539,7 +528,7 @@ DWORD TMainForm::MarkAppToAutoLunch()
         return static_cast<DWORD>(rc);
     }
     KVX_LOG(eKVXDiagLog_INFO, "Autorranque preparado con éxito. Creado valor en el RunOnce para el proceso: %s",
-            ForLog(program).c_str());
+            kvxui::NarrowText(program, CP_ACP).c_str());
     return ERROR_SUCCESS;
 }
 
