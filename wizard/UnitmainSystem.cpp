@@ -331,6 +331,39 @@ LONG WriteShieldStart(HKEY key, DWORD value)
                             sizeof(value));
 }
 
+// One direction of the shield switch: the start type wanted and what is said about it.
+struct SShieldSwitch {
+    DWORD target;
+    const char* pszDebugPrefix; // debugger lines while opening the keys, or none
+    const char* pszAlreadyDebug; // debugger line when the shield is already so, or none
+    const char* pszFailure;
+    const char* pszDone;
+};
+
+// Sets the shield's start type; true when it was changed.
+bool SwitchShield(const char* pszFunction, const SShieldSwitch& step)
+{
+    kvx::UniqueHkey key;
+    DWORD start = 0;
+    if (!OpenAndReadShield(pszFunction, step.pszDebugPrefix, key, start)) {
+        return false;
+    }
+    if (start == step.target) {
+        if (step.pszAlreadyDebug != nullptr) {
+            ::OutputDebugStringA(step.pszAlreadyDebug);
+        }
+        return false;
+    }
+    const LONG rc = WriteShieldStart(key.get(), step.target);
+    if (rc != ERROR_SUCCESS) {
+        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "Error %ld: %s",
+                                 static_cast<long>(rc), step.pszFailure);
+        return false;
+    }
+    CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s", step.pszDone);
+    return true;
+}
+
 // Renames the conflicting module inside the antivirus's directory, out of the way (bAside) or back.
 // kvxFunctionName_ is the caller's name, which its log lines carry.
 BOOL MoveConflictiveModule(const char* kvxFunctionName_, const std::string& directory, bool bAside, bool& bChanged)
@@ -364,44 +397,18 @@ BOOL MoveConflictiveModule(const char* kvxFunctionName_, const std::string& dire
 void TMainForm::DeactivateShield(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::DeactivateShield");
-    bChanged = false;
-    kvx::UniqueHkey key;
-    DWORD start = 0;
-    if (!OpenAndReadShield(kvxFunctionName_, "TMainForm::DeactivateShield()-> ", key, start)) {
-        return;
-    }
-    if (start == KVXDIAG2_SHIELD_OFF) {
-        ::OutputDebugStringA("TMainForm::DeactivateShield()-> El escudo ya esta desactivado, salimos sin mas...");
-        return;
-    }
-    const LONG rc = WriteShieldStart(key.get(), KVXDIAG2_SHIELD_OFF);
-    if (rc != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO, "Error %ld: No se puede establecer el valor de START a 4", static_cast<long>(rc));
-        return;
-    }
-    KVX_LOG(eKVXDiagLog_INFO, "%s", "Se ha desactivado el escudo OK...");
-    bChanged = true;
+    bChanged = SwitchShield(kvxFunctionName_, {KVXDIAG2_SHIELD_OFF, "TMainForm::DeactivateShield()-> ",
+                                               "TMainForm::DeactivateShield()-> El escudo ya esta desactivado, salimos "
+                                               "sin mas...",
+                                               "No se puede establecer el valor de START a 4",
+                                               "Se ha desactivado el escudo OK..."});
 }
 
 void TMainForm::ActivateShield(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::ActivateShield");
-    bChanged = false;
-    kvx::UniqueHkey key;
-    DWORD start = 0;
-    if (!OpenAndReadShield(kvxFunctionName_, nullptr, key, start)) {
-        return;
-    }
-    if (start == KVXDIAG2_SHIELD_ON) {
-        return;
-    }
-    const LONG rc = WriteShieldStart(key.get(), KVXDIAG2_SHIELD_ON);
-    if (rc != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO, "Error %ld: No se puede activar el escudo", static_cast<long>(rc));
-        return;
-    }
-    KVX_LOG(eKVXDiagLog_INFO, "%s", "Se ha activado el escudo OK...");
-    bChanged = true;
+    bChanged = SwitchShield(kvxFunctionName_, {KVXDIAG2_SHIELD_ON, nullptr, nullptr, "No se puede activar el escudo",
+                                               "Se ha activado el escudo OK..."});
 }
 
 bool TMainForm::GetPathAV(char* pszBuffer, DWORD dwSize)
