@@ -487,7 +487,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case KVXDIAG2_WM_SYNCNOTIFY:
         return SynchronizedNotifyCallback();
     case KVXDIAG2_WM_CANCELREQUEST:
-        CancelRequest(static_cast<ECancelRequest>(wParam));
+        CancelRequest(static_cast<ECancelRequest>(wParam), lParam);
         return 0;
     case KVXDIAG2_WM_PANELCLICK: {
         const int id = static_cast<int>(wParam);
@@ -518,6 +518,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
     case WM_CLOSE:
         OnClose();
+        return 0;
+    case WM_ENDSESSION:
+        // The session ends (a restart, a log-off): the process is ended without a close. Whatever is
+        // switched off stays so, and the autostart value starts the wizard again to finish the run.
+        if (wParam != FALSE) {
+            m_bRestarting = true;
+        }
         return 0;
     case WM_DESTROY:
         m_bDestroyed = true;
@@ -799,7 +806,7 @@ void TMainForm::btNextClick()
         SetNotebookBusy(true);
         if (m_pKVXDiagCore) {
             ::EnableWindow(Ctl(btNext), FALSE);
-            m_pKVXDiagCore->DeepAnalysis(&m_iJobId);
+            RecordStartedJob(m_pKVXDiagCore->DeepAnalysis(&m_iJobId), eKVXDiag2Job_DEEP_ANALYSIS);
         } else {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "Error! El KVXDiag Core no esta disponible.");
         }
@@ -821,9 +828,14 @@ void TMainForm::btNextClick()
             break;
         }
         ::EnableWindow(Ctl(btNext), FALSE);
-        m_pKVXDiagCore->PackAndSendResults(narrow, &m_iJobId);
+        RecordStartedJob(m_pKVXDiagCore->PackAndSendResults(narrow, &m_iJobId), eKVXDiag2Job_PACK_RESULTS);
         break;
     }
+    case KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED:
+        // The result page waits for the core's verdict; the question page after it would show a
+        // question that nobody asked.
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Pagina KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED: se espera el veredicto del análisis.");
+        break;
     case KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS:
         KVX_LOG(eKVXDiagLog_INFO, "%s",
                 "Pagina actual KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS. Se avanza hasta  KVXDIAG2_GUI_PAGE_SAVETODISK.");
@@ -901,13 +913,18 @@ void TMainForm::btCancelClick()
         return;
     }
 
-    if (m_bBasicAnalysisRunning || m_bDeepAnalysisRunning) {
+    const SStartedJob* job = JobToCancel();
+    if (job != nullptr) {
         const int choice =
             ::MessageBoxW(m_hwnd, Text(eCodeText_CANCEL_QUESTION), KVXDIAG2_FORM_TITLE, MB_YESNO | MB_ICONQUESTION);
         if (choice != IDYES) {
             ::EnableWindow(Ctl(btCancel), TRUE);
             return;
         }
+        // The job is chosen here, before the question is released: a job that ends once released must
+        // still reach the core's cancel, which is what puts back what a deep analysis switched off.
+        m_iCancelJobId = job->id;
+        m_iCancelJobType = job->type;
         m_bCancelRequested = true;
         KVX_LOG(eKVXDiagLog_INFO, "%s",
                 "Hay un análisis en curso se procede a su interrupción para permitir el cierre del asistente.");
@@ -922,7 +939,8 @@ void TMainForm::btCancelClick()
         ::ShowWindow(Ctl(btBack), SW_HIDE);
         ::ShowWindow(Ctl(btNext), SW_HIDE);
         ProcessMessages();
-        RestoreMachineAndForgetRun();
+        // The run is ended once the core's cancel has returned (the cancel thread reports it): until
+        // then the resume state holds what the core needs to put the drivers back.
         StartCancelThread();
         return;
     }
@@ -939,7 +957,9 @@ void TMainForm::btCancelClick()
     ::ShowWindow(Ctl(btBack), SW_HIDE);
     ::ShowWindow(Ctl(btNext), SW_HIDE);
     ProcessMessages();
-    RestoreMachineAndForgetRun();
+    // A pending deep analysis that no job of this run can cancel stays for the next start, which can:
+    // only the core knows how to put its drivers back, and forgetting the state would leave them off.
+    EndRun("Cancelar sin análisis en curso");
 }
 
 void TMainForm::nbMainClick()
@@ -994,7 +1014,8 @@ void TMainForm::FormCreate()
         return;
     }
     int step = 0;
-    if (!m_pKVXDiagCore->IsPendingDeepAnalysis(&step)) {
+    m_bPendingAtStart = m_pKVXDiagCore->IsPendingDeepAnalysis(&step);
+    if (!m_bPendingAtStart) {
         ::OutputDebugStringA("TMainForm::FormCreate()-> No hay análisis en profundidad pendiente.");
         return;
     }
@@ -1007,7 +1028,7 @@ void TMainForm::FormCreate()
         SetStep(eStep_DEEPANALYSIS);
         ManageDeepAnalysis(KVXDIAG2_GUI_PAGE_DIAGNOSTICINPROGRESS);
     }
-    m_pKVXDiagCore->DeepAnalysis(&m_iJobId);
+    RecordStartedJob(m_pKVXDiagCore->DeepAnalysis(&m_iJobId), eKVXDiag2Job_DEEP_ANALYSIS);
 }
 
 void TMainForm::FormShow()
@@ -1032,23 +1053,93 @@ void TMainForm::FormShow()
 void TMainForm::FormDestroy()
 {
     KVX_FUNCTION("TMainForm::FormDestroy");
-    if (PageIndex() == KVXDIAG2_GUI_PAGE_FINAL) {
-        RestoreMachineAndForgetRun();
+    // Every job has stopped by now (StopRunningWork), so what the resume state says is final.
+    EndRun("Cierre del asistente");
+    // The last page always offers the restart; any other ending when it put something back.
+    if ((PageIndex() == KVXDIAG2_GUI_PAGE_FINAL || m_bOfferClosingReboot) && !m_bRestarting) {
+        m_bOfferClosingReboot = false;
         AskClosingReboot();
     }
 }
 
-void TMainForm::RestoreMachineAndForgetRun()
+bool TMainForm::RestoreMachineAndForgetRun()
 {
     KVX_FUNCTION("TMainForm::RestoreMachineAndForgetRun");
-    // A cancelled run ends as a finished one does: once the autostart value and the resume state are
-    // gone, no later start would know that the shield and the antivirus module are still switched off.
-    bool changed = false;
-    ActivateShield(changed);
-    ActivateConflictiveModules(changed);
+    // A cancelled or abandoned run ends as a finished one does: once the autostart value and the resume
+    // state are gone, no later start would know that the shield and the antivirus module are still
+    // switched off.
+    bool shield = false;
+    bool module = false;
+    ActivateShield(shield);
+    ActivateConflictiveModules(module);
     UnmarkAppToAutoLunch();
     const std::string wizardKey = VendorKey() + "\\Orvex Network Manager\\KVXDIAG2";
     RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
+    return shield || module;
+}
+
+void TMainForm::EndRun(const char* pszHow)
+{
+    KVX_FUNCTION("TMainForm::EndRun");
+    if (m_bRunEnded) {
+        return;
+    }
+    m_bRunEnded = true;
+    if (m_bRestarting) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s: hay un reinicio en curso, se conservan los cambios.", pszHow);
+        return;
+    }
+    if (IsDeepAnalysisPending()) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s: hay un análisis en profundidad pendiente, se conserva todo para reanudarlo.",
+                pszHow);
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s: no hay análisis pendiente, se restaura el equipo.", pszHow);
+    if (RestoreMachineAndForgetRun()) {
+        m_bOfferClosingReboot = true;
+    }
+}
+
+void TMainForm::RecordStartedJob(DWORD rc, int type)
+{
+    // A job that the core refused does not exist; the id field may hold anything.
+    if (rc != KVXDIAG2_OK || m_iJobId == 0) {
+        return;
+    }
+    m_startedJobs.push_back({m_iJobId, type, false});
+    // Running from the moment it exists, not from its first notification: a Cancel in between must
+    // stop it, and the page that starts the basic analysis must not start a second one.
+    if (type == eKVXDiag2Job_BASIC_ANALYSIS) {
+        m_bBasicAnalysisRunning = true;
+    } else if (type == eKVXDiag2Job_DEEP_ANALYSIS) {
+        m_bDeepAnalysisRunning = true;
+    }
+}
+
+TMainForm::SStartedJob* TMainForm::StartedJob(int type)
+{
+    for (auto it = m_startedJobs.rbegin(); it != m_startedJobs.rend(); ++it) {
+        if (it->type == type) {
+            return &*it;
+        }
+    }
+    return nullptr;
+}
+
+const TMainForm::SStartedJob* TMainForm::JobToCancel()
+{
+    if (m_bBasicAnalysisRunning) {
+        if (const SStartedJob* job = StartedJob(eKVXDiag2Job_BASIC_ANALYSIS)) {
+            return job;
+        }
+    }
+    // A deep analysis that ended without a verdict (a refused reboot, a failure) still has its resume
+    // state, and only its cancel puts its drivers back.
+    const SStartedJob* deep = StartedJob(eKVXDiag2Job_DEEP_ANALYSIS);
+    if (deep != nullptr && !deep->cancelled && (m_bDeepAnalysisRunning || IsDeepAnalysisPending())) {
+        return deep;
+    }
+    return nullptr;
 }
 
 void TMainForm::Releases()

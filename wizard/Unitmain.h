@@ -15,6 +15,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Steps of the indicator on the left.
 enum EKVXDiag2GuiStep : int {
@@ -54,6 +55,8 @@ private:
         eCancelRequest_DISABLE_CANCEL = 1,
         eCancelRequest_ADVANCE_BAR = 2,
         eCancelRequest_FINISHED = 3,
+        // The core's cancel returned (lParam: its result): the run can be ended.
+        eCancelRequest_JOB_CANCELLED = 4,
     };
     enum EWaitResult {
         eWait_EXIT,     // the exit event: the wizard is closing
@@ -111,9 +114,24 @@ private:
     EWaitResult WaitForUser(HANDLE hEvent, bool bLogMessages);
     static DWORD WINAPI CancelInOtherThread(LPVOID pParameter);
     DWORD CancelInOtherThreadBody();
-    void CancelRequest(ECancelRequest request);
+    void CancelRequest(ECancelRequest request, LPARAM lParam);
     void AdvanceKitBar();
     void StartCancelThread();
+    // The jobs this run started: each is cancelled (or, for a deep analysis that is to resume, left to
+    // the core's End) before the core goes.
+    struct SStartedJob {
+        int id;
+        int type;
+        bool cancelled;
+    };
+    void RecordStartedJob(DWORD rc, int type);
+    SStartedJob* StartedJob(int type);
+    // The job that Cancel stops: the basic analysis while it runs, else this run's deep analysis while
+    // it runs or while its resume state is stored. None when nothing can be cancelled.
+    const SStartedJob* JobToCancel();
+    // Carries out a cancel (or a close) on a thread of its own while this one keeps handling the
+    // window's messages, so that a job thread that sends to the window is always answered.
+    void RunWhilePumping(LPTHREAD_START_ROUTINE routine, void* pParameter);
     // Stops whatever still runs (the cancel thread, a job) before the window goes, while pumping
     // messages, so that no job thread is left blocked in a send to a window that no longer exists.
     void StopRunningWork();
@@ -137,8 +155,13 @@ private:
     void AskStartupReboot();
     void AskClosingReboot();
     // Shield and module back on, autostart value and resume state gone: the end of a finished or
-    // cancelled run.
-    void RestoreMachineAndForgetRun();
+    // cancelled run. True when the shield or the module was put back (a reboot makes it effective).
+    bool RestoreMachineAndForgetRun();
+    // A deep analysis waits to be resumed: its stored step (2 to 10) with a results directory.
+    bool IsDeepAnalysisPending();
+    // However the run ends: with a deep analysis pending, everything stays for the resume; otherwise
+    // the machine is put back as the last page does. Runs once.
+    void EndRun(const char* pszHow);
     std::string VendorKey() const;
 
     HINSTANCE m_hInstance;
@@ -190,6 +213,18 @@ private:
     int m_iNotifyDepth = 0;
     bool m_bClosePending = false;
     bool m_bDestroyed = false;
+    std::vector<SStartedJob> m_startedJobs;
+    // What Cancel confirmed stops, chosen on this thread when the user confirms.
+    int m_iCancelJobId = 0;
+    int m_iCancelJobType = 0;
+    // The run has been ended (put back or kept for the resume); the closing question follows if set.
+    bool m_bRunEnded = false;
+    bool m_bOfferClosingReboot = false;
+    // A restart is under way (asked at start-up, or the session ends): nothing is put back, the
+    // changes are what the restart is for, and the autostart value brings the wizard back.
+    bool m_bRestarting = false;
+    // The core reported a pending deep analysis at start-up.
+    bool m_bPendingAtStart = false;
 
     // Process-wide flags.
     bool m_b64BitSystem = false;

@@ -304,9 +304,16 @@ void TMainForm::ManageBasicAnalysis(int page)
         ::EnableWindow(Ctl(btNext), FALSE);
         ::UpdateWindow(Ctl(btBack));
         ::UpdateWindow(Ctl(btNext));
-        if (m_pKVXDiagCore && !m_bBasicAnalysisRunning) {
+        if (StartedJob(eKVXDiag2Job_DEEP_ANALYSIS) != nullptr || m_bPendingAtStart) {
+            // One analysis at a time: with a deep analysis of this run (or one waiting to be resumed)
+            // the drivers are not as the basic analysis expects them, and both would switch the same
+            // filters. Back leads out again.
+            KVX_LOG(eKVXDiagLog_ERROR, "%s",
+                    "Hay un análisis en profundidad en curso o pendiente. No se lanza el Basic Analysis.");
+            ::EnableWindow(Ctl(btBack), TRUE);
+        } else if (m_pKVXDiagCore && !m_bBasicAnalysisRunning) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Se procede al lanzamiento del Basic Analysis.");
-            m_pKVXDiagCore->BasicAnalysis(&m_iJobId);
+            RecordStartedJob(m_pKVXDiagCore->BasicAnalysis(&m_iJobId), eKVXDiag2Job_BASIC_ANALYSIS);
         }
         // A short animation on entering the page; the core's progress notifications do not move it.
         // The pauses keep handling messages, so the job's notifications are served meanwhile.
@@ -321,6 +328,9 @@ void TMainForm::ManageBasicAnalysis(int page)
         break;
     }
     case KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED:
+        // Nothing to go on to until the core names the culprit, which shows the success page.
+        ::EnableWindow(Ctl(btBack), FALSE);
+        ::EnableWindow(Ctl(btNext), FALSE);
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Procesando Step: KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED.");
         break;
     case KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK:
@@ -449,7 +459,10 @@ DWORD WINAPI TMainForm::CancelInOtherThread(LPVOID pParameter)
 DWORD TMainForm::CancelInOtherThreadBody()
 {
     KVX_FUNCTION("TMainForm::CancelInOtherThread");
-    if (!m_bBasicAnalysisRunning && !m_bDeepAnalysisRunning) {
+    // The job was chosen when the user confirmed; the running flags may have changed since (the
+    // released question lets the job end), and reading them here could skip the cancel.
+    const int jobId = m_iCancelJobId;
+    if (jobId == 0) {
         KVX_LOG(eKVXDiagLog_INFO, "%s", "No hay ningún análisis en curso. Se cierra el formulario directamente.");
         ::PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
         return 0;
@@ -462,7 +475,10 @@ DWORD TMainForm::CancelInOtherThreadBody()
     }
     ::SendMessageW(m_hwnd, KVXDIAG2_WM_CANCELREQUEST, eCancelRequest_DISABLE_CANCEL, 0);
     KVX_LOG(eKVXDiagLog_INFO, "%s", "Se cancela el trabajo actual.");
-    const DWORD rc = m_pKVXDiagCore->CancelTask(m_iJobId);
+    const DWORD rc = m_pKVXDiagCore->CancelTask(jobId);
+    // Only now may the run be ended: the core's cancel has put back what the job switched off, using
+    // the state that the end of the run removes.
+    ::SendMessageW(m_hwnd, KVXDIAG2_WM_CANCELREQUEST, eCancelRequest_JOB_CANCELLED, static_cast<LPARAM>(rc));
 
     // A successful cancel returns only after the job's thread has ended, so every notification the
     // job was going to send has been answered by now: waiting for the confirmation beyond one look
@@ -484,7 +500,7 @@ DWORD TMainForm::CancelInOtherThreadBody()
     return 0;
 }
 
-void TMainForm::CancelRequest(ECancelRequest request)
+void TMainForm::CancelRequest(ECancelRequest request, LPARAM lParam)
 {
     switch (request) {
     case eCancelRequest_CLOSE_FORM:
@@ -496,6 +512,21 @@ void TMainForm::CancelRequest(ECancelRequest request)
     case eCancelRequest_ADVANCE_BAR:
         AdvanceKitBar();
         break;
+    case eCancelRequest_JOB_CANCELLED: {
+        KVX_FUNCTION("TMainForm::CancelInOtherThread");
+        KVX_LOG(eKVXDiagLog_INFO, "Cancelación del trabajo %d completada. Valor de retorno: 0x%lX", m_iCancelJobId,
+                static_cast<unsigned long>(lParam));
+        for (SStartedJob& job : m_startedJobs) {
+            job.cancelled = job.cancelled || job.id == m_iCancelJobId;
+        }
+        // A deep analysis whose cancel failed keeps its resume state, and EndRun then keeps the rest.
+        EndRun("Cancelación de un análisis");
+        if (m_iCancelJobType == eKVXDiag2Job_DEEP_ANALYSIS && !IsDeepAnalysisPending()) {
+            // The drivers that the core set back to their start types come back at the next boot.
+            m_bOfferClosingReboot = true;
+        }
+        break;
+    }
     case eCancelRequest_FINISHED:
         ::ShowWindow(Ctl(panelCancelWait), SW_HIDE);
         SetCancelCaptionClose();
@@ -567,7 +598,36 @@ DWORD WINAPI CancelAtCloseThread(LPVOID pParameter)
     return 0;
 }
 
+// Unregisters the callback and releases the core (its End, then the library).
+DWORD WINAPI ReleaseCoreThread(LPVOID pParameter)
+{
+    try {
+        auto* core = static_cast<std::unique_ptr<CKVXDiagCore>*>(pParameter);
+        (*core)->RegisterNotifyCallback(nullptr, 0);
+        core->reset();
+    } catch (...) {
+        KVX_FUNCTION_QUIET("TMainForm::StopRunningWork");
+        KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError=%lu", static_cast<unsigned long>(::GetLastError()));
+    }
+    return 0;
+}
+
 } // namespace
+
+void TMainForm::RunWhilePumping(LPTHREAD_START_ROUTINE routine, void* pParameter)
+{
+    kvx::UniqueHandle thread(::CreateThread(nullptr, 0, routine, pParameter, 0, nullptr));
+    if (!thread) {
+        // Without a thread of its own the work runs here: the cancel flag already keeps every job
+        // thread from sending to the window, so nothing waits for this thread.
+        routine(pParameter);
+        return;
+    }
+    // The parameter lives on the caller's stack, so the thread is always waited for.
+    if (!WaitPumping(thread.get())) {
+        ::WaitForSingleObject(thread.get(), INFINITE);
+    }
+}
 
 void TMainForm::StopRunningWork()
 {
@@ -586,16 +646,23 @@ void TMainForm::StopRunningWork()
         WaitPumping(m_hCancelThread.get());
         m_hCancelThread.reset();
     }
-    // The core's End must never run while a job thread still uses it, and a job may still be running
-    // or finishing its last notification. Cancelling the last job waits for its thread (and releases
-    // an ended one at once); it runs on a thread of its own while this one keeps answering the job's
-    // messages.
-    if (m_pKVXDiagCore && m_iJobId != 0) {
-        SCancelAtClose request{m_pKVXDiagCore.get(), m_iJobId};
-        kvx::UniqueHandle thread(::CreateThread(nullptr, 0, CancelAtCloseThread, &request, 0, nullptr));
-        // The request lives on this stack, so the thread is always waited for.
-        if (thread && !WaitPumping(thread.get())) {
-            ::WaitForSingleObject(thread.get(), INFINITE);
-        }
+    if (!m_pKVXDiagCore) {
+        return;
     }
+    // Every job this run started is cancelled, and each cancel waits for its thread. A deep analysis is
+    // the exception: closing the window is not a cancel, and the core's cancel would put its drivers
+    // back and forget the resume state. Its question has been answered "exiting", and the core's End
+    // stops it without undoing anything.
+    for (SStartedJob& job : m_startedJobs) {
+        if (job.cancelled || job.type == eKVXDiag2Job_DEEP_ANALYSIS) {
+            continue;
+        }
+        KVX_LOG(eKVXDiagLog_INFO, "Se cancela el trabajo %d antes del cierre.", job.id);
+        SCancelAtClose request{m_pKVXDiagCore.get(), job.id};
+        RunWhilePumping(CancelAtCloseThread, &request);
+        job.cancelled = true;
+    }
+    // The core goes before the run is ended, so that no job can change the resume state afterwards.
+    RunWhilePumping(ReleaseCoreThread, &m_pKVXDiagCore);
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Liberado el KVXDiag Core.");
 }

@@ -92,6 +92,12 @@ bool PendingResultsDirectory(std::string& directory)
 
 } // namespace
 
+bool TMainForm::IsDeepAnalysisPending()
+{
+    std::string directory;
+    return PendingResultsDirectory(directory);
+}
+
 bool TMainForm::Is64BitSO()
 {
     KVX_FUNCTION("TMainForm::Is64BitSO");
@@ -602,7 +608,7 @@ void TMainForm::AskStartupReboot()
     const int choice = ::MessageBoxW(m_hwnd, Text(kvxui::eCodeText_STARTUP_REBOOT_QUESTION), kvxui::KVXDIAG2_FORM_TITLE,
                                      MB_OKCANCEL | MB_ICONQUESTION);
     if (choice == IDOK) {
-        Reboot();
+        m_bRestarting = Reboot() == 0;
         return;
     }
     // Without the reboot the changes would never take effect, so they are undone; only what this start

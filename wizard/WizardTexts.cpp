@@ -250,6 +250,7 @@ const STextRow kPage19[] = {
      L"Support"},
     {Label19, 0, L"Guardar en:", L"Save in:"},
     {Label30, 0, L"Guardar datos obtenidos", L"Save the data obtained"},
+    {btBrowse, 0, L"...", L"..."},
 };
 
 const STextRow kPage20[] = {

@@ -253,6 +253,21 @@ void WizardTest::AnswerRebootQuestion(kvxui::ECodeText question, int button)
     EXPECT_FALSE(::IsWindow(box) && ::IsWindowVisible(box)) << "the reboot question did not take the answer";
 }
 
+bool WizardTest::CloseAnsweringTheClosingQuestion()
+{
+    EXPECT_TRUE(::PostMessageW(m_driver.Window(), WM_CLOSE, 0, 0));
+    const double end = CWizardDriver::NowMs() + KVX_QUESTION_TIMEOUT_MS;
+    while (!m_driver.WaitForExit(10) && CWizardDriver::NowMs() < end) {
+        if (m_driver.WaitForMessageBox(0) != nullptr) {
+            AnswerRebootQuestion(kvxui::eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+            EXPECT_TRUE(m_driver.WaitForExit(KVX_QUESTION_TIMEOUT_MS));
+            return true;
+        }
+    }
+    EXPECT_TRUE(m_driver.WaitForExit(0)) << "the wizard did not close";
+    return false;
+}
+
 bool WizardTest::ReadAutostart(std::string& value)
 {
     return GetString(HKEY_LOCAL_MACHINE, KVX_RUN_KEY, KVX_AUTOSTART_VALUE, value);

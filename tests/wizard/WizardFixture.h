@@ -51,6 +51,9 @@ protected:
 
     // Waits for one of the wizard's reboot questions, checks its title and text, and answers it.
     void AnswerRebootQuestion(kvxui::ECodeText question, int button);
+    // Closes the window with its close box and, when the wizard puts something back, answers the closing
+    // reboot question with Cancel. Returns whether the question was asked.
+    bool CloseAnsweringTheClosingQuestion();
     // The wizard's autostart value (the process's own view of the Run key), if there is one.
     static bool ReadAutostart(std::string& value);
     static void DeleteAutostart();

@@ -185,12 +185,27 @@ protected:
         ASSERT_TRUE(m_driver.Click(btCancel));
         AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
         ASSERT_TRUE(m_driver.WaitForExit(30000));
+        ExpectTheMachineRestored();
+    }
 
+    void ExpectTheMachineRestored()
+    {
         EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
         EXPECT_TRUE(m_antivirus->ModuleInPlace());
         std::string autostart;
         EXPECT_FALSE(ReadAutostart(autostart)) << autostart;
         EXPECT_FALSE(ReadResumeState().keyExists) << "the wizard's key is still there";
+    }
+
+    // The antivirus as the start-up reboot leaves it: shield off, module aside.
+    void ReinstallAntivirusLeftOff()
+    {
+        SSimAntivirusOptions options;
+        options.shieldStart = 4;
+        options.module = EModuleFile::ASIDE;
+        m_antivirus.reset();
+        m_antivirus.reset(new CSimAntivirus(options));
+        ASSERT_EQ("", m_antivirus->Error());
     }
 
     std::unique_ptr<CSimAntivirus> m_antivirus;
@@ -388,6 +403,123 @@ TEST_F(WizardRealCoreReboot, AFilterNamedAfterThreeRebootsFromTheReferenceStep)
     EXPECT_EQ(1u, ServiceStart("KVXNMGR").value_or(0));
 
     SaveCloseAndExpectTheMachineRestored();
+}
+
+// However the wizard ends without a deep analysis waiting, it ends the run as the last page does: the
+// shield on, the module back, no autostart value, no wizard key, and the restart offered.
+TEST_F(WizardRealCoreReboot, EveryEndingWithoutAPendingAnalysisPutsTheMachineBack)
+{
+    enum EEnding { CLOSE_BOX_ON_PAGE_0, CLOSE_ON_PAGE_16, CLOSE_ON_PAGE_19 };
+    const struct {
+        const char* name;
+        EEnding ending;
+    } cases[] = {
+        {"close box on page 0", CLOSE_BOX_ON_PAGE_0},
+        {"Close on the success page", CLOSE_ON_PAGE_16},
+        {"Close on the save page", CLOSE_ON_PAGE_19},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReinstallAntivirusLeftOff();
+        m_product.reset();
+        m_product.reset(new CSimProduct());
+        ASSERT_EQ("", m_product->Error());
+        StartWithRealCore();
+        ASSERT_FALSE(HasFatalFailure());
+        ExpectNoQuestion();
+        if (c.ending == CLOSE_BOX_ON_PAGE_0) {
+            VisitPage(KVXDIAG2_GUI_PAGE_INITIAL);
+            EXPECT_TRUE(CloseAnsweringTheClosingQuestion());
+        } else {
+            StartBasicAnalysis();
+            ASSERT_FALSE(HasFatalFailure());
+            AnswerBasicQuestion(true);
+            ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS));
+            if (c.ending == CLOSE_ON_PAGE_19) {
+                ASSERT_TRUE(m_driver.Click(btNext));
+                VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK, "real");
+            }
+            ASSERT_EQ(CloseText(), m_driver.Text(btCancel));
+            ASSERT_TRUE(m_driver.Click(btCancel));
+            AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+            ASSERT_TRUE(m_driver.WaitForExit(30000));
+        }
+        ExpectTheMachineRestored();
+    }
+}
+
+namespace {
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// Cancel while the second filter's question waits: the core puts that filter back on and the logs and
+// captures off before it reports the cancel, and only then does the wizard end the run.
+TEST_F(WizardRealCoreReboot, CancelDuringTheSecondQuestionPutsTheFilterBackAndEndsTheRun)
+{
+    StartWithRealCore();
+    StartBasicAnalysis();
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string report = ResultsDirectoryOfThisRun() + "\\KVXDiagReport.txt";
+    AnswerBasicQuestion(false);
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK));
+    ASSERT_TRUE(m_driver.WaitForQuery(eFormQuery_NOTIFY_DEPTH, 1, 30000));
+    CancelAndAnswer(IDYES);
+    const double end = CWizardDriver::NowMs() + 60000;
+    while (!(m_driver.IsEnabled(btCancel) && m_driver.Text(btCancel) == CloseText()) && CWizardDriver::NowMs() < end) {
+        ::Sleep(50);
+    }
+    ASSERT_EQ(CloseText(), m_driver.Text(btCancel));
+    for (const char* filter : {"KVXFLTA", "KVXFLTB", "KVXFLTC", "KVXFLTD", "KVXFLTE", "KVXFLTF"}) {
+        EXPECT_TRUE(m_product->FilterEnabled(filter)) << filter << " was not enabled again";
+    }
+    const std::string text = ReadFileText(report);
+    EXPECT_EQ(Occurrences(text, "Log enabled for"), Occurrences(text, "Log disabled for")) << report;
+    EXPECT_EQ(Occurrences(text, "captures enabled"), Occurrences(text, "captures disabled")) << report;
+    ExpectTheMachineRestored();
+    ASSERT_TRUE(m_driver.Click(btCancel));
+    AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+    EXPECT_TRUE(m_driver.WaitForExit(30000));
+}
+
+// A deep analysis cancelled on its question at step 3 (TDI and NDIS managers off): the core sets both
+// back to the start types it recorded before it first switched them, and the run ends.
+TEST_F(WizardRealCoreReboot, DeepAnalysisCancelledAtStepThreePutsBothManagersBack)
+{
+    CScopedTempDir results("KVXDIAG2-Results-seed");
+    ASSERT_TRUE(StoreResumeState(3, results.Path()));
+    const std::string records = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\SwitchedDrivers";
+    for (const char* driver : {"KVXTMGR", "KVXNMGR"}) {
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, records, driver, 2, KEY_WOW64_32KEY));
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + driver,
+                             "Start", 4));
+    }
+    StartWithRealCore();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK))
+        << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
+    CancelAndAnswer(IDYES);
+    const double end = CWizardDriver::NowMs() + 60000;
+    while (!(m_driver.IsEnabled(btCancel) && m_driver.Text(btCancel) == CloseText()) && CWizardDriver::NowMs() < end) {
+        ::Sleep(50);
+    }
+    ASSERT_EQ(CloseText(), m_driver.Text(btCancel));
+    for (const char* driver : {"KVXTMGR", "KVXNMGR"}) {
+        EXPECT_EQ(2u, ServiceStart(driver).value_or(0)) << driver << " is not at its recorded start type";
+    }
+    ExpectTheMachineRestored();
+    // The drivers come back at the next boot, so the restart is offered.
+    ASSERT_TRUE(m_driver.Click(btCancel));
+    AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+    EXPECT_TRUE(m_driver.WaitForExit(30000));
 }
 
 } // namespace kvxtest

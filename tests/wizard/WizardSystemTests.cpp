@@ -2,6 +2,7 @@
 // switched off and the conflicting module moved aside at start, the reboot question that follows, the
 // autostart value, the log's place among taken results directories, and the restore on the last page.
 // Two cases let the wizard really restart the session (Wine runs the Run and RunOnce entries at once).
+#include "tests/support/CoreDriver.h"
 #include "tests/support/SimAntivirus.h"
 #include "tests/wizard/WizardFixture.h"
 
@@ -171,7 +172,10 @@ TEST_F(WizardSystem, NothingChangedAtStartUpMeansNothingIsAsked)
         EXPECT_TRUE(ReadAutostart(autostart));
         std::string logPath;
         EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, KVX_LOG_KEYS[1], "LOG_FilePath", logPath, KEY_WOW64_32KEY));
-        ASSERT_TRUE(m_driver.Close(15000));
+        // No analysis waits, so closing puts the shield back on, and then offers the restart.
+        EXPECT_EQ(c.startAfter != 0, CloseAnsweringTheClosingQuestion());
+        ASSERT_TRUE(m_driver.WaitForExit(0));
+        EXPECT_EQ(c.startAfter != 0 ? 1u : 0u, CSimAntivirus::ShieldStart().value_or(0));
         if (c.logLine != nullptr) {
             EXPECT_NE(std::string::npos, ReadFileText(logPath).find(c.logLine)) << c.logLine;
         }
@@ -179,7 +183,7 @@ TEST_F(WizardSystem, NothingChangedAtStartUpMeansNothingIsAsked)
     }
 }
 
-TEST_F(WizardSystem, TheStartUpRebootStartsTheWizardAgainWhichLeavesItsChangesWhenClosedEarly)
+TEST_F(WizardSystem, TheStartUpRebootStartsTheWizardAgainWhichPutsEverythingBackWhenClosedEarly)
 {
     // Only the second shield key, at a start type other than "on".
     SSimAntivirusOptions options;
@@ -205,17 +209,45 @@ TEST_F(WizardSystem, TheStartUpRebootStartsTheWizardAgainWhichLeavesItsChangesWh
     EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
     EXPECT_TRUE(m_antivirus->ModuleAside());
 
-    // Closed before the end, it leaves everything for the next start.
+    // Closed before the end with no analysis waiting, nothing would ever put the shield back: the run
+    // ends as on the last page.
     ASSERT_TRUE(m_driver.Click(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_LICENSEAGREEMENT);
-    ASSERT_TRUE(m_driver.Close(15000));
+    EXPECT_TRUE(CloseAnsweringTheClosingQuestion()) << "the shield was put back: the restart is offered";
+    EXPECT_EQ(1u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
+    EXPECT_TRUE(m_antivirus->ModuleInPlace());
+    std::string autostart;
+    EXPECT_FALSE(ReadAutostart(autostart)) << autostart;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
+                           KEY_WOW64_32KEY));
+}
+
+// With a deep analysis stored for the resume, closing the window (not cancelling) keeps everything: the
+// question is answered "exiting", the core's cancel (which would undo the analysis) is not called, and
+// the shield, the module, the autostart value and the resume state stay for the next start.
+TEST_F(WizardSystem, ClosingDuringAPendingDeepAnalysisKeepsEverythingForTheResume)
+{
+    SSimAntivirusOptions leftOff;
+    leftOff.shieldStart = 4;
+    leftOff.module = EModuleFile::ASIDE;
+    Install(leftOff);
+    CScopedTempDir results("KVXDIAG2-Results-pending");
+    ASSERT_TRUE(StoreResumeState(3, results.Path()));
+
+    StartWithStandInCore({L"KVXFAKE_PENDING_STEP=3", L"KVXFAKE_DEEP=11,14"});
+    ASSERT_FALSE(HasFatalFailure());
+    VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUSERASK);
+    EXPECT_FALSE(CloseAnsweringTheClosingQuestion()) << "nothing was put back, so no restart is offered";
+    EXPECT_EQ((std::vector<int>{5}), Answers(eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK));
+    EXPECT_FALSE(WaitForJournal("cancel", {}, 0)) << "closing is not a cancel";
+    SJournalEntry end;
+    ASSERT_TRUE(WaitForJournal("end", {}, 1000, &end));
     EXPECT_EQ(4u, CSimAntivirus::ShieldStart().value_or(0xDEAD));
     EXPECT_TRUE(m_antivirus->ModuleAside());
     std::string autostart;
     EXPECT_TRUE(ReadAutostart(autostart));
-    EXPECT_EQ(Quoted(StandInWizardPath()), autostart);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
-                          KEY_WOW64_32KEY));
+    EXPECT_EQ(3u, ReadResumeState().step.value_or(0));
+    EXPECT_EQ(results.Path(), ReadResumeState().resultsDir.value_or(""));
 }
 
 // A cancelled run is over: with the autostart value and the resume state gone, nothing would ever switch

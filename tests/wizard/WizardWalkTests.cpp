@@ -105,6 +105,9 @@ TEST_F(WizardWalk, BasicAnalysisNotFixedTwiceThenFixedEndsOnTheSuccessPage)
     AnswerBasicQuestion(true);
     // "Fixed" goes straight to the result page, not back to the progress page.
     EXPECT_EQ(KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED, m_driver.PageIndex());
+    // The result page waits for the verdict: Next must not bring back a question nobody asks.
+    EXPECT_FALSE(m_driver.Click(btNext));
+    EXPECT_NE(KVXDIAG2_GUI_PAGE_BASICANALYSISUSERASK, m_driver.PageIndex());
     VisitPage(KVXDIAG2_GUI_PAGE_BASICANALYSISPROBLEMFIXED);
     VisitPage(KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS);
 
@@ -220,6 +223,7 @@ TEST_F(WizardWalk, SaveToDiskWaitsForADestinationThenPacksAndEnds)
     VisitPage(KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS);
     ASSERT_TRUE(m_driver.Click(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK);
+    EXPECT_EQ(std::wstring(L"..."), m_driver.Text(btBrowse));
 
     // Back stays disabled from the success page on, so the empty page before this one is only
     // photographed in place.
