@@ -433,11 +433,14 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
                                                 entry.m_uncompressedSize, info);
         const bool back = m_output->Seek(endOffset);
         m_bytesWritten = endOffset;
+        if (!back) {
+            // The output now stands inside this entry: whatever came next would overwrite its data,
+            // so no further entry and no directory may be written.
+            m_stickyError = KVXZIP_ERR_SEEK;
+            return KVXZIP_ERR_SEEK;
+        }
         if (!rewritten) {
             return KVXZIP_ERR_WRITE;
-        }
-        if (!back) {
-            return KVXZIP_ERR_SEEK;
         }
     } else {
         if (entry.m_method == ZIP_METHOD_STORED && entry.m_compressedSize != firstCompressedSize) {
@@ -464,7 +467,7 @@ ZRESULT CZipWriter::Close()
         m_ended = true;
         const uint64_t directoryOffset = m_bytesWritten;
         uint64_t directorySize = 0;
-        bool ok = m_output != nullptr;
+        bool ok = m_output != nullptr && m_stickyError == KVXZIP_OK;
         for (const SZipEntry& e : m_entries) {
             directorySize += ZIP_CENTRAL_FILE_HEADER_SIZE + e.m_name.size() + ZIP_CENTRAL_EXTRA_SIZE;
             if (!ok) {
@@ -512,7 +515,7 @@ ZRESULT CZipWriter::Close()
             ok = WriteOut(r.Data(), r.Size());
         }
         if (!ok) {
-            result = KVXZIP_ERR_WRITE;
+            result = m_stickyError == KVXZIP_ERR_SEEK ? KVXZIP_ERR_SEEK : KVXZIP_ERR_WRITE;
         }
     }
     if (m_output) {

@@ -48,6 +48,16 @@ DWORD CKVXApiFactory::GetLibraryPath(std::string& strPath)
         }
         // The stored string need not carry its terminator; take what lies before the first zero.
         value.resize(strnlen(value.c_str(), value.size()));
+        if (dwType == REG_EXPAND_SZ && !value.empty()) {
+            // "%ProgramFiles%\..." is a path only once expanded; loading it as it stands fails.
+            const DWORD dwNeeded = ::ExpandEnvironmentStringsA(value.c_str(), nullptr, 0);
+            std::string expanded(dwNeeded, '\0');
+            if (dwNeeded == 0 || ::ExpandEnvironmentStringsA(value.c_str(), &expanded[0], dwNeeded) == 0) {
+                return ERROR_PATH_NOT_FOUND;
+            }
+            expanded.resize(strnlen(expanded.c_str(), expanded.size()));
+            value = expanded;
+        }
         if (value.empty()) {
             return ERROR_PATH_NOT_FOUND;
         }

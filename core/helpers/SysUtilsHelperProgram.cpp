@@ -106,8 +106,9 @@ DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram,
 
         const DWORD dwWait = ::WaitForSingleObject(run->hDoneEvent.get(), dwTimeoutMs);
         if (dwWait == WAIT_OBJECT_0) {
-            // The reader has set the event as its last step; its exit follows at once.
-            ::WaitForSingleObject(thread.get(), KVX_READER_DRAIN_MS);
+            // The reader has set the event as its last step; its exit follows at once. It is waited
+            // for without a limit: no reader may still run once the job, and then the library, ends.
+            ::WaitForSingleObject(thread.get(), INFINITE);
             std::lock_guard<std::mutex> guard(run->lock);
             strOutput = std::move(run->strOutput);
             dwExitCode = run->dwExitCode;
@@ -133,13 +134,11 @@ DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram,
         }
         // The reader is waited for, never terminated: TerminateThread could leave the heap or the
         // loader lock held by a thread that no longer exists.
-        if (::WaitForSingleObject(thread.get(), KVX_READER_DRAIN_MS) != WAIT_OBJECT_0) {
-            // Still blocked in ReadFile: a grandchild holds the pipe open. Cancel the read.
+        // Still blocked in ReadFile: a grandchild holds the pipe open. The read is cancelled until
+        // the reader gives up; abandoning it would leave a thread of the library running after its end.
+        while (::WaitForSingleObject(thread.get(), KVX_READER_DRAIN_MS) != WAIT_OBJECT_0) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El hilo lector no termina; se cancela su lectura.");
             ::CancelSynchronousIo(thread.get());
-            if (::WaitForSingleObject(thread.get(), KVX_READER_DRAIN_MS) != WAIT_OBJECT_0) {
-                KVX_LOG(eKVXDiagLog_SYSTEM, "%s",
-                        "ERROR: El hilo lector no termina; se abandona (conserva su propia referencia al registro).");
-            }
         }
         return dwResult;
     });

@@ -85,6 +85,14 @@ bool CheckForPendingDeepAnalysis(DWORD& step, bool& tdiSuspicious, std::string& 
                     buffer.resize(strnlen(buffer.c_str(), bufferSize));
                     resultsDir = buffer;
                 }
+                // Resuming without a directory would put the report and the evidence into the root of
+                // the current drive.
+                if (resultsDir.empty()) {
+                    KVX_LOG(eKVXDiagLog_SYSTEM, "%s",
+                            "ATENCIÓN: El directorio de resultados almacenado está vacío o no se pudo leer. Se "
+                            "inicia un análisis nuevo.");
+                    pending = false;
+                }
             } else {
                 KVX_LOG(eKVXDiagLog_INFO, "No hay análisis en profundidad pendientes. Registry Ret value: 0x%lX",
                         static_cast<unsigned long>(rc));
@@ -183,6 +191,8 @@ DWORD CCoordinator::Init(int* pPending, int* pStep)
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No pudo Inicializarse el objeto Foreman...");
             return rc;
         }
+        // Before anything else of this run: a basic analysis that was killed may have left a filter off.
+        m_pForeman->UndoInterruptedBasicAnalysis();
         m_bInitialised = true;
         return KVXDIAG2_OK;
     });
@@ -196,6 +206,11 @@ DWORD CCoordinator::Finish()
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Liberando al objeto Foreman..");
+        // Finish cancels every job still stored and waits for its thread, so that no job runs on a
+        // deleted foreman or writes to a deleted reporter.
+        if (m_pForeman != nullptr) {
+            m_pForeman->Finish();
+        }
         delete m_pForeman;
         m_pForeman = nullptr;
         m_bInitialised = false;

@@ -3,8 +3,10 @@
 
 #include "common/log/GuardedOperation.h"
 #include "core/jobs/ForemanSupport.h"
+#include "core/jobs/StoreMutexLock.h"
 
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -138,6 +140,8 @@ DWORD CForeman::Finish()
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: Objeto no inicializado!!");
             return KVXDIAG2_ERR_NOT_INITIALISED;
         }
+        // No job thread may outlive the foreman it runs on, nor the report writer it writes with.
+        CancelAllJobs();
         if (m_hStoreMutex != nullptr) {
             ::CloseHandle(m_hStoreMutex);
             m_hStoreMutex = nullptr;
@@ -187,46 +191,11 @@ const char* CForeman::GetJobDescription(DWORD dwJobType)
     return "[INVALID]";
 }
 
-// Holds the store mutex for one store operation; before Init there is no mutex and the store is used
-// unlocked. Every path that took the mutex releases it here.
-class CForeman::CStoreLock {
-public:
-    CStoreLock(HANDLE hMutex, const char* pszFunction) : m_hMutex(hMutex)
-    {
-        if (m_hMutex == nullptr) {
-            return;
-        }
-        WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction,
-                 "Esperando por acceso al almacén de jobs durante %lu ms...",
-                 static_cast<unsigned long>(KVXDIAG2_STORE_WAIT_MS));
-        if (::WaitForSingleObject(m_hMutex, KVXDIAG2_STORE_WAIT_MS) != WAIT_OBJECT_0) {
-            WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, pszFunction, "%s",
-                     "No se ha podido obtener acceso al almacén en el tiempo establecido...");
-            m_result = KVXDIAG2_ERR_TIMEOUT;
-            m_hMutex = nullptr;
-        }
-    }
-    ~CStoreLock()
-    {
-        if (m_hMutex != nullptr) {
-            ::ReleaseMutex(m_hMutex);
-        }
-    }
-    CStoreLock(const CStoreLock&) = delete;
-    CStoreLock& operator=(const CStoreLock&) = delete;
-
-    DWORD Result() const { return m_result; }
-
-private:
-    HANDLE m_hMutex;
-    DWORD m_result = KVXDIAG2_OK;
-};
-
 DWORD CForeman::StoreJobData(DWORD dwJobId, const SJobData& data)
 {
     KVX_FUNCTION("CForeman::StoreJobData");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        CStoreMutexLock lock(m_hStoreMutex, kvxFunctionName_, KVXDIAG2_STORE_WAIT_MS);
         if (lock.Result() != KVXDIAG2_OK) {
             return lock.Result();
         }
@@ -244,7 +213,7 @@ DWORD CForeman::UpdateJobData(DWORD dwJobId, const SJobData& data)
 {
     KVX_FUNCTION("CForeman::UpdateJobData");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        CStoreMutexLock lock(m_hStoreMutex, kvxFunctionName_, KVXDIAG2_STORE_WAIT_MS);
         if (lock.Result() != KVXDIAG2_OK) {
             return lock.Result();
         }
@@ -257,7 +226,7 @@ DWORD CForeman::GetACopyOfJobData(DWORD dwJobId, SJobData& data)
 {
     KVX_FUNCTION("CForeman::GetACopyOfJobData");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        CStoreMutexLock lock(m_hStoreMutex, kvxFunctionName_, KVXDIAG2_STORE_WAIT_MS);
         if (lock.Result() != KVXDIAG2_OK) {
             return lock.Result();
         }
@@ -276,7 +245,7 @@ DWORD CForeman::DeleteJobData(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::DeleteJobData");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        CStoreLock lock(m_hStoreMutex, kvxFunctionName_);
+        CStoreMutexLock lock(m_hStoreMutex, kvxFunctionName_, KVXDIAG2_STORE_WAIT_MS);
         if (lock.Result() != KVXDIAG2_OK) {
             return lock.Result();
         }
@@ -419,38 +388,65 @@ DWORD CForeman::ExecuteJob(DWORD dwJobId, HANDLE hParamsReadEvent)
 DWORD CForeman::CancelJob(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::CancelJob");
-    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        if (!m_bInitialised) {
-            return KVXDIAG2_ERR_NOT_INITIALISED;
-        }
-        SJobData record = {};
-        const DWORD rc = GetACopyOfJobData(dwJobId, record);
-        if (rc != KVXDIAG2_OK) {
-            KVX_LOG(eKVXDiagLog_ERROR, "ERROR: No se ha podido obtener del almacén los datos del job = %lu",
-                    static_cast<unsigned long>(dwJobId));
-            return rc;
-        }
-        if (record.hThread != nullptr) {
-            if (record.hCancelEvent != nullptr) {
-                ::SetEvent(record.hCancelEvent);
-                KVX_LOG(eKVXDiagLog_INFO, "Se señaliza el evento de cancelación para el job = %lu",
-                        static_cast<unsigned long>(dwJobId));
-            } else {
-                KVX_LOG(eKVXDiagLog_SYSTEM,
-                        "ERROR: No existe evento de cancelación para el job = %lu. Se espera por hilo sin "
-                        "señalizarlo...posiblemente habrá que terminar el hilo",
-                        static_cast<unsigned long>(dwJobId));
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return CancelJobAndWait(dwJobId, true); });
+}
+
+// Shutting down is not the user's cancel: a deep analysis whose window is closed keeps everything for
+// its resume, so only a cancel asked for by the caller undoes what the analysis switched.
+void CForeman::CancelAllJobs()
+{
+    KVX_FUNCTION("CForeman::CancelAllJobs");
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
+        std::vector<DWORD> ids;
+        {
+            CStoreMutexLock lock(m_hStoreMutex, kvxFunctionName_, KVXDIAG2_STORE_WAIT_MS);
+            for (const auto& job : m_jobs) {
+                ids.push_back(job.first);
             }
-            KVX_LOG(eKVXDiagLog_INFO, "Esperando finalización de hilo %p durante -1ms...",
-                    static_cast<void*>(record.hThread));
-            ::WaitForSingleObject(record.hThread, INFINITE);
+        }
+        for (const DWORD id : ids) {
+            KVX_LOG(eKVXDiagLog_INFO, "Se cancela el job %lu antes de liberar el Foreman.", static_cast<unsigned long>(id));
+            CancelJobAndWait(id, false);
+        }
+    });
+}
+
+DWORD CForeman::CancelJobAndWait(DWORD dwJobId, bool bUndo)
+{
+    KVX_FUNCTION_QUIET("CForeman::CancelJob");
+    if (!m_bInitialised) {
+        return KVXDIAG2_ERR_NOT_INITIALISED;
+    }
+    SJobData record = {};
+    const DWORD rc = GetACopyOfJobData(dwJobId, record);
+    if (rc != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR: No se ha podido obtener del almacén los datos del job = %lu",
+                static_cast<unsigned long>(dwJobId));
+        return rc;
+    }
+    if (record.hThread != nullptr) {
+        if (record.hCancelEvent != nullptr) {
+            ::SetEvent(record.hCancelEvent);
+            KVX_LOG(eKVXDiagLog_INFO, "Se señaliza el evento de cancelación para el job = %lu",
+                    static_cast<unsigned long>(dwJobId));
         } else {
-            KVX_LOG(eKVXDiagLog_INFO, "WARNING: No existe hilo que gestione el trabajo Id: %lu",
+            KVX_LOG(eKVXDiagLog_SYSTEM,
+                    "ERROR: No existe evento de cancelación para el job = %lu. Se espera por hilo sin "
+                    "señalizarlo...posiblemente habrá que terminar el hilo",
                     static_cast<unsigned long>(dwJobId));
         }
-        ReleaseJobResources(dwJobId);
-        return KVXDIAG2_OK;
-    });
+        KVX_LOG(eKVXDiagLog_INFO, "Esperando finalización de hilo %p durante -1ms...",
+                static_cast<void*>(record.hThread));
+        ::WaitForSingleObject(record.hThread, INFINITE);
+    } else {
+        KVX_LOG(eKVXDiagLog_INFO, "WARNING: No existe hilo que gestione el trabajo Id: %lu",
+                static_cast<unsigned long>(dwJobId));
+    }
+    ReleaseJobResources(dwJobId);
+    if (bUndo && record.dwJobType == eKVXDiag2Job_DEEP_ANALYSIS) {
+        UndoDeepAnalysis();
+    }
+    return KVXDIAG2_OK;
 }
 
 DWORD CForeman::ReleaseJobResources(DWORD dwJobId)

@@ -33,7 +33,11 @@ public:
     DWORD SetPackedResultsDestinationFilePath(const std::string& path);
 
     DWORD ScheduleJob(DWORD dwJobType, DWORD dwJobId);
+    // Cancels the job and waits for its thread; for a deep analysis it then undoes what the analysis
+    // switched (UndoDeepAnalysis).
     DWORD CancelJob(DWORD dwJobId);
+    // Cancels every stored job and waits for each thread, without undoing anything.
+    void CancelAllJobs();
     bool IsThisJobCancelled(DWORD dwJobId);
     DWORD ReleaseJobResources(DWORD dwJobId);
 
@@ -73,6 +77,12 @@ public:
     DWORD PrepareReboot(DWORD dwStep);
     DWORD Reboot();
     DWORD ClearReboot();
+    // Puts every driver the deep analysis switched back at its recorded state, writes one report line
+    // for each, and removes the resume state and the autostart entry.
+    DWORD UndoDeepAnalysis();
+    // Undoes what an interrupted basic analysis left recorded (a filter off, logs and captures on), in
+    // a report section of its own. Runs once at start-up.
+    DWORD UndoInterruptedBasicAnalysis();
     DWORD MarkTDIManagerSuspicious();
     DWORD UnmarkTDIManagerSuspicious();
     // The transition function: from the step just tested and the user's answer to the next step, the
@@ -98,6 +108,10 @@ private:
     DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate,
                              const std::string& directory);
     DWORD CancelForUnknownFilters(DWORD dwStep, DWORD dwResult);
+    // Every recorded driver but keepOff back at its recorded state; the records are removed.
+    void RestoreSwitchedDrivers(const std::string& keepOff);
+    void RecordDriverBeforeSwitch(const std::string& name);
+    DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
 
@@ -112,7 +126,6 @@ private:
     DWORD UpdateJobData(DWORD dwJobId, const SJobData& data);
     DWORD GetACopyOfJobData(DWORD dwJobId, SJobData& data);
     DWORD DeleteJobData(DWORD dwJobId);
-    class CStoreLock;
 
     // Sends a notification to the registered notifier with this run's context; 2 when there is none.
     int NotifyValue(DWORD dwCode, const std::string& text, DWORD dwValue);
@@ -122,6 +135,8 @@ private:
     // One filter switch through the product SDK (task 1 or 2), shared by EnableFilter and DisableFilter.
     DWORD SwitchFilter(DWORD dwTaskId, const std::string& name, bool bEnable);
     void GatherStaticData(DWORD& dwResult);
+    // Switches a pass's filter on again and reports it; false (reported) when the SDK refused.
+    bool ReenableFilterAfterPass(const std::string& name);
     void CopyStaticLog(ITask& task, const std::string& source, const std::string& fileName,
                        const std::string& destination, bool bWithFlag, DWORD& dwResult);
 

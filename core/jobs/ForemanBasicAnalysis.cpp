@@ -4,6 +4,7 @@
 
 #include "common/log/GuardedOperation.h"
 #include "core/jobs/ScopedTask.h"
+#include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskDataBool.h"
 #include "core/tasks/TaskDataLong.h"
@@ -160,6 +161,75 @@ void CForeman::GatherStaticData(DWORD& dwResult)
     m_pReporter->EndSection("%s", "Data gathering, finshed.");
 }
 
+bool CForeman::ReenableFilterAfterPass(const std::string& name)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunBasicAnalysis");
+    const DWORD enabled = EnableFilter(name);
+    if (enabled != KVXDIAG2_OK) {
+        m_pReporter->Report("Error occurred trying to reactivate the %s filter. Continues with next.", name.c_str());
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "ERROR! Al intentar reactivar el filtro %s. Se continua con el siguiente. LastError: 0x%lX.",
+                name.c_str(), static_cast<unsigned long>(enabled));
+        return false;
+    }
+    kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+    m_pReporter->Report("Filter %s reactivated.", name.c_str());
+    return true;
+}
+
+// A run that ended without reaching its own switch-backs (a crash, a killed process) left its record;
+// it is undone before the new run changes anything. The SDK does the work, as it did the switching.
+DWORD CForeman::UndoInterruptedBasicAnalysis()
+{
+    KVX_FUNCTION("CForeman::UndoInterruptedBasicAnalysis");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        std::string filter;
+        std::string logsDirectory;
+        const bool bFilter = kvx::ReadBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER, filter) && !filter.empty();
+        const bool bLogs = kvx::ReadBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES, logsDirectory);
+        if (!bFilter && !bLogs) {
+            kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+            return KVXDIAG2_OK;
+        }
+        if (m_pReporter == nullptr) {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: El objeto Reporter no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                "Se encontraron cambios de un análisis básico interrumpido. Se deshacen antes de continuar.");
+        m_pReporter->BeginSection("%s", "======================Interrupted Basic Analysis======================");
+        DWORD dwResult = KVXDIAG2_OK;
+        if (bFilter) {
+            const DWORD enabled = EnableFilter(filter);
+            if (enabled == KVXDIAG2_OK) {
+                m_pReporter->Report("Filter %s left disabled by an interrupted analysis, reactivated.", filter.c_str());
+                kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+            } else {
+                m_pReporter->Report("Error occurred trying to reactivate the %s filter left disabled by an interrupted "
+                                    "analysis.",
+                                    filter.c_str());
+                dwResult = enabled;
+            }
+        } else {
+            kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+        }
+        if (bLogs) {
+            // The old pass's directory receives its own captures when it is still there.
+            std::string directory = logsDirectory;
+            const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+            if (directory.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                directory = WithBackslash(m_strResultsDirectory);
+            }
+            DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
+            m_pReporter->Report("Log and captures left enabled by an interrupted analysis, disabled.");
+            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
+        }
+        m_pReporter->EndSection("%s", "---- Interrupted Basic Analysis Finished ----");
+        return dwResult;
+    });
+}
+
 DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
 {
     KVX_FUNCTION("CForeman::RunBasicAnalysis");
@@ -184,6 +254,8 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
         }
 
         m_pReporter->BeginSection("%s", "======================Basic Analysis======================");
+        // The directory of the pass whose logs and captures are on, empty while they are off.
+        std::string logsDirectory;
         for (DWORD index = 0; index < KVXDIAG2_BASIC_FILTER_COUNT; ++index) {
             const std::string name = KVXDIAG2_BASIC_FILTERS[index];
             const std::string directory = WithBackslash(m_strResultsDirectory) + "BasicAnalisys\\" + name + "\\";
@@ -194,13 +266,17 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             m_pReporter->BeginSection("%s", "PRE");
             MakeDirectoryTree(pre);
             m_pReporter->Report("%s", "Enabling log and captures...");
+            kvx::RecordBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES, directory);
+            logsDirectory = directory;
             EnableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
             m_pReporter->BeginSection("%s", "Dynamic Data");
             GatherDinamycData(pre);
             m_pReporter->EndSection();
 
+            kvx::RecordBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER, name);
             const DWORD disabled = DisableFilter(name);
             if (disabled != KVXDIAG2_OK) {
+                kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
                 m_pReporter->Report("Error occurred trying to deactivate the %s filter. Continue with next.",
                                     name.c_str());
                 KVX_LOG(eKVXDiagLog_ERROR, "ERROR: Al establecer la configuración para desactivar filtro %s. "
@@ -221,15 +297,21 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             const int answer = NotifyValue(eKVXDIAG2Notify_FILTER_DISABLED, name, 0);
             m_pReporter->Report("%s", "Disabling log and captures...");
             DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
+            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
+            logsDirectory.clear();
 
             if (answer == eKVXDIAG2NotifyRet_PROBLEM_FIXED || answer == eKVXDIAG2NotifyRet_EXITING) {
                 if (answer == eKVXDIAG2NotifyRet_PROBLEM_FIXED) {
                     m_pReporter->Report("%s", "The problem was fixed, analysis finished.");
                     NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_SUCCESS_FINISHED, name, 0);
                     result = KVXDIAG2_OK;
+                    // The culprit stays off: that is the user's working configuration.
+                    kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
                 } else {
                     m_pReporter->Report("%s", "KVXDiag is closing, canceling analysis...");
                     result = KVXDIAG2_ERR_CANCELLED;
+                    // Nobody would ever switch it on again once the caller has gone.
+                    ReenableFilterAfterPass(name);
                 }
                 m_pReporter->EndSection("%s", "POST");
                 m_pReporter->EndSection("-Operations for filter \"%s\", Finished", name.c_str());
@@ -242,18 +324,11 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
                 KVX_LOG(eKVXDiagLog_SYSTEM, "Error! Respuesta recibida de usuario desconocida: 0x%X", answer);
                 result = ERROR_GEN_FAILURE;
             }
-            const DWORD enabled = EnableFilter(name);
-            if (enabled != KVXDIAG2_OK) {
-                m_pReporter->Report("Error occurred trying to reactivate the %s filter. Continues with next.",
-                                    name.c_str());
-                KVX_LOG(eKVXDiagLog_ERROR,
-                        "ERROR! Al intentar reactivar el filtro %s. Se continua con el siguiente. LastError: 0x%lX.",
-                        name.c_str(), static_cast<unsigned long>(enabled));
+            if (!ReenableFilterAfterPass(name)) {
                 m_pReporter->EndSection("%s", "POST");
                 m_pReporter->EndSection("-Operations for filter \"%s\", Finished", name.c_str());
                 continue;
             }
-            m_pReporter->Report("Filter %s reactivated.", name.c_str());
             m_pReporter->EndSection("%s", "POST");
             m_pReporter->EndSection("-Operations for filter \"%s\", Finished", name.c_str());
             CTaskDataLong total(KVXDIAG2_BASIC_FILTER_COUNT);
@@ -261,6 +336,12 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             NotifyList(eKVXDIAG2Notify_BASICANALYSIS_IN_PROGRESS, "Progress", TaskDataList{&total, &current});
         }
 
+        if (!logsDirectory.empty()) {
+            // The last pass could not disable its filter and so never reached the switch-off.
+            m_pReporter->Report("%s", "Disabling log and captures...");
+            DisableLogsAndCaptures(logsDirectory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
+            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
+        }
         KVX_LOG(eKVXDiagLog_INFO, "Finalizado bucle de análisis básico. RetVal: 0x%lX", static_cast<unsigned long>(result));
         if (result == KVXDIAG2_ERR_CANCELLED) {
             m_pReporter->Report("%s", "The analysis was cancelled.");

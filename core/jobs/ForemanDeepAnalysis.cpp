@@ -5,6 +5,7 @@
 #include "core/jobs/Foreman.h"
 
 #include "core/jobs/ScopedTask.h"
+#include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataBool.h"
@@ -264,6 +265,9 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
         NotifyTaskNotCreated(kvxFunctionName_, dwTaskId);
         return KVXDIAG2_ERR_CREATE_FAILED;
     }
+    if (!bActivate) {
+        RecordDriverBeforeSwitch(name);
+    }
     CTaskDataString driver(name);
     if (task->SetConfig({&driver}) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
@@ -321,11 +325,18 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
+    if (!bActivate) {
+        RecordDriverBeforeSwitch(KVXDRIVER_INTERMEDIATE);
+    }
     dwResult = componentTask->Execute(m_pReporter);
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del IM %s. Error devuelto: 0x%lX", name.c_str(),
                 static_cast<unsigned long>(dwResult));
         return dwResult;
+    }
+    if (bActivate) {
+        // The bindings are as the customer had them again; nothing is left to put back.
+        kvx::ForgetDriver(KVXDRIVER_INTERMEDIATE);
     }
     KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El IM %s, se reactivo con éxito." : "El IM %s, se desactivo con éxito.",
             name.c_str());
@@ -342,6 +353,7 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         // The TDI manager goes first and through the registry alone: switching the NDIS side while it is
         // still loaded is what crashes some machines.
         const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
+        RecordDriverBeforeSwitch(KVXDRIVER_TDI_MANAGER);
         kvx::UniqueHkey key;
         DWORD dwResult =
             static_cast<DWORD>(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
@@ -515,14 +527,18 @@ DWORD CForeman::EndWithCulprit(DWORD dwStep, bool bTDISuspicious)
     DWORD dwStepCopy = dwStep;
     std::string deactivate;
     std::string culprit;
+    // The flag only chooses what the monitor's step would switch off next, which a verdict never does;
+    // set, it spares the NDIS-manager lookup, whose failure must not cost the user the culprit.
+    const bool bNextIrrelevant = bTDISuspicious || dwStep == eKVXDiag2CoreStep_MONITOR_DEACTIVATED;
     const DWORD dwResult =
-        GetStepInvolvedFilters(dwStepCopy, eKVXDIAG2NotifyRet_PROBLEM_FIXED, bTDISuspicious, deactivate, culprit);
+        GetStepInvolvedFilters(dwStepCopy, eKVXDIAG2NotifyRet_PROBLEM_FIXED, bNextIrrelevant, deactivate, culprit);
     // A step that names no driver (a damaged stored step) must not end as a success with no culprit.
     if (dwResult != KVXDIAG2_OK || culprit.empty()) {
         return CancelForUnknownFilters(dwStep, dwResult != KVXDIAG2_OK ? dwResult : KVXDIAG2_ERR_BAD_PARAMETER);
     }
     m_pReporter->Report("!!!Problem fixed deactivating %s filter.", culprit.c_str());
     NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_SUCCESS_FINISHED, culprit, 0);
+    RestoreSwitchedDrivers(culprit);
     m_pReporter->EndSection("%s", DriverClosingTitle(culprit).c_str());
     ClearReboot();
     return KVXDIAG2_OK;
@@ -551,6 +567,9 @@ DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::str
     }
     m_pReporter->Report("%s", "Deactivating log and captures...");
     DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
+    // The workaround is what stays off; whatever else was switched on the way goes back, the TDI
+    // manager of the step-1 run included when the analysis ends at the NDIS manager's step.
+    RestoreSwitchedDrivers(deactivate);
     m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
     ClearReboot();
     return KVXDIAG2_OK;
@@ -563,7 +582,83 @@ DWORD CForeman::CancelForUnknownFilters(DWORD dwStep, DWORD dwResult)
             "Error! No se ha podido obtener los nombres de los filtros implicado en el paso %lu, del proceso de "
             "análisis.",
             static_cast<unsigned long>(dwStep));
-    NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_CANCELLED, "ERROR: Can't obtain step involved filters!",
-                KVXDIAG2_ERR_NO_OBJECT);
+    // A lookup task that could not be created has already told the caller; one cancellation is enough.
+    if (dwResult != KVXDIAG2_ERR_CREATE_FAILED) {
+        NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_CANCELLED, "ERROR: Can't obtain step involved filters!",
+                    KVXDIAG2_ERR_NO_OBJECT);
+    }
     return dwResult;
+}
+
+void CForeman::RecordDriverBeforeSwitch(const std::string& name)
+{
+    KVX_FUNCTION_QUIET("CForeman::RecordDriverBeforeSwitch");
+    if (name == KVXDRIVER_INTERMEDIATE) {
+        kvx::RecordDriver(name, 1);
+        return;
+    }
+    DWORD dwStart = 0;
+    if (!kvx::ReadServiceStart(name, dwStart)) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el valor Start del servicio %s; no se registra.",
+                name.c_str());
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "Se registra el valor Start original del servicio %s: %lu", name.c_str(),
+            static_cast<unsigned long>(dwStart));
+    kvx::RecordDriver(name, dwStart);
+}
+
+void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
+{
+    KVX_FUNCTION("CForeman::RestoreSwitchedDrivers");
+    kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
+        for (const kvx::SDriverRecord& record : kvx::ReadDriverRecords()) {
+            if (!keepOff.empty() && record.service == keepOff) {
+                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s se mantiene desactivado.", record.service.c_str());
+                continue;
+            }
+            if (record.service == KVXDRIVER_INTERMEDIATE) {
+                if (SwitchIntermediateDriver(true) == KVXDIAG2_OK) {
+                    m_pReporter->Report("Bindings of %s enabled again.", record.service.c_str());
+                } else {
+                    m_pReporter->Report("Failed to enable the bindings of %s again.", record.service.c_str());
+                }
+                continue;
+            }
+            DWORD dwCurrent = 0;
+            if (kvx::ReadServiceStart(record.service, dwCurrent) && dwCurrent == record.dwStart) {
+                continue;
+            }
+            const DWORD dwResult = kvx::WriteServiceStart(record.service, record.dwStart);
+            if (dwResult == ERROR_SUCCESS) {
+                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s vuelve a su valor Start original: %lu", record.service.c_str(),
+                        static_cast<unsigned long>(record.dwStart));
+                m_pReporter->Report("Driver %s set back to its original start type %lu.", record.service.c_str(),
+                                    static_cast<unsigned long>(record.dwStart));
+            } else {
+                KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo restaurar el valor Start del driver %s. Error devuelto: %lu",
+                        record.service.c_str(), static_cast<unsigned long>(dwResult));
+                m_pReporter->Report("Failed to set driver %s back to start type %lu.", record.service.c_str(),
+                                    static_cast<unsigned long>(record.dwStart));
+            }
+        }
+        kvx::ClearDriverRecords();
+    });
+}
+
+DWORD CForeman::UndoDeepAnalysis()
+{
+    KVX_FUNCTION("CForeman::UndoDeepAnalysis");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        if (m_pReporter == nullptr) {
+            KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El objeto Reporter no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                "Análisis en profundidad cancelado por el usuario. Se restauran los drivers desactivados.");
+        m_pReporter->BeginSection("%s", "-Deep analysis cancelled, restoring the drivers...");
+        RestoreSwitchedDrivers(std::string());
+        m_pReporter->EndSection("%s", "-Deep analysis cancelled, restoring the drivers finished....");
+        return ClearReboot();
+    });
 }

@@ -4,6 +4,7 @@
 #include "core/jobs/Foreman.h"
 
 #include "core/jobs/ScopedTask.h"
+#include "core/jobs/UndoRecords.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataLong.h"
 #include "core/tasks/TaskDataString.h"
@@ -171,6 +172,8 @@ DWORD CForeman::ClearReboot()
 
         // A run that never marked the TDI manager has nothing to unmark; that failure is only logged.
         UnmarkTDIManagerSuspicious();
+        // The analysis is over: what it still keeps off, it keeps deliberately.
+        kvx::ClearDriverRecords();
         return dwResult;
     });
 }

@@ -15,9 +15,9 @@ namespace {
 constexpr UINT KVXTASK_SYSTEM_DIR_SIZE = 520;
 
 // The IM driver writes its captures into the native Drivers directory. A 32-bit process under WOW64
-// would see the 32-bit system directory instead, so redirection is switched off while the task runs.
-// It is switched back on when the task ends: the job thread goes on to start programs and load
-// system libraries, which must come from the 32-bit directory again.
+// would see the 32-bit system directory instead, so redirection is switched off around the copy of
+// the captures, and only there: with it off, a library loaded by this thread (the SDK adapter's
+// kvxapi.dll and what it depends on) would come from the 64-bit system directory and fail to load.
 class CWow64RedirectionScope {
 public:
     CWow64RedirectionScope()
@@ -84,7 +84,6 @@ DWORD CTaskDisableKVXIMDPCap::Execute(IReporter* pReporter)
 {
     KVX_FUNCTION("CTaskDisableKVXIMDPCap::Execute");
     return kvx::GuardedOperation(kvxFunctionName_, [&] {
-        CWow64RedirectionScope nativeSystemDirectory;
         bool bAdapter = false;
         const DWORD dwDisable = WithAdapter(kvxFunctionName_, [&](CKVXApiHelper& api) {
             bAdapter = true;
@@ -144,7 +143,11 @@ DWORD CTaskDisableKVXIMDPCap::CollectCaptureFiles(IReporter* pReporter, DWORD dw
                 static_cast<unsigned long>(dwConfig));
         return ERROR_INVALID_DATA;
     }
-    const DWORD dwCopy = pCopy->Execute(pReporter);
+    DWORD dwCopy = KVXDIAG2_OK;
+    {
+        CWow64RedirectionScope nativeSystemDirectory;
+        dwCopy = pCopy->Execute(pReporter);
+    }
     if (dwCopy != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! El fichero de capturas PCap %s no se pudo mover a  %s.", strPattern.c_str(),
                 m_strDestination.c_str());
