@@ -1094,6 +1094,18 @@ void TMainForm::EndRun(const char* pszHow)
                 pszHow);
         return;
     }
+    if (AreCoreChangesLeft()) {
+        // The records live in the wizard's key, and the autostart value is what brings the core back to
+        // read them: both stay. The wizard's own changes are put back all the same.
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "%s: quedan cambios del núcleo sin deshacer. Se conservan el autoarranque y su registro.", pszHow);
+        bool shield = false;
+        bool module = false;
+        ActivateShield(shield);
+        ActivateConflictiveModules(module);
+        m_bOfferClosingReboot = shield || module;
+        return;
+    }
     KVX_LOG(eKVXDiagLog_INFO, "%s: no hay análisis pendiente, se restaura el equipo.", pszHow);
     if (RestoreMachineAndForgetRun()) {
         m_bOfferClosingReboot = true;

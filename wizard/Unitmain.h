@@ -159,6 +159,9 @@ private:
     bool RestoreMachineAndForgetRun();
     // A deep analysis waits to be resumed: its stored step (2 to 10) with a results directory.
     bool IsDeepAnalysisPending();
+    // The core's records of what its analyses switched off are still there after its jobs ended: the
+    // core could not put it back, and only its next start can.
+    bool AreCoreChangesLeft();
     // However the run ends: with a deep analysis pending, everything stays for the resume; otherwise
     // the machine is put back as the last page does. Runs once.
     void EndRun(const char* pszHow);
