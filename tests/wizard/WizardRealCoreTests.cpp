@@ -8,6 +8,7 @@
 #include "tests/wizard/WizardFixture.h"
 
 #include <memory>
+#include <utility>
 
 namespace kvxtest {
 
@@ -16,6 +17,9 @@ namespace {
 using namespace kvxui;
 
 constexpr DWORD KVX_ANALYSIS_TIMEOUT_MS = 240000;
+// Where the deep analysis records each driver's start type before it first switches it.
+constexpr const char* KVX_SWITCHED_DRIVERS_KEY =
+    "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\SwitchedDrivers";
 
 bool IsWineBuiltinStub(const std::wstring& path)
 {
@@ -360,6 +364,8 @@ TEST_F(WizardRealCoreReboot, AFilterNamedAfterThreeRebootsFromTheReferenceStep)
     CScopedTempDir results("KVXDIAG2-Results-seed");
     ASSERT_TRUE(StoreResumeState(2, results.Path()));
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXTMGR", "Start", 4));
+    // As the first step leaves it: the TDI manager's start type before it was switched is on record.
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, KVX_SWITCHED_DRIVERS_KEY, "KVXTMGR", 1, KEY_WOW64_32KEY));
 
     StartWithRealCore();
     ASSERT_FALSE(HasFatalFailure());
@@ -482,8 +488,16 @@ TEST_F(WizardRealCoreReboot, CancelDuringTheSecondQuestionPutsTheFilterBackAndEn
         EXPECT_TRUE(m_product->FilterEnabled(filter)) << filter << " was not enabled again";
     }
     const std::string text = ReadFileText(report);
-    EXPECT_EQ(Occurrences(text, "Log enabled for"), Occurrences(text, "Log disabled for")) << report;
-    EXPECT_EQ(Occurrences(text, "captures enabled"), Occurrences(text, "captures disabled")) << report;
+    // Every switch-on has its switch-off.
+    const std::pair<const char*, const char*> switches[] = {
+        {"Log enabled for", "Log disabled for"},
+        {"PCap captures enabled", "PCap captures disabled"},
+        {"ATDI captures enabled", "Captures disabled on filter TDI Manager"},
+    };
+    for (const auto& pair : switches) {
+        EXPECT_EQ(Occurrences(text, pair.first), Occurrences(text, pair.second)) << pair.first << " in " << report;
+    }
+    EXPECT_GT(Occurrences(text, "Log disabled for"), 0u) << report;
     ExpectTheMachineRestored();
     ASSERT_TRUE(m_driver.Click(btCancel));
     AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
@@ -496,9 +510,8 @@ TEST_F(WizardRealCoreReboot, DeepAnalysisCancelledAtStepThreePutsBothManagersBac
 {
     CScopedTempDir results("KVXDIAG2-Results-seed");
     ASSERT_TRUE(StoreResumeState(3, results.Path()));
-    const std::string records = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\SwitchedDrivers";
     for (const char* driver : {"KVXTMGR", "KVXNMGR"}) {
-        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, records, driver, 2, KEY_WOW64_32KEY));
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, KVX_SWITCHED_DRIVERS_KEY, driver, 2, KEY_WOW64_32KEY));
         ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + driver,
                              "Start", 4));
     }
