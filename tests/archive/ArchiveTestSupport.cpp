@@ -587,7 +587,7 @@ bool CMemorySink::Write(const void* pData, size_t cb)
 
 bool CMemorySink::Seek(uint64_t offset)
 {
-    if (m_output.m_failSeek || offset > m_output.m_bytes.size()) {
+    if (m_output.m_failSeek || m_output.m_seeks++ >= m_output.m_failSeekFrom || offset > m_output.m_bytes.size()) {
         return false;
     }
     m_output.m_position = static_cast<size_t>(offset);

@@ -127,6 +127,8 @@ struct SMemoryOutput {
     size_t m_largestWrite = 0;
     size_t m_writes = 0;
     bool m_failSeek = false;
+    size_t m_seeks = 0;
+    size_t m_failSeekFrom = SIZE_MAX; // seeks from this one on (0-based) fail
     bool m_failClose = false;
     bool m_closed = false;
 };

@@ -773,6 +773,18 @@ TEST_F(ZipWriterTest, SeekReadSizeAndCloseFailuresHaveTheirOwnCodes)
         m_output.m_failClose = true;
         EXPECT_EQ(KVXZIP_ERR_WRITE, writer->Close());
     }
+    {
+        // The seek back behind a rewritten header fails: the output stands inside the entry, so
+        // nothing more may be written and the archive must not be reported as complete.
+        auto writer = MakeWriter(nullptr);
+        m_output.m_failSeek = false;
+        m_output.m_seeks = 0;
+        m_output.m_failSeekFrom = 1;
+        EXPECT_EQ(KVXZIP_ERR_SEEK, AddMemoryFile(*writer, "a.txt", text));
+        m_output.m_failSeekFrom = SIZE_MAX;
+        EXPECT_NE(KVXZIP_OK, AddMemoryFile(*writer, "b.txt", text));
+        EXPECT_EQ(KVXZIP_ERR_SEEK, writer->Close());
+    }
 }
 
 TEST_F(ZipWriterTest, DataGoesOutInPiecesOf16KiBAndEveryEntryRoundTrips)

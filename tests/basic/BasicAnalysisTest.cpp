@@ -350,8 +350,13 @@ TEST_F(BasicAnalysisTest, ClosingAtTheSecondFilterCancelsAfterAPause)
     ASSERT_EQ(notes.size(), 6u);
     EXPECT_GE(notes[4].tick - notes[3].tick, 450u) << "the cancellation is announced after a pause";
     EXPECT_EQ(notes[4].text, "Job cancelled by user");
-    EXPECT_FALSE(m_product.FilterEnabled("KVXFLTE"));
+    // Once the caller has gone nothing would switch the filter on again, so the analysis does.
+    EXPECT_TRUE(m_product.FilterEnabled("KVXFLTE"));
+    EXPECT_FALSE(kvxtest::CSimProduct::LogsOrCapturesOn());
+    EXPECT_FALSE(kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(RESUME_KEY) + "\\BasicAnalysisChanges", VENDOR_VIEW))
+        << "the record of the pass is gone with its change";
     EXPECT_TRUE(ContainsInOrder(Report(), {{3, "KVXDiag is closing, canceling analysis..."},
+                                           {3, "Filter KVXFLTE reactivated."},
                                            {1, "The analysis was cancelled."}}));
 }
 
@@ -378,7 +383,10 @@ TEST_F(BasicAnalysisTest, FilterThatCannotBeDisabledIsSkippedWithoutQuestion)
     EXPECT_EQ(m_user.Codes(), (std::vector<DWORD>{5, 10}));
     EXPECT_TRUE(ContainsInOrder(Report(), {{3, "Error occurred trying to deactivate the KVXFLTF filter. Continue with next."},
                                            {2, "<- PRE"},
-                                           {1, "<- -Operations for filter \"KVXFLTF\", Finished"}}));
+                                           {1, "<- -Operations for filter \"KVXFLTF\", Finished"},
+                                           {1, "Disabling log and captures..."},
+                                           {0, "<- ---- Basic Analysis Finished ----"}}));
+    EXPECT_FALSE(kvxtest::CSimProduct::LogsOrCapturesOn()) << "switched off after the last pass all the same";
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <string>
 #include <vector>
 
@@ -176,18 +178,92 @@ TEST_F(ExportsTest, InvalidStoredStepFailsInitAndFinishAnswersNotInitialised)
     }
 }
 
+// A step needs a directory to resume into: none, or one whose text is empty (only zeros, which would
+// resume into the root of the drive), is a fresh start.
 TEST_F(ExportsTest, StoredStepWithoutResultsDirectoryIsNotPending)
 {
-    ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, RESUME_KEY, "CurrentStep", 3, VENDOR_VIEW));
-    int pending = -1;
-    int step = -1;
-    ASSERT_EQ(m_init(&pending, &step), 0u);
-    EXPECT_EQ(pending, 0);
-    EXPECT_EQ(step, 1);
-    DWORD stored = 0;
-    EXPECT_TRUE(kvxtest::GetDword(HKEY_LOCAL_MACHINE, RESUME_KEY, "CurrentStep", stored, VENDOR_VIEW))
-        << "the stale step stays until the next clean-up";
-    EXPECT_EQ(m_finish(), 0u);
+    for (const int zeros : {-1, 3}) {
+        SCOPED_TRACE(zeros);
+        ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, RESUME_KEY, "CurrentStep", 3, VENDOR_VIEW));
+        if (zeros > 0) {
+            HKEY key = nullptr;
+            ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, RESUME_KEY, 0, KEY_SET_VALUE | VENDOR_VIEW, &key), 0);
+            const BYTE empty[3] = {};
+            ::RegSetValueExA(key, "ResultsDir", 0, REG_SZ, empty, static_cast<DWORD>(zeros));
+            ::RegCloseKey(key);
+        }
+        int pending = -1;
+        int step = -1;
+        ASSERT_EQ(m_init(&pending, &step), 0u);
+        EXPECT_EQ(pending, 0);
+        EXPECT_EQ(step, 1);
+        DWORD stored = 0;
+        EXPECT_TRUE(kvxtest::GetDword(HKEY_LOCAL_MACHINE, RESUME_KEY, "CurrentStep", stored, VENDOR_VIEW))
+            << "the stale step stays until the next clean-up";
+        EXPECT_EQ(m_finish(), 0u);
+    }
+}
+
+DWORD ProcessThreadCount()
+{
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    DWORD count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+    }
+    ::CloseHandle(snapshot);
+    return count;
+}
+
+HANDLE g_lastNotification = nullptr;
+
+int WINAPI SignallingCallback(DWORD, KVXDIAG2_CONTEXT, const char*, DWORD, ULONG_PTR)
+{
+    ::SetEvent(g_lastNotification);
+    return 0;
+}
+
+// _0001_ with a job still on its thread: right after its last notification (a first deep-analysis step
+// that finds no TDI manager and ends after code 11), or at once after the start (pack and send). It
+// must cancel and wait for the job, so that no thread of the core runs on a deleted foreman.
+TEST_F(ExportsTest, FinishWithAJobStillRunningWaitsForIt)
+{
+    kvxtest::CScopedTempDir destination("finish-loop");
+    g_lastNotification = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(g_lastNotification, nullptr);
+    auto once = [&](int i) {
+        int pending = -1;
+        int step = -1;
+        ASSERT_EQ(m_init(&pending, &step), 0u);
+        ASSERT_EQ(m_register(&SignallingCallback, 0), 0u);
+        int jobId = 0;
+        if (i % 2 == 0) {
+            ASSERT_EQ(m_deep(&jobId), 0u);
+            ASSERT_EQ(::WaitForSingleObject(g_lastNotification, 30000), WAIT_OBJECT_0);
+        } else {
+            ASSERT_EQ(m_pack((destination.Path() + "\\package.zip").c_str(), &jobId), 0u);
+        }
+        ASSERT_EQ(m_finish(), 0u);
+        RemoveResultsDirectories();
+    };
+    once(0);
+    once(1);
+    const DWORD handlesBefore = kvxtest::ProcessHandleCount();
+    const DWORD threadsBefore = ProcessThreadCount();
+    for (int i = 0; i < 200; ++i) {
+        SCOPED_TRACE(i);
+        once(i);
+        if (HasFatalFailure()) {
+            break;
+        }
+    }
+    const DWORD threadsAfter = ProcessThreadCount();
+    const DWORD handlesAfter = kvxtest::ProcessHandleCount();
+    ::CloseHandle(g_lastNotification);
+    EXPECT_LE(threadsAfter, threadsBefore) << "a thread of the core outlived _0001_";
+    EXPECT_LE(handlesAfter, handlesBefore + 2) << "before " << handlesBefore << ", after " << handlesAfter;
 }
 
 TEST_F(ExportsTest, PendingAnalysisResumesWithStoredDirectory)

@@ -1,6 +1,8 @@
 // The job store and job threads: scheduling, the store's rules, cancellation and resource release.
 #include "core/interface/Coordinator.h"
 #include "core/jobs/Foreman.h"
+#include "core/jobs/StoreMutexLock.h"
+#include "common/win/UniqueHandles.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +189,29 @@ TEST_F(ForemanTest, StressStartAndCancelLeavesNoHandles)
     const DWORD handlesAfter = kvxtest::ProcessHandleCount();
     // Two handles of slack: the runtime may keep a thread-pool handle or two.
     EXPECT_LE(handlesAfter, handlesBefore + 2) << "before " << handlesBefore << ", after " << handlesAfter;
+}
+
+} // namespace
+
+namespace {
+
+// A thread that ends while holding the store mutex leaves it abandoned; the next store operation owns
+// it then and must release it, or the store would stay locked for every later job.
+TEST(StoreMutexLock, AbandonedMutexIsOwnedAndReleased)
+{
+    kvx::UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, nullptr));
+    ASSERT_TRUE(mutex.valid());
+    std::thread([&] { ASSERT_EQ(::WaitForSingleObject(mutex.get(), 1000), WAIT_OBJECT_0); }).join();
+    {
+        CStoreMutexLock lock(mutex.get(), "test", 1000);
+        EXPECT_EQ(lock.Result(), 0u);
+    }
+    DWORD wait = WAIT_FAILED;
+    std::thread([&] {
+        wait = ::WaitForSingleObject(mutex.get(), 1000);
+        ::ReleaseMutex(mutex.get());
+    }).join();
+    EXPECT_EQ(wait, static_cast<DWORD>(WAIT_OBJECT_0)) << "released for the next thread";
 }
 
 } // namespace

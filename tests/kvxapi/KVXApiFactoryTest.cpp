@@ -94,6 +94,25 @@ TEST(KVXApiFactory, AMainPathWithoutTheLibraryGivesModNotFound)
     EXPECT_FALSE(AdapterRef(KVXDIAG2_HELPER_KVXAPI));
 }
 
+// An installer may write the path with a variable in it; it is a path only once expanded.
+TEST(KVXApiFactory, AnExpandableMainPathIsExpandedBeforeTheLibraryIsLoaded)
+{
+    CSimProduct product(Sdk(ESimSdk::V4_0));
+    ASSERT_EQ("", product.Error());
+    ASSERT_TRUE(::SetEnvironmentVariableA("KVXTEST_PRODUCT_DIR", product.ProductDir().c_str()));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXAPI_PRODUCT_KEY, 0,
+                                             KEY_SET_VALUE | KEY_WOW64_32KEY, &key));
+    const char value[] = "%KVXTEST_PRODUCT_DIR%";
+    ::RegSetValueExA(key, KVXAPI_PRODUCT_PATH_VALUE, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value),
+                     sizeof value);
+    ::RegCloseKey(key);
+    WORD wVersion = 0;
+    EXPECT_EQ(0u, CKVXApiFactory::GetInstalledKVXApiVersion(wVersion));
+    EXPECT_EQ(KVXAPI_VERSION_4_0, wVersion);
+    ::SetEnvironmentVariableA("KVXTEST_PRODUCT_DIR", nullptr);
+}
+
 TEST(KVXApiFactory, ASecondSubscriptionOfAVersionIsRefusedAndTheFirstStays)
 {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS),

@@ -319,6 +319,35 @@ bool CSimProduct::FilterEnabled(const std::string& service) const
     return value != 0;
 }
 
+bool CSimProduct::LogsOrCapturesOn()
+{
+    for (const char* key : {kvxsim::KVXSIM_PCAP_KEY, kvxsim::KVXSIM_ATDI_KEY}) {
+        DWORD status = 0;
+        if (GetDword(HKEY_LOCAL_MACHINE, key, "Status", status, kvxsim::KVXSIM_VIEW) && status == 1) {
+            return true;
+        }
+    }
+    HKEY logs = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kvxsim::KVXSIM_LOGS_KEY, 0, KEY_READ | kvxsim::KVXSIM_VIEW, &logs) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    bool on = false;
+    char name[64];
+    for (DWORD index = 0; !on; ++index) {
+        DWORD length = sizeof name;
+        if (::RegEnumKeyExA(logs, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        DWORD enabled = 0;
+        on = GetDword(HKEY_LOCAL_MACHINE, std::string(kvxsim::KVXSIM_LOGS_KEY) + "\\" + name, "Enabled", enabled,
+                      kvxsim::KVXSIM_VIEW) &&
+             enabled != 0;
+    }
+    ::RegCloseKey(logs);
+    return on;
+}
+
 void CSimProduct::RemoveService(const std::string& service)
 {
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, std::string(SERVICES_KEY) + service);

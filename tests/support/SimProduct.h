@@ -88,6 +88,8 @@ public:
     // Filter state as the product keeps it.
     void SetFilter(const std::string& service, bool enabled, bool loaded = true);
     bool FilterEnabled(const std::string& service) const;
+    // Whether any module log, the PCap capture or the ATDI capture is switched on in the double.
+    static bool LogsOrCapturesOn();
     void RemoveService(const std::string& service);
 
     // The capture files the double wrote into the native Drivers directory, as full native paths.

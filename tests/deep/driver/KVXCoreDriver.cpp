@@ -9,6 +9,10 @@
 //       pack and send into PACKAGE; --seed first copies DIR's files into the results directory
 //   kvxcoredriver.exe init --out FILE
 //       _0003_ only
+//   kvxcoredriver.exe basic --out FILE --hold N
+//       a basic analysis answered "not fixed"; at the Nth question it sets the event
+//       "KVXCoreDriverHolding" and never answers, so that the test can kill the process there
+//   --cancel 1 (deep, pack) releases the ended job with _0005_ (the user's cancel) before _0001_
 //   kvxcoredriver.exe --autostarted
 //       what the autostart batch file runs after a "reboot": signals the waiting test and ends
 //
@@ -30,6 +34,7 @@
 namespace {
 
 constexpr const char* KVXDRIVER_AUTOSTART_EVENT = "KVXCoreDriverAutostarted";
+constexpr const char* KVXDRIVER_HOLDING_EVENT = "KVXCoreDriverHolding";
 constexpr DWORD KVXDRIVER_FIRST_NOTIFY_TIMEOUT_MS = 60000;
 constexpr DWORD KVXDRIVER_JOB_TIMEOUT_MS = 600000;
 
@@ -40,6 +45,8 @@ struct SOptions {
     std::string seed;
     int ask = eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED;
     int reboot = eKVXDIAG2NotifyRet_REBOOT_ACCEPTED;
+    int hold = 0;
+    int cancel = 0;
 };
 
 struct SDriverState {
@@ -49,6 +56,7 @@ struct SDriverState {
     kvx::UniqueHandle firstNotify;
     kvx::UniqueHandle jobThread; // duplicated by the callback on the job's own thread
     DWORD startTick = 0;
+    int questions = 0;
 };
 
 SDriverState g_state;
@@ -91,7 +99,16 @@ int WINAPI Callback(DWORD dwCode, KVXDIAG2_CONTEXT, const char* pszText, DWORD d
         }
     }
     int answer = 0;
-    if (dwCode == eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK) {
+    if (dwCode == eKVXDIAG2Notify_FILTER_DISABLED) {
+        answer = eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED;
+        if (++g_state.questions == g_state.options.hold) {
+            WriteLine("HOLD");
+            kvx::UniqueHandle holding(::CreateEventA(nullptr, TRUE, FALSE, KVXDRIVER_HOLDING_EVENT));
+            ::SetEvent(holding.get());
+            kvx::UniqueHandle never(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            ::WaitForSingleObject(never.get(), INFINITE);
+        }
+    } else if (dwCode == eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK) {
         answer = g_state.options.ask;
     } else if (dwCode == eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT) {
         answer = g_state.options.reboot;
@@ -128,6 +145,10 @@ bool ParseOptions(int argc, char** argv, SOptions& options)
             options.ask = atoi(value);
         } else if (name == "--reboot") {
             options.reboot = atoi(value);
+        } else if (name == "--hold") {
+            options.hold = atoi(value);
+        } else if (name == "--cancel") {
+            options.cancel = atoi(value);
         } else {
             return false;
         }
@@ -210,7 +231,8 @@ int Run(const SOptions& options)
     const auto deep = kvx::GetProc<PFN_KVXDIAG2_DEEP>(core.get(), "_0004_");
     const auto cancel = kvx::GetProc<PFN_KVXDIAG2_CANCEL>(core.get(), "_0005_");
     const auto pack = kvx::GetProc<PFN_KVXDIAG2_PACK>(core.get(), "_0008_");
-    if (!finish || !registerCallback || !init || !deep || !cancel || !pack) {
+    const auto basic = kvx::GetProc<PFN_KVXDIAG2_BASIC>(core.get(), "_0006_");
+    if (!finish || !registerCallback || !init || !deep || !cancel || !pack || !basic) {
         WriteLine("END rc=127");
         return 2;
     }
@@ -235,7 +257,9 @@ int Run(const SOptions& options)
     }
     int jobId = 0;
     g_state.startTick = ::GetTickCount();
-    const DWORD jobRc = options.mode == "pack" ? pack(options.dest.c_str(), &jobId) : deep(&jobId);
+    const DWORD jobRc = options.mode == "pack"    ? pack(options.dest.c_str(), &jobId)
+                        : options.mode == "basic" ? basic(&jobId)
+                                                  : deep(&jobId);
     WriteLine(Format("JOB rc=%lu id=%d", static_cast<unsigned long>(jobRc), jobId));
     DWORD endRc = jobRc;
     if (jobRc == 0) {
@@ -245,7 +269,10 @@ int Run(const SOptions& options)
         } else if (::WaitForSingleObject(g_state.jobThread.get(), KVXDRIVER_JOB_TIMEOUT_MS) != WAIT_OBJECT_0) {
             endRc = WAIT_TIMEOUT;
         }
-        cancel(jobId);
+        // A cancel of a deep analysis undoes it; an ended boot is released by _0001_ alone.
+        if (options.cancel != 0) {
+            cancel(jobId);
+        }
     }
     registerCallback(nullptr, 0);
     finish();
