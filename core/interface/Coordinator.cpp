@@ -193,6 +193,9 @@ DWORD CCoordinator::Init(int* pPending, int* pStep)
         }
         // Before anything else of this run: a basic analysis that was killed may have left a filter off.
         m_pForeman->UndoInterruptedBasicAnalysis();
+        if (step == eKVXDiag2CoreStep_INITIALIZATIONS_STEP) {
+            m_pForeman->UndoInterruptedDeepAnalysis();
+        }
         m_bInitialised = true;
         return KVXDIAG2_OK;
     });

@@ -83,6 +83,8 @@ public:
     // Undoes what an interrupted basic analysis left recorded (a filter off, logs and captures on), in
     // a report section of its own. Runs once at start-up.
     DWORD UndoInterruptedBasicAnalysis();
+    // On a fresh start: puts back the drivers a deep analysis recorded but never restored.
+    DWORD UndoInterruptedDeepAnalysis();
     DWORD MarkTDIManagerSuspicious();
     DWORD UnmarkTDIManagerSuspicious();
     // The transition function: from the step just tested and the user's answer to the next step, the

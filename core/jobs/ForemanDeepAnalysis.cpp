@@ -59,6 +59,8 @@ constexpr DWORD KVXDIAG2_CAPTURE_MAX_SIZE = 8192;
 constexpr bool KVXDIAG2_CAPTURE_FLAG = false;
 
 constexpr const char* KVXDIAG2_DEEP_ANALYSIS_DIR = "DeepAnalisys";
+// Captures stopped by a cancel land beside the drivers' own evidence.
+constexpr const char* KVXDIAG2_CANCELLED_DIR = "Cancelled";
 constexpr const char* KVXDIAG2_PREVIOUS_DATA_DIR = "Previous-Data";
 
 std::string DriverTitle(const std::string& driver) { return "-Operations for filter \"" + driver + "\""; }
@@ -384,6 +386,9 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
             if (pReporter != nullptr) {
                 pReporter->Report("%s", "Reboot canceled by user. Process will continue on next boot ...");
             }
+            // Nothing is stored for the first step, so no later start would ever switch the TDI
+            // manager back on: it goes back now.
+            RestoreSwitchedDrivers(std::string());
             return KVXDIAG2_OK;
         }
         if (pReporter != nullptr) {
@@ -391,6 +396,7 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         }
         dwResult = PrepareReboot(dwNextStep);
         if (dwResult != KVXDIAG2_OK) {
+            RestoreSwitchedDrivers(std::string());
             return dwResult;
         }
         KVX_LOG(eKVXDiagLog_EVENT, "%s", "Se procede al reinicio...");
@@ -612,6 +618,12 @@ void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
 {
     KVX_FUNCTION("CForeman::RestoreSwitchedDrivers");
     kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
+        // The drivers go back even when no report can be written.
+        const auto report = [this](const char* pszFormat, auto... args) {
+            if (m_pReporter != nullptr) {
+                m_pReporter->Report(pszFormat, args...);
+            }
+        };
         for (const kvx::SDriverRecord& record : kvx::ReadDriverRecords()) {
             if (!keepOff.empty() && record.service == keepOff) {
                 KVX_LOG(eKVXDiagLog_EVENT, "El driver %s se mantiene desactivado.", record.service.c_str());
@@ -619,9 +631,9 @@ void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
             }
             if (record.service == KVXDRIVER_INTERMEDIATE) {
                 if (SwitchIntermediateDriver(true) == KVXDIAG2_OK) {
-                    m_pReporter->Report("Bindings of %s enabled again.", record.service.c_str());
+                    report("Bindings of %s enabled again.", record.service.c_str());
                 } else {
-                    m_pReporter->Report("Failed to enable the bindings of %s again.", record.service.c_str());
+                    report("Failed to enable the bindings of %s again.", record.service.c_str());
                 }
                 continue;
             }
@@ -633,16 +645,38 @@ void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
             if (dwResult == ERROR_SUCCESS) {
                 KVX_LOG(eKVXDiagLog_EVENT, "El driver %s vuelve a su valor Start original: %lu", record.service.c_str(),
                         static_cast<unsigned long>(record.dwStart));
-                m_pReporter->Report("Driver %s set back to its original start type %lu.", record.service.c_str(),
+                report("Driver %s set back to its original start type %lu.", record.service.c_str(),
                                     static_cast<unsigned long>(record.dwStart));
             } else {
                 KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo restaurar el valor Start del driver %s. Error devuelto: %lu",
                         record.service.c_str(), static_cast<unsigned long>(dwResult));
-                m_pReporter->Report("Failed to set driver %s back to start type %lu.", record.service.c_str(),
+                report("Failed to set driver %s back to start type %lu.", record.service.c_str(),
                                     static_cast<unsigned long>(record.dwStart));
             }
         }
         kvx::ClearDriverRecords();
+    });
+}
+
+// A deep analysis that ended without its own switch-backs (a crash, a failed undo, a reboot that never
+// came) left its records but no step to resume: on a fresh start its drivers go back before anything else.
+DWORD CForeman::UndoInterruptedDeepAnalysis()
+{
+    KVX_FUNCTION("CForeman::UndoInterruptedDeepAnalysis");
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        if (kvx::ReadDriverRecords().empty()) {
+            return KVXDIAG2_OK;
+        }
+        if (m_pReporter == nullptr) {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR: El objeto Reporter no está disponible!!");
+            return KVXDIAG2_ERR_NO_OBJECT;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                "Se encontraron drivers desactivados por un análisis en profundidad interrumpido. Se restauran.");
+        m_pReporter->BeginSection("%s", "======================Interrupted Deep Analysis======================");
+        RestoreSwitchedDrivers(std::string());
+        m_pReporter->EndSection("%s", "---- Interrupted Deep Analysis Finished ----");
+        return KVXDIAG2_OK;
     });
 }
 
@@ -657,6 +691,12 @@ DWORD CForeman::UndoDeepAnalysis()
         KVX_LOG(eKVXDiagLog_EVENT, "%s",
                 "Análisis en profundidad cancelado por el usuario. Se restauran los drivers desactivados.");
         m_pReporter->BeginSection("%s", "-Deep analysis cancelled, restoring the drivers...");
+        // A cancel can arrive while a refused reboot left the module logs and captures on; nothing would
+        // switch them off later.
+        const std::string directory = EvidenceDirectory(m_strResultsDirectory, KVXDIAG2_CANCELLED_DIR);
+        MakeDirectoryTree(directory);
+        m_pReporter->Report("%s", "Deactivating log and captures...");
+        DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
         RestoreSwitchedDrivers(std::string());
         m_pReporter->EndSection("%s", "-Deep analysis cancelled, restoring the drivers finished....");
         return ClearReboot();
