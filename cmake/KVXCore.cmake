@@ -34,6 +34,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(KVXDiagCore PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
 endif()
 
+include(${CMAKE_SOURCE_DIR}/cmake/CheckImports.cmake)
+kvx_harden_imports(KVXDiagCore)
+
 # The exports must carry exactly the eight undecorated names, and the DLL may import only system DLLs.
 add_test(NAME core_exports
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:KVXDiagCore>

@@ -8,7 +8,7 @@ program=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=$build/wineprefix
-artifacts=$build/artifacts/wizard
+artifacts=$build/artifacts/${KVX_WIZARD_ARTIFACTS_NAME:-wizard}
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
 

@@ -2,17 +2,12 @@
 // or partial library must leave the wizard running (the user can still cancel and close).
 #include "wizard/KVXDiagCoreWrapper.h"
 
+#include "common/win/LibraryLoading.h"
+
 #include <cstdio>
 #include <string>
 
 namespace {
-
-template <typename TFunction>
-TFunction Resolve(HMODULE hModule, const char* pszName)
-{
-    // Through void*: GetProcAddress's own type is unrelated to the export's real signature.
-    return reinterpret_cast<TFunction>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName)));
-}
 
 // The directory of the running program, with a trailing backslash; empty if it cannot be read.
 std::wstring ProgramDirectory()
@@ -55,15 +50,11 @@ DWORD CKVXDiagCore::Load()
         return ERROR_ALREADY_INITIALIZED;
     }
 
-    // The program's own directory first, by full path, so that a library of the same name in the
-    // current directory can never be picked up instead; then the system's ordinary search.
+    // Only from the program's own directory, by full path: a library of the same name in the current
+    // directory, or anywhere else the system's search would look, must never be picked up instead.
     const std::wstring directory = ProgramDirectory();
     if (!directory.empty()) {
-        const std::wstring fullPath = directory + L"KVXDiagCore.dll";
-        m_hLibrary.reset(::LoadLibraryExW(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    }
-    if (!m_hLibrary) {
-        m_hLibrary.reset(::LoadLibraryA(KVXDIAG2_CORE_LIBRARY));
+        m_hLibrary.reset(kvx::LoadLibraryByFullPath(directory + L"KVXDiagCore.dll"));
     }
     if (!m_hLibrary) {
         KVX_LOG(eKVXDiagLog_EVENT, "No pudo cargarse la libreria %s", KVXDIAG2_CORE_LIBRARY);
@@ -72,14 +63,14 @@ DWORD CKVXDiagCore::Load()
     KVX_LOG(eKVXDiagLog_INFO, "Librería %s cargada con éxito.", KVXDIAG2_CORE_LIBRARY);
 
     // The names are looked up in this order, not in numeric order.
-    m_pfnInit = Resolve<PFN_KVXDIAG2_INIT>(m_hLibrary.get(), "_0003_");
-    m_pfnEnd = Resolve<PFN_KVXDIAG2_FINISH>(m_hLibrary.get(), "_0001_");
-    m_pfnBasicAnalysis = Resolve<PFN_KVXDIAG2_BASIC>(m_hLibrary.get(), "_0006_");
-    m_pfnDeepAnalysis = Resolve<PFN_KVXDIAG2_DEEP>(m_hLibrary.get(), "_0004_");
-    m_pfnPackAndSendResults = Resolve<PFN_KVXDIAG2_PACK>(m_hLibrary.get(), "_0008_");
-    m_pfnCancelTask = Resolve<PFN_KVXDIAG2_CANCEL>(m_hLibrary.get(), "_0005_");
-    m_pfnRegisterNotifyCallback = Resolve<PFN_KVXDIAG2_REGISTER>(m_hLibrary.get(), "_0002_");
-    m_pfnReserved = Resolve<PFN_KVXDIAG2_RESERVED>(m_hLibrary.get(), "_0007_");
+    m_pfnInit = kvx::GetProc<PFN_KVXDIAG2_INIT>(m_hLibrary.get(), "_0003_");
+    m_pfnEnd = kvx::GetProc<PFN_KVXDIAG2_FINISH>(m_hLibrary.get(), "_0001_");
+    m_pfnBasicAnalysis = kvx::GetProc<PFN_KVXDIAG2_BASIC>(m_hLibrary.get(), "_0006_");
+    m_pfnDeepAnalysis = kvx::GetProc<PFN_KVXDIAG2_DEEP>(m_hLibrary.get(), "_0004_");
+    m_pfnPackAndSendResults = kvx::GetProc<PFN_KVXDIAG2_PACK>(m_hLibrary.get(), "_0008_");
+    m_pfnCancelTask = kvx::GetProc<PFN_KVXDIAG2_CANCEL>(m_hLibrary.get(), "_0005_");
+    m_pfnRegisterNotifyCallback = kvx::GetProc<PFN_KVXDIAG2_REGISTER>(m_hLibrary.get(), "_0002_");
+    m_pfnReserved = kvx::GetProc<PFN_KVXDIAG2_RESERVED>(m_hLibrary.get(), "_0007_");
 
     if (m_pfnInit == nullptr) {
         return ERROR_INVALID_LIBRARY;

@@ -2,6 +2,8 @@
 // indicator, and the handlers of the buttons and of the page changes.
 #include "wizard/Unitmain.h"
 
+#include "common/win/LibraryLoading.h"
+
 #include "wizard/DpiScale.h"
 #include "wizard/FormLayout.h"
 #include "wizard/WizardImages.h"
@@ -10,7 +12,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <richedit.h>
-#include <uxtheme.h>
 
 #include <cstdio>
 #include <new>
@@ -177,7 +178,7 @@ bool TMainForm::CreateFormWindow()
 
 bool TMainForm::CreateControls()
 {
-    m_hRichEditLibrary.reset(::LoadLibraryW(L"msftedit.dll"));
+    m_hRichEditLibrary.reset(kvx::LoadSystemLibrary(L"msftedit.dll"));
     if (!CreateFonts(m_fonts)) {
         return false;
     }
@@ -240,7 +241,13 @@ bool TMainForm::CreateControls()
     ::SendMessageW(bar, TBM_SETRANGE, FALSE, MAKELPARAM(0, 100));
     ::SendMessageW(bar, TBM_SETSEL, TRUE, MAKELPARAM(0, 10));
     // The themed trackbar does not draw its selection range, which is all this bar shows.
-    ::SetWindowTheme(bar, L" ", L" ");
+    // UxTheme is not one of the system's known libraries, so it is not imported (a copy beside the
+    // program would win): it comes from the system directory. Comctl32 keeps it loaded anyway.
+    using PFN_SETWINDOWTHEME = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const kvx::UniqueModule uxtheme(kvx::LoadSystemLibrary(L"uxtheme.dll"));
+    if (const auto pfnSetWindowTheme = kvx::GetProc<PFN_SETWINDOWTHEME>(uxtheme.get(), "SetWindowTheme")) {
+        pfnSetWindowTheme(bar, L" ", L" ");
+    }
     ::SendMessageW(Ctl(rbBAUserResponseFixed), BM_SETCHECK, BST_CHECKED, 0);
 
     const HWND listView = Ctl(ListView1);

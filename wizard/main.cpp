@@ -1,4 +1,6 @@
-// Entry point of KVXDiag2.exe: common controls and COM for the dialogs, then the main form.
+// Entry point of KVXDiag2.exe: the library search restricted, common controls and COM for the
+// dialogs, then the main form.
+#include "common/win/LibraryLoading.h"
 #include "wizard/Unitmain.h"
 
 #include <commctrl.h>
@@ -9,6 +11,9 @@
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 {
+    // Before any other load: the program runs elevated from wherever it was unpacked.
+    kvx::HardenLibrarySearch();
+
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |

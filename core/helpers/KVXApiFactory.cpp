@@ -4,6 +4,7 @@
 
 #include "common/log/GuardedOperation.h"
 #include "common/log/KVXDiagObject.h"
+#include "common/win/LibraryLoading.h"
 #include "common/win/ProcAddress.h"
 #include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
@@ -79,7 +80,7 @@ DWORD CKVXApiFactory::GetInstalledKVXApiVersion(WORD& wVersion)
                     "Error! No se pudo obtener el path al directorio de instalación del SDK de KVX.");
             return ERROR_PATH_NOT_FOUND;
         }
-        kvx::UniqueModule library(::LoadLibraryExA(strPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        kvx::UniqueModule library(kvx::LoadLibraryByFullPath(strPath));
         if (!library) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se pudo obtener la versión del SDK de KVX. Fallo el GetVersion.");
             return ERROR_MOD_NOT_FOUND;

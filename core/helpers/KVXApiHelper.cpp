@@ -4,6 +4,7 @@
 #include "core/helpers/KVXApiHelper.h"
 
 #include "common/log/GuardedOperation.h"
+#include "common/win/LibraryLoading.h"
 #include "common/win/ProcAddress.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -124,7 +125,7 @@ DWORD CKVXApiHelper::Load()
             KVX_LOG(eKVXDiagLog_ERROR, "Error! La librería KVX API SDK no existe en la ruta %s", strPath.c_str());
             return KVXDIAG2_ERR_NOT_FOUND;
         }
-        m_hLibrary.reset(::LoadLibraryExA(strPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        m_hLibrary.reset(kvx::LoadLibraryByFullPath(strPath));
         if (!m_hLibrary) {
             const DWORD dwError = ::GetLastError();
             KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cargar la librería %s. Error: 0x%lX", strPath.c_str(),

@@ -34,15 +34,24 @@ std::mutex& ProcessCreationLock()
 
 std::string BuildCommandLine(const std::string& program, const std::string& arguments)
 {
-    // Without quotes, a program path with spaces ("C:\Program Files\...") would be split by
-    // CreateProcessA at the first space.
+    // Always quoted: without quotes, a program path with spaces ("C:\Program Files\...") would be
+    // split by CreateProcessA at the first space, and the first part looked for as a program.
     std::string commandLine = program;
-    if (program.find(' ') != std::string::npos && program.front() != '"') {
+    if (program.empty() || program.front() != '"') {
         commandLine = '"' + program + '"';
     }
     commandLine += ' ';
     commandLine += arguments;
     return commandLine;
+}
+
+// The program to start when it is named by a full path, else null: CreateProcessA then searches the
+// program's and the current directory and PATH for the first token, which a full path never needs.
+const char* FullProgramPath(const std::string& program)
+{
+    const bool bDrive = program.size() > 2 && program[1] == ':' && program[2] == '\\';
+    const bool bUnc = program.size() > 2 && program[0] == '\\' && program[1] == '\\';
+    return bDrive || bUnc ? program.c_str() : nullptr;
 }
 
 // Appends one piece of output. Zero bytes are dropped, not treated as the end of the piece: a program
@@ -199,8 +208,8 @@ DWORD CSysUtilsHelper::CaptureProgramOutput(SProgramRun& run)
         startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
         startup.hStdOutput = inheritableWrite.get();
         startup.wShowWindow = SW_HIDE;
-        bStarted = ::CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
-                                    nullptr, &startup, &processInfo);
+        bStarted = ::CreateProcessA(FullProgramPath(run.strProgram), commandBuffer.data(), nullptr, nullptr, TRUE,
+                                    CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &processInfo);
         dwStartError = bStarted ? ERROR_SUCCESS : ::GetLastError();
     }
     // Only the child may hold a write end now, so the reads below end when the child closes it.

@@ -207,12 +207,16 @@ double CWizardDriver::NowMs()
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-bool CWizardDriver::Launch(const std::wstring& exePath, const std::vector<std::wstring>& environment)
+bool CWizardDriver::Launch(const std::wstring& exePath, const std::vector<std::wstring>& environment,
+                           const std::wstring& workingDirectory)
 {
     std::vector<wchar_t> block = EnvironmentBlock(environment);
     std::wstring commandLine = L"\"" + exePath + L"\"";
     const size_t slash = exePath.find_last_of(L"\\/");
-    const std::wstring directory = slash == std::wstring::npos ? std::wstring() : exePath.substr(0, slash);
+    std::wstring directory = slash == std::wstring::npos ? std::wstring() : exePath.substr(0, slash);
+    if (!workingDirectory.empty()) {
+        directory = workingDirectory;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};

@@ -19,8 +19,10 @@ public:
     CWizardDriver(const CWizardDriver&) = delete;
     CWizardDriver& operator=(const CWizardDriver&) = delete;
 
-    // Starts the program with extra environment entries ("NAME=value"), in its own directory.
-    bool Launch(const std::wstring& exePath, const std::vector<std::wstring>& environment);
+    // Starts the program with extra environment entries ("NAME=value"), in its own directory unless
+    // another current directory is given.
+    bool Launch(const std::wstring& exePath, const std::vector<std::wstring>& environment,
+                const std::wstring& workingDirectory = std::wstring());
     // Attaches to an already running wizard (the first main window found).
     bool Attach(DWORD timeoutMs);
     bool WaitForWindow(DWORD timeoutMs);

@@ -16,6 +16,8 @@ namespace {
 constexpr DWORD KVX_PAGE_TIMEOUT_MS = 30000;
 constexpr DWORD KVX_START_TIMEOUT_MS = 60000;
 
+} // namespace
+
 std::wstring Widen(const std::string& text)
 {
     const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
@@ -25,6 +27,8 @@ std::wstring Widen(const std::string& text)
     }
     return out;
 }
+
+namespace {
 
 std::wstring Env(const wchar_t* name)
 {

@@ -31,6 +31,7 @@ std::wstring WizardProgramDirectory();
 // Where screenshots and logs go: KVX_WIZARD_ARTIFACTS, else <build>\artifacts\wizard.
 std::wstring ArtifactsDirectory();
 std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
 // Text with carriage returns removed, so that rich-edit and table line ends compare equal.
 std::wstring WithoutCarriageReturns(const std::wstring& text);
 
