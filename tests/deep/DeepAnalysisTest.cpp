@@ -2,6 +2,7 @@
 // any driver is switched (invalid answers and steps, a refused first reboot, a missing TDI manager,
 // cancellation).
 #include "core/jobs/Foreman.h"
+#include "core/jobs/UndoRecords.h"
 #include "tests/support/CoreDriver.h"
 #include "tests/support/CoreTestSupport.h"
 #include "tests/support/SimProduct.h"
@@ -219,7 +220,8 @@ TEST_F(DeepRunTest, InvalidAnswerOrStepCancelsTheRunAndKeepsTheStoredState)
     }
 }
 
-TEST_F(DeepRunTest, RefusedFirstRebootLeavesTheTDIManagerOffAndStoresNothing)
+// Nothing is stored for a resume, so the TDI manager cannot stay off waiting for one.
+TEST_F(DeepRunTest, RefusedFirstRebootPutsTheTDIManagerBackAndStoresNothing)
 {
     Start();
     m_notifier.answers = {{eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, eKVXDIAG2NotifyRet_EXITING}};
@@ -227,14 +229,16 @@ TEST_F(DeepRunTest, RefusedFirstRebootLeavesTheTDIManagerOffAndStoresNothing)
     const auto records = m_notifier.Records();
     ASSERT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11, 13}));
     EXPECT_EQ(records[1].text, "KVXTMGR");
-    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 4u);
+    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
     EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 1u);
     const kvxtest::SResumeState state = kvxtest::ReadResumeState();
     EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
+    EXPECT_TRUE(kvx::ReadDriverRecords().empty());
     EXPECT_EQ(ReportTexts(),
               (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
                                         "TDI desactivado OK para evitar conflictos en la desactivacion de IM",
-                                        "Reboot canceled by user. Process will continue on next boot ..."}));
+                                        "Reboot canceled by user. Process will continue on next boot ...",
+                                        "Driver KVXTMGR set back to its original start type 1."}));
 }
 
 TEST_F(DeepRunTest, FirstStepWithoutTDIManagerFailsWithTheRegistryCode)
@@ -276,3 +280,21 @@ TEST_F(DeepRunTest, CancelledJobStopsAfterItsFirstNotification)
 }
 
 } // namespace
+
+// A record with no step to resume (a crash between the switch and the reboot, an undo that failed)
+// is put back on a fresh start, once.
+TEST_F(DeepRunTest, FreshStartPutsBackWhatAnEndedAnalysisLeftRecorded)
+{
+    Start();
+    ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXTMGR", "Start", 4));
+    ASSERT_EQ(kvx::RecordDriver("KVXTMGR", 1), 0u);
+    EXPECT_EQ(m_foreman.UndoInterruptedDeepAnalysis(), 0u);
+    EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
+    EXPECT_TRUE(kvx::ReadDriverRecords().empty());
+    const std::vector<std::string> expected{"-> ======================Interrupted Deep Analysis======================",
+                                            "Driver KVXTMGR set back to its original start type 1.",
+                                            "<- ---- Interrupted Deep Analysis Finished ----"};
+    EXPECT_EQ(ReportTexts(), expected);
+    EXPECT_EQ(m_foreman.UndoInterruptedDeepAnalysis(), 0u);
+    EXPECT_EQ(ReportTexts(), expected) << "a second start finds nothing to undo";
+}

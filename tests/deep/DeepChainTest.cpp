@@ -384,7 +384,7 @@ TEST_F(DeepChainTest, RefusedFirstRebootStoresNothingAndTheNextStartIsFresh)
     Install();
     SDriverRun boot = Boot(0, eKVXDIAG2NotifyRet_EXITING);
     ExpectNotifications(boot, {{11, "Job started"}, {13, "KVXTMGR"}});
-    ExpectStarts({{"KVXTMGR", 4}, {"KVXNMGR", 1}});
+    ExpectStarts({{"KVXTMGR", 1}, {"KVXNMGR", 1}});
     const kvxtest::SResumeState state = kvxtest::ReadResumeState();
     EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
 
