@@ -15,7 +15,7 @@ target_compile_definitions(kvxcore_objs PUBLIC KVXDIAG_LOG_MODULE=0xDD000001u)
 if(TARGET kvx_archive)
   target_link_libraries(kvxcore_objs PUBLIC kvx_archive)
 endif()
-set(KVX_CORE_SYSLIBS advapi32 ole32 oleaut32 uuid shlwapi user32 setupapi)
+set(KVX_CORE_SYSLIBS advapi32 ole32 oleaut32 uuid wbemuuid shlwapi user32 setupapi)
 target_link_libraries(kvxcore_objs PUBLIC ${KVX_CORE_SYSLIBS})
 
 add_library(KVXDiagCore SHARED

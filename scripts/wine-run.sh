@@ -23,15 +23,21 @@ if [ ! -f "$prefix/.kvx-ready" ]; then
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f /reg:$view >/dev/null 2>&1 || true
   done
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-  # Our console stand-ins replace Wine's own ping (which could send packets) and fill the gaps.
-  for exe in route nbtstat nslookup driverquery ping; do
-    wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$exe.exe" /d native /f >/dev/null 2>&1 || true
-  done
   wineserver -w
   touch "$prefix/.kvx-ready"
 fi
+# Our console stand-ins replace Wine's own ping (which could send packets) and fill the gaps; the list
+# grew after prefixes were made, hence its own marker.
+if [ ! -f "$prefix/.kvx-standins-2" ]; then
+  for exe in route nbtstat nslookup driverquery ping ipconfig netsh systeminfo wevtutil fltmc; do
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$exe.exe" /d native /f >/dev/null 2>&1 || true
+  done
+  wineserver -w
+  touch "$prefix/.kvx-standins-2"
+fi
 # A test prefix never runs the real network programs: the build tree's stand-ins are copied into the
-# system directory of their bitness whenever they are newer than what the prefix holds.
+# system directory of their bitness whenever they are newer than what the prefix holds. A 32-bit build
+# reaches the native programs through Sysnative, which is system32, so its stand-ins go there too.
 standins=$(dirname "$prefix")/simulator/consoletools
 if [ -d "$standins" ]; then
   for exe in "$standins"/*.exe; do
@@ -39,6 +45,10 @@ if [ -d "$standins" ]; then
     if file -b "$exe" | grep -q 'PE32+'; then sysdir=system32; else sysdir=syswow64; fi
     target="$prefix/drive_c/windows/$sysdir/$(basename "$exe")"
     cmp -s "$exe" "$target" 2>/dev/null || cp -f "$exe" "$target"
+    if [ $sysdir = syswow64 ]; then
+      target="$prefix/drive_c/windows/system32/$(basename "$exe")"
+      cmp -s "$exe" "$target" 2>/dev/null || cp -f "$exe" "$target"
+    fi
   done
 fi
 flock -u 9

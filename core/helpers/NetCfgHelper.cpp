@@ -3,6 +3,7 @@
 // what was changed so far, which is what the engine does when it is closed without one.
 #include "core/helpers/NetCfgHelper.h"
 
+#include "common/win/ComApartment.h"
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 #include "common/log/GuardedOperation.h"
@@ -56,26 +57,6 @@ std::wstring GuidText(const GUID& guid)
     wchar_t text[40] = {};
     return ::StringFromGUID2(guid, text, ARRAYSIZE(text)) > 0 ? std::wstring(text) : std::wstring();
 }
-
-// One CoInitialize per operation, undone by the same operation. A thread that already runs in the
-// multithreaded apartment answers RPC_E_CHANGED_MODE; COM is usable there all the same, and that
-// initialisation is not ours to undo.
-class CComApartment {
-public:
-    CComApartment() : m_hr(::CoInitialize(nullptr)) {}
-    ~CComApartment()
-    {
-        if (SUCCEEDED(m_hr)) {
-            ::CoUninitialize();
-        }
-    }
-    CComApartment(const CComApartment&) = delete;
-    CComApartment& operator=(const CComApartment&) = delete;
-    HRESULT Result() const { return m_hr == RPC_E_CHANGED_MODE ? S_OK : m_hr; }
-
-private:
-    HRESULT m_hr;
-};
 
 // The engine opened for one operation, with the write lock when asked; the destructor closes it in
 // the engine's order: Uninitialize, then release the lock, then the object.
@@ -356,7 +337,7 @@ DWORD CNetCfgHelper::EnableComponent(const std::string& strComponentId, bool bEn
 
         DWORD dwResult = KVXDIAG2_OK;
         {
-            CComApartment apartment;
+            kvx::CComApartment apartment;
             if (FAILED(apartment.Result())) {
                 dwResult = static_cast<DWORD>(apartment.Result());
                 KVX_LOG(eKVXDiagLog_ERROR, "Cannot open netcfg, error code hr=0x%08lx",
@@ -477,7 +458,7 @@ DWORD CNetCfgHelper::GetComponents(const GUID& classGuid, std::vector<SNetworkCo
         components.clear();
         KVX_LOG(eKVXDiagLog_INFO, "Getting class %s components", kvx::NarrowText(GuidText(classGuid)).c_str());
         {
-            CComApartment apartment;
+            kvx::CComApartment apartment;
             if (SUCCEEDED(apartment.Result())) {
                 CNetCfgSession session;
                 std::wstring holder;

@@ -28,10 +28,13 @@ public:
     DWORD MakeTempDirectory(const std::string& strName, std::string& strPath);
 
     // Runs "program arguments" with its standard output captured. dwTimeoutMs exists for tests; callers
-    // use the default.
+    // use the default. With cbMaxOutput, at most that many bytes plus one are kept (the rest is read
+    // and dropped, so the program never blocks on a full pipe); one byte more than the limit tells the
+    // caller that the output was longer.
     DWORD ExecuteProgramAndGetOutput(const std::string& strProgram, const std::string& strArguments,
                                      std::string& strOutput, DWORD& dwExitCode,
-                                     DWORD dwTimeoutMs = KVXSYSUTILS_PROGRAM_TIMEOUT_MS);
+                                     DWORD dwTimeoutMs = KVXSYSUTILS_PROGRAM_TIMEOUT_MS,
+                                     size_t cbMaxOutput = std::string::npos);
 
     DWORD SaveRegistryKey(HKEY hRoot, const std::string& strSubKey, const std::string& strFile);
 

@@ -6,6 +6,7 @@
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -57,8 +58,12 @@ const char* FullProgramPath(const std::string& program)
 // Appends one piece of output. Zero bytes are dropped, not treated as the end of the piece: a program
 // that writes UTF-16 to the pipe would otherwise keep one character per piece, and a NUL in the text
 // handed to the report would cut everything after it.
-void AppendPiece(std::string& output, const char* piece, DWORD length)
+void AppendPiece(std::string& output, const char* piece, DWORD length, size_t cbKeep)
 {
+    if (output.size() >= cbKeep) {
+        return;
+    }
+    length = static_cast<DWORD>(std::min<size_t>(length, cbKeep - output.size()));
     if (std::memchr(piece, 0, length) == nullptr) {
         output.append(piece, length);
         return;
@@ -77,6 +82,7 @@ void AppendPiece(std::string& output, const char* piece, DWORD length)
 struct CSysUtilsHelper::SProgramRun {
     std::string strProgram;
     std::string strArguments;
+    size_t cbKeep = std::string::npos; // output bytes kept; the rest is drained and dropped
     kvx::UniqueHandle hDoneEvent; // this run's own end-of-reading signal
 
     std::mutex lock;              // guards the fields below
@@ -88,7 +94,8 @@ struct CSysUtilsHelper::SProgramRun {
 };
 
 DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram, const std::string& strArguments,
-                                                  std::string& strOutput, DWORD& dwExitCode, DWORD dwTimeoutMs)
+                                                  std::string& strOutput, DWORD& dwExitCode, DWORD dwTimeoutMs,
+                                                  size_t cbMaxOutput)
 {
     KVX_FUNCTION("CSysUtilsHelper::ExecuteProgramAndGetOutput");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
@@ -97,6 +104,7 @@ DWORD CSysUtilsHelper::ExecuteProgramAndGetOutput(const std::string& strProgram,
         auto run = std::make_shared<SProgramRun>();
         run->strProgram = strProgram;
         run->strArguments = strArguments;
+        run->cbKeep = cbMaxOutput == std::string::npos ? cbMaxOutput : cbMaxOutput + 1;
 
         // An unnamed event per run: a shared name would let one run's end release another run's wait.
         run->hDoneEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -236,7 +244,7 @@ DWORD CSysUtilsHelper::CaptureProgramOutput(SProgramRun& run)
         if (!::ReadFile(readEnd.get(), piece.data(), static_cast<DWORD>(piece.size()), &dwRead, nullptr)) {
             break; // broken pipe: the program has closed its output
         }
-        AppendPiece(output, piece.data(), dwRead);
+        AppendPiece(output, piece.data(), dwRead, run.cbKeep);
     }
     ::WaitForSingleObject(hProcess, INFINITE);
     DWORD dwExitCode = 0;

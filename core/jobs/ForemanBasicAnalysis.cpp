@@ -3,6 +3,7 @@
 #include "core/jobs/Foreman.h"
 
 #include "common/log/GuardedOperation.h"
+#include "core/jobs/ExtendedEvidence.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
@@ -246,6 +247,9 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
 
         DWORD result = KVXDIAG2_OK;
         GatherStaticData(result);
+        CExtendedEvidence(m_pReporter, WithBackslash(m_strResultsDirectory) + "DataGathering\\ExtendedData",
+                          [this, dwJobId] { return IsThisJobCancelled(dwJobId); })
+            .Gather();
 
         NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_BEGUN, "Job started", 0);
         if (IsThisJobCancelled(dwJobId)) {

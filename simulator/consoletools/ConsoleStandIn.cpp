@@ -1,10 +1,16 @@
 // A stand-in for a Windows console program that the test prefix lacks or must not run for real. It
 // answers from its own file name, with realistic text and documentation-range addresses only; it
 // touches no network.
+//
+// Tests steer any stand-in through the environment: KVX_STANDIN_MODE "hang" (stay alive for ten
+// minutes) or "flood" (print KVX_STANDIN_FLOOD_BYTES bytes, 20000000 unless given), for every stand-in
+// or only for the one named in KVX_STANDIN_TARGET.
 #include <windows.h>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -117,12 +123,183 @@ int DriverQuery()
     return 0;
 }
 
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The file named after "file=" (netsh) or as the second argument (wevtutil epl).
+std::string Arguments(int argc, char** argv)
+{
+    std::string all;
+    for (int i = 1; i < argc; ++i) {
+        all += std::string(i > 1 ? " " : "") + argv[i];
+    }
+    return all;
+}
+
+bool WriteFileText(const std::string& path, const std::string& text)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    return true;
+}
+
+int Ipconfig(const std::string& args)
+{
+    if (args == "/displaydns") {
+        std::printf("\r\nWindows IP Configuration\r\n\r\n"
+                    "    www.orvex.example\r\n    ----------------------------------------\r\n"
+                    "    Record Name . . . . . : www.orvex.example\r\n    Record Type . . . . . : 1\r\n"
+                    "    Time To Live  . . . . : 3412\r\n    Data Length . . . . . : 4\r\n"
+                    "    Section . . . . . . . : Answer\r\n    A (Host) Record . . . : 192.0.2.80\r\n\r\n");
+        return 0;
+    }
+    std::printf("\r\nWindows IP Configuration\r\n\r\n   Host Name . . . . . . . . . . . . : WORKSTATION\r\n"
+                "   Node Type . . . . . . . . . . . . : Hybrid\r\n   IP Routing Enabled. . . . . . . . : No\r\n\r\n"
+                "Ethernet adapter Ethernet:\r\n\r\n   Description . . . . . . . . . . . : Ethernet Adapter\r\n"
+                "   Physical Address. . . . . . . . . : 00-15-5D-01-02-03\r\n   DHCP Enabled. . . . . . . . . . . : Yes\r\n"
+                "   IPv4 Address. . . . . . . . . . . : 192.0.2.20(Preferred)\r\n"
+                "   Subnet Mask . . . . . . . . . . . : 255.255.255.0\r\n   Default Gateway . . . . . . . . . : 192.0.2.1\r\n"
+                "   DNS Servers . . . . . . . . . . . : 192.0.2.53\r\n");
+    return 0;
+}
+
+int Netsh(const std::string& args)
+{
+    const size_t file = args.find("file=");
+    if (args.compare(0, 4, "wfp ") == 0 && file != std::string::npos) {
+        std::string path = args.substr(file + 5);
+        if (!path.empty() && path.front() == '"') {
+            path = path.substr(1, path.find('"', 1) - 1);
+        }
+        const bool state = args.find("show state") != std::string::npos;
+        const std::string xml = state ? "<?xml version=\"1.0\"?>\r\n<wfpstate>\r\n <providers><item><displayData>"
+                                        "<name>Orvex Network Manager</name></displayData></item></providers>\r\n</wfpstate>\r\n"
+                                      : "<?xml version=\"1.0\"?>\r\n<wfpdiag>\r\n <filters><item><filterKey>"
+                                        "{0d5bd1c5-3a6c-4f2a-9c3e-1b2a3c4d5e6f}</filterKey><displayData><name>Orvex ALE "
+                                        "filter</name></displayData><layerKey>FWPM_LAYER_ALE_AUTH_CONNECT_V4</layerKey>"
+                                        "</item></filters>\r\n</wfpdiag>\r\n";
+        if (!WriteFileText(path, xml)) {
+            std::printf("The system cannot find the path specified.\r\n");
+            return 1;
+        }
+        std::printf("\r\nData collection successful; output = %s\r\n", path.c_str());
+        return 0;
+    }
+    if (args == "winsock show catalog") {
+        for (int i = 0; i < 3; ++i) {
+            std::printf("\r\nWinsock Catalog Provider Entry\r\n------------------------------------------------------\r\n"
+                        "Entry Type:                         Base Service Provider\r\n"
+                        "Description:                        MSAFD Tcpip [%s]\r\n"
+                        "Provider Path:                      %%SystemRoot%%\\system32\\mswsock.dll\r\n"
+                        "Catalog Entry ID:                   %d\r\n",
+                        i == 0 ? "TCP/IP" : i == 1 ? "UDP/IP" : "RAW/IP", 1001 + i);
+        }
+        return 0;
+    }
+    if (args == "winhttp show proxy") {
+        std::printf("\r\nCurrent WinHTTP proxy settings:\r\n\r\n    Direct access (no proxy server).\r\n\r\n");
+        return 0;
+    }
+    std::printf("The following command was not found: %s.\r\n", args.c_str());
+    return 1;
+}
+
+int Systeminfo()
+{
+    std::printf("\r\nHost Name:                 WORKSTATION\r\nOS Name:                   Microsoft Windows 10 Pro\r\n"
+                "OS Version:                10.0.19045 N/A Build 19045\r\nSystem Type:               x64-based PC\r\n"
+                "System Boot Time:          09/12/2026, 00:12:33\r\nHotfix(s):                 2 Hotfix(s) Installed.\r\n"
+                "                           [01]: KB5031988\r\n                           [02]: KB5032189\r\n"
+                "Network Card(s):           1 NIC(s) Installed.\r\n                           [01]: Ethernet Adapter\r\n");
+    return 0;
+}
+
+int Wevtutil(int argc, char** argv)
+{
+    const std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "epl" && argc > 3) {
+        // An export file starts with the log file signature; the rest does not matter to the tests.
+        std::string evtx("ElfFile\0", 8);
+        evtx.resize(69632, '\0');
+        return WriteFileText(argv[3], evtx) ? 0 : 5;
+    }
+    if (verb == "qe") {
+        std::printf("Event[0]:\r\n  Log Name: System\r\n  Source: KVXFLTA\r\n  Date: 2026-12-08T21:14:03.000\r\n"
+                    "  Event ID: 4\r\n  Level: Warning\r\n  Description: \r\nThe filter's rule cache was rebuilt.\r\n\r\n"
+                    "Event[1]:\r\n  Log Name: System\r\n  Source: Tcpip\r\n  Date: 2026-12-07T08:02:11.000\r\n"
+                    "  Event ID: 4199\r\n  Level: Error\r\n  Description: \r\nThe system detected an address conflict.\r\n");
+        return 0;
+    }
+    return 87;
+}
+
+int Fltmc(const std::string& verb)
+{
+    if (verb == "instances") {
+        std::printf("\r\nFilter                Volume Name                              Altitude        Instance Name       Frame\r\n"
+                    "--------------------  -------------------------------------  ------------  ----------------------  -----\r\n"
+                    "WdFilter              C:                                       328010        WdFilter Instance         0\r\n"
+                    "luafv                 C:                                       135000        luafv                     0\r\n");
+        return 0;
+    }
+    std::printf("\r\nFilter Name                     Num Instances    Altitude    Frame\r\n"
+                "------------------------------  -------------  ------------  -----\r\n"
+                "WdFilter                                4       328010         0\r\n"
+                "luafv                                   1       135000         0\r\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::string name = OwnName();
     const std::string host = FirstArgument(argc, argv);
+    const std::string target = Environment("KVX_STANDIN_TARGET");
+    if (target.empty() || target == name) {
+        const std::string mode = Environment("KVX_STANDIN_MODE");
+        if (mode == "hang") {
+            std::printf("working...\r\n");
+            std::fflush(stdout);
+            ::Sleep(600000);
+            return 0;
+        }
+        if (mode == "flood") {
+            const std::string bytes = Environment("KVX_STANDIN_FLOOD_BYTES");
+            unsigned long left = bytes.empty() ? 20000000ul : std::strtoul(bytes.c_str(), nullptr, 10);
+            std::string line(99, 'x');
+            line += '\n';
+            while (left > 0) {
+                const size_t piece = left < line.size() ? left : line.size();
+                std::fwrite(line.data(), 1, piece, stdout);
+                left -= static_cast<unsigned long>(piece);
+            }
+            return 0;
+        }
+    }
+    const std::string args = Arguments(argc, argv);
+    if (name == "ipconfig") {
+        return Ipconfig(args);
+    }
+    if (name == "netsh") {
+        return Netsh(args);
+    }
+    if (name == "systeminfo") {
+        return Systeminfo();
+    }
+    if (name == "wevtutil") {
+        return Wevtutil(argc, argv);
+    }
+    if (name == "fltmc") {
+        return Fltmc(host);
+    }
     if (name == "route") {
         return Route();
     }

@@ -299,6 +299,15 @@ TEST_F(BasicAnalysisTest, FixedAtTheThirdFilterLeavesItDisabled)
         {2, "<- Windows device installation log (setupapi.log)"},
         {1, "<- Static data gathering, finshed."},
         {0, "<- Data gathering, finshed."},
+        {0, "-> Extended Data"},
+        {1, "Windows version: *"},
+        {1, "System information (systeminfo): written to " + r + "\\DataGathering\\ExtendedData\\systeminfo.txt*"},
+        {1, "WFP filters (netsh wfp show filters): written to *"},
+        {1, "Network configuration (ipconfig /all): written to *"},
+        {1, "System event log, last 7 days (wevtutil epl): written to *"},
+        {1, "Minidumps: *"},
+        {1, "Application setup log (setupapi.app.log): *"},
+        {0, "<- Extended data gathering, finished."},
         {0, "-> ======================Basic Analysis======================"},
     };
     for (const auto& line : FilterPass("KVXFLTF", "The problem was not fixed. Analysis continues with the next filter.")) {
