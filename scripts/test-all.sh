@@ -66,6 +66,7 @@ if grep -q ok "$logs/build-native.result"; then
 fi
 step zip-interop bash scripts/zip-interop.sh
 step fuzz-zip bash scripts/fuzz-zip.sh
+step fuzz-inspect bash scripts/fuzz-inspect.sh
 [ -n "$tests32" ] && wait "$tests32"
 [ -n "$tests64" ] && wait "$tests64"
 

@@ -47,9 +47,18 @@ void CZipCrypto::Encrypt(uint8_t* p, size_t cb)
 
 void CZipCrypto::Decrypt(uint8_t* p, size_t cb)
 {
+    // As Encrypt, with the keys stepped by the byte that comes out rather than the one that goes in.
+    const uint32_t* table = CCrc32::ByteTable();
+    uint32_t k0 = m_keys[0], k1 = m_keys[1], k2 = m_keys[2];
     for (size_t i = 0; i < cb; ++i) {
-        const uint8_t plain = static_cast<uint8_t>(p[i] ^ KeystreamByte());
+        const uint32_t t = (k2 | 2) & 0xFFFF;
+        const uint8_t plain = static_cast<uint8_t>(p[i] ^ ((t * (t ^ 1)) >> 8));
         p[i] = plain;
-        UpdateKeys(plain);
+        k0 = table[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
+        k1 = (k1 + (k0 & 0xFF)) * ZIPCRYPTO_MULTIPLIER + 1;
+        k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
     }
+    m_keys[0] = k0;
+    m_keys[1] = k1;
+    m_keys[2] = k2;
 }

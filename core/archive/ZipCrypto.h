@@ -13,11 +13,6 @@ public:
     void Decrypt(uint8_t* p, size_t cb);
 
 private:
-    uint8_t KeystreamByte() const
-    {
-        const uint32_t t = (m_keys[2] | 2) & 0xFFFF;
-        return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
-    }
     void UpdateKeys(uint8_t plain);
 
     uint32_t m_keys[3] = {};
