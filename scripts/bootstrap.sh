@@ -9,7 +9,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb x11-apps x11-utils imagemagick
   googletest zlib1g-dev libdeflate-dev clang libclang-rt-14-dev
-  libz-mingw-w64-dev nlohmann-json3-dev libssl-dev chromium
+  libz-mingw-w64-dev nlohmann-json3-dev libssl-dev
   unzip zip 7zip libarchive-tools
   locales
 )
