@@ -2,7 +2,7 @@
 # What the package manifest adds to pack and send: the same 200 MB results folder packed by this build's
 # core and by a core without the manifest (BASELINE_DLL, e.g. a build of the commit before it), both
 # under Wine through kvxcoredriver.exe, each timed from _0008_ to the success notification. The folder
-# is half incompressible data and half base64 text, in 40 files of about 5 MB in two levels.
+# is half incompressible data (like captures) and half log-like text, in 40 files of 5 MB in two levels.
 # Usage: scripts/bench-manifest.sh BASELINE_DLL [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +18,7 @@ folder=$work/results
 for i in $(seq 1 20); do
   mkdir -p "$folder/d$((i % 4))/sub"
   head -c $((5 * 1024 * 1024)) /dev/urandom > "$folder/d$((i % 4))/random$i.bin"
-  head -c $((3840 * 1024)) /dev/urandom | base64 > "$folder/d$((i % 4))/sub/text$i.txt"
+  awk -v seed=$i 'BEGIN { srand(seed); while (n < 5242880) { l = sprintf("%02d:%02d:%02d.%03d KVXFLT%c [%d] packet %d from 10.%d.%d.%d:%d verdict %s\n", int(rand()*24), int(rand()*60), int(rand()*60), int(rand()*1000), 65 + int(rand()*6), int(rand()*8), int(rand()*100000), int(rand()*4), int(rand()*256), int(rand()*256), int(rand()*65536), rand() < 0.9 ? "pass" : "drop"); printf "%s", l; n += length(l) } }' > "$folder/d$((i % 4))/sub/log$i.txt"
 done
 echo "results folder: $(find "$folder" -type f | wc -l) files, $(du -sb "$folder" | cut -f1) bytes"
 
