@@ -48,6 +48,14 @@ bool IsDotOrDotDot(const std::string& name)
 
 ZRESULT CZipFolderPacker::AddDirectory(HZIPARCHIVE hZip, const std::string& baseFolder, const std::string& relativePath)
 {
+    return Walk(baseFolder, relativePath, [hZip](const SPackedItem& item) {
+        return item.m_isDirectory ? AddFolderEntry(hZip, item.m_archiveName.c_str())
+                                  : AddFileEntry(hZip, item.m_archiveName.c_str(), item.m_path.c_str());
+    });
+}
+
+ZRESULT CZipFolderPacker::Walk(const std::string& baseFolder, const std::string& relativePath, const ItemVisitor& visit)
+{
     std::string directory = baseFolder;
     if (!relativePath.empty()) {
         std::string nativeRelative = relativePath;
@@ -57,12 +65,13 @@ ZRESULT CZipFolderPacker::AddDirectory(HZIPARCHIVE hZip, const std::string& base
     if (directory.empty()) {
         directory = ".";
     }
-    return AddLevel(hZip, directory, relativePath);
+    return WalkLevel(directory, relativePath, visit);
 }
 
 #ifdef _WIN32
 
-ZRESULT CZipFolderPacker::AddLevel(HZIPARCHIVE hZip, const std::string& directory, const std::string& archivePrefix)
+ZRESULT CZipFolderPacker::WalkLevel(const std::string& directory, const std::string& archivePrefix,
+                                    const ItemVisitor& visit)
 {
     const std::string pattern = Join(directory, "*.*", NATIVE_SEPARATOR);
     WIN32_FIND_DATAA data = {};
@@ -76,16 +85,13 @@ ZRESULT CZipFolderPacker::AddLevel(HZIPARCHIVE hZip, const std::string& director
         if (IsDotOrDotDot(name)) {
             continue;
         }
-        const std::string archiveName = Join(archivePrefix, name, ARCHIVE_SEPARATOR);
-        const std::string path = Join(directory, name, NATIVE_SEPARATOR);
-        ZRESULT result;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            result = AddFolderEntry(hZip, archiveName.c_str());
-            if (result == KVXZIP_OK) {
-                result = AddLevel(hZip, path, archiveName);
-            }
-        } else {
-            result = AddFileEntry(hZip, archiveName.c_str(), path.c_str());
+        SPackedItem item;
+        item.m_archiveName = Join(archivePrefix, name, ARCHIVE_SEPARATOR);
+        item.m_path = Join(directory, name, NATIVE_SEPARATOR);
+        item.m_isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        ZRESULT result = visit(item);
+        if (result == KVXZIP_OK && item.m_isDirectory) {
+            result = WalkLevel(item.m_path, item.m_archiveName, visit);
         }
         if (result != KVXZIP_OK) {
             return result;
@@ -118,7 +124,8 @@ private:
 
 } // namespace
 
-ZRESULT CZipFolderPacker::AddLevel(HZIPARCHIVE hZip, const std::string& directory, const std::string& archivePrefix)
+ZRESULT CZipFolderPacker::WalkLevel(const std::string& directory, const std::string& archivePrefix,
+                                    const ItemVisitor& visit)
 {
     std::vector<SDirectoryItem> items;
     {
@@ -160,17 +167,14 @@ ZRESULT CZipFolderPacker::AddLevel(HZIPARCHIVE hZip, const std::string& director
     }
     std::sort(items.begin(), items.end(),
               [](const SDirectoryItem& a, const SDirectoryItem& b) { return a.m_name < b.m_name; });
-    for (const SDirectoryItem& item : items) {
-        const std::string archiveName = Join(archivePrefix, item.m_name, ARCHIVE_SEPARATOR);
-        const std::string path = Join(directory, item.m_name, NATIVE_SEPARATOR);
-        ZRESULT result;
-        if (item.m_isDirectory) {
-            result = AddFolderEntry(hZip, archiveName.c_str());
-            if (result == KVXZIP_OK) {
-                result = AddLevel(hZip, path, archiveName);
-            }
-        } else {
-            result = AddFileEntry(hZip, archiveName.c_str(), path.c_str());
+    for (const SDirectoryItem& entry : items) {
+        SPackedItem item;
+        item.m_archiveName = Join(archivePrefix, entry.m_name, ARCHIVE_SEPARATOR);
+        item.m_path = Join(directory, entry.m_name, NATIVE_SEPARATOR);
+        item.m_isDirectory = entry.m_isDirectory;
+        ZRESULT result = visit(item);
+        if (result == KVXZIP_OK && item.m_isDirectory) {
+            result = WalkLevel(item.m_path, item.m_archiveName, visit);
         }
         if (result != KVXZIP_OK) {
             return result;

@@ -1,20 +1,148 @@
 // Pack and send: the results directory is copied first, so that files the product still holds open are
 // packed from a stable copy, and the copy is compressed with the package password into the file the
-// user chose. The results directory itself is never changed, so it can be packed again.
+// user chose. Before compressing, the copy gets its manifest of SHA-256 digests; once the package is
+// written, its own digest goes to the diagnostic log and the copy is removed (a failed run keeps it, and
+// the failure names it). The results directory itself is never changed, so it can be packed again.
 #include "core/jobs/Foreman.h"
 
+#include "common/win/UniqueHandles.h"
+#include "core/archive/ZipFolderPacker.h"
+#include "core/helpers/CngSha256.h"
+#include "core/jobs/PackageManifest.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataString.h"
 #include "core/tasks/TaskIds.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 // Support opens every package with this one password; it only keeps the evidence away from casual eyes
 // on the way, which is all the traditional ZIP encryption can do anyway.
 constexpr const char* KVXDIAG2_PACKAGE_PASSWORD = "tarsk-708";
+
+// The parent directories of a file below root, for a file the clone did not get to.
+void MakeParents(const std::string& root, const std::string& relativePath)
+{
+    for (size_t slash = relativePath.find('\\'); slash != std::string::npos;
+         slash = relativePath.find('\\', slash + 1)) {
+        ::CreateDirectoryA((root + "\\" + relativePath.substr(0, slash)).c_str(), nullptr);
+    }
+}
+
+// The clone stops at the first file it cannot copy (one the product holds without sharing, say), and
+// every file after it would be missing from the package. Each file it left out is copied here; those
+// that still cannot be copied are returned with the reason.
+std::vector<std::pair<std::string, DWORD>> CompleteCopy(const std::string& resultsDirectory,
+                                                        const std::string& copyDirectory)
+{
+    KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
+    std::vector<std::pair<std::string, DWORD>> failed;
+    CZipFolderPacker::Walk(resultsDirectory, std::string(), [&](const SPackedItem& item) {
+        if (item.m_isDirectory) {
+            return KVXZIP_OK;
+        }
+        const std::string target = copyDirectory + "\\" + item.m_archiveName;
+        if (::GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return KVXZIP_OK;
+        }
+        MakeParents(copyDirectory, item.m_archiveName);
+        if (!::CopyFileA(item.m_path.c_str(), target.c_str(), TRUE)) {
+            const DWORD dwError = ::GetLastError();
+            KVX_LOG(eKVXDiagLog_ERROR, "No se pudo copiar %s para el paquete 0x%08lx", item.m_path.c_str(), dwError);
+            failed.emplace_back(item.m_archiveName, dwError);
+        }
+        return KVXZIP_OK;
+    });
+    return failed;
+}
+
+// Without a manifest the package is still worth sending, so every failure here is only logged.
+void WriteManifest(const std::string& resultsDirectory, const std::string& copyDirectory)
+{
+    KVX_FUNCTION("CForeman::WriteManifest");
+    const std::vector<std::pair<std::string, DWORD>> failed = CompleteCopy(resultsDirectory, copyDirectory);
+    CCngSha256 hasher;
+    DWORD dwResult = hasher.Open();
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No está disponible SHA-256 del sistema, el paquete irá sin manifiesto 0x%08lx",
+                dwResult);
+        return;
+    }
+    CPackageManifest manifest(hasher);
+    dwResult = manifest.AddDirectory(copyDirectory);
+    // The files the copy lacks come after those it holds: they are not packed, so they have no place
+    // in the packing order.
+    for (const auto& file : failed) {
+        manifest.AddUnreadable(file.first, file.second);
+    }
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = manifest.Write(copyDirectory);
+    }
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir el manifiesto en %s 0x%08lx", copyDirectory.c_str(),
+                dwResult);
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "Manifiesto escrito: %lu ficheros, %lu ilegibles.",
+            static_cast<unsigned long>(manifest.Listed()), static_cast<unsigned long>(manifest.Unreadable()));
+}
+
+// Depth first; read-only copies are made writable first. A reparse point is removed as the link it is,
+// never followed.
+bool RemoveTree(const std::string& directory)
+{
+    WIN32_FIND_DATAA data = {};
+    kvx::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::string name = data.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const std::string path = directory + "\\" + name;
+            const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+                ::SetFileAttributesA(path.c_str(), data.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            }
+            if (isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                RemoveTree(path);
+            } else if (isDirectory) {
+                ::RemoveDirectoryA(path.c_str());
+            } else {
+                ::DeleteFileA(path.c_str());
+            }
+        } while (::FindNextFileA(find.get(), &data));
+    }
+    find.reset();
+    return ::RemoveDirectoryA(directory.c_str()) != 0;
+}
+
+// The package is written: its digest lets support tell that the file they received is the one made
+// here, and the copy (a second copy of the SYSTEM hive and every log) has served its purpose.
+void FinishPackage(const std::string& copyDirectory, const std::string& destination)
+{
+    KVX_FUNCTION("CForeman::FinishPackage");
+    CCngSha256 hasher;
+    std::string digest;
+    DWORD dwResult = hasher.Open();
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = hasher.HashFile(destination, digest);
+    }
+    if (dwResult == KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_EVENT, "SHA-256 del paquete %s: %s", destination.c_str(), digest.c_str());
+    } else {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible calcular el SHA-256 del paquete %s 0x%08lx",
+                destination.c_str(), dwResult);
+    }
+    if (!RemoveTree(copyDirectory)) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible borrar el directorio de copia %s 0x%08lx",
+                copyDirectory.c_str(), ::GetLastError());
+    }
+}
 
 } // namespace
 
@@ -90,6 +218,7 @@ DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::str
     KVX_LOG(eKVXDiagLog_EVENT,
             "La operación tuvo éxito. El paquete con los resultados se ha generado con éxito en la ruta indicada: %s.",
             destination.c_str());
+    FinishPackage(copyDirectory, destination);
     NotifyValue(eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED, destination, 0);
     return KVXDIAG2_OK;
 }
@@ -125,6 +254,7 @@ DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
+        WriteManifest(m_strResultsDirectory, copyDirectory);
         return CompressResults(copyDirectory, destination);
     });
 }

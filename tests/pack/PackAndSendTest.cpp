@@ -1,7 +1,7 @@
 // Pack and send through the exports: the package's notifications, its contents read back from the
 // archive's central directory (names, sizes and CRC-32 against the results directory), the copy
-// directory of each run, and cancellation. Decryption and inflation are checked from the host by
-// check-package.sh with Info-ZIP, 7-Zip and Python, on the package this test leaves for it.
+// directory of each run, and cancellation. Decryption, inflation and the manifest are checked from the
+// host by check-package.sh (Info-ZIP, 7-Zip, Python, sha256sum), on the packages this test leaves.
 #include "common/win/UniqueHandles.h"
 #include "core/interface/Exports.h"
 #include "core/jobs/Foreman.h"
@@ -112,10 +112,8 @@ void ListFiles(const std::string& root, const std::string& relative, std::map<st
     } while (::FindNextFileA(find.get(), &data));
 }
 
-bool CopyTree(const std::string& from, const std::string& to)
+bool WriteTree(const std::map<std::string, std::string>& files, const std::string& to)
 {
-    std::map<std::string, std::string> files;
-    ListFiles(from, "", files);
     ::CreateDirectoryA(to.c_str(), nullptr);
     for (const auto& file : files) {
         std::string path = to;
@@ -320,13 +318,50 @@ protected:
     std::string m_results;
 };
 
-TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
+// The host-side check reads the packages and the expected files from the build tree (drive Z: is the
+// host's root under Wine).
+std::string InteropDirectory()
 {
-    // The host-side check reads the package and the expected files from the build tree (drive Z: is the
-    // host's root under Wine).
     std::string interop = KVX_PACK_INTEROP_DIR;
     std::replace(interop.begin(), interop.end(), '/', '\\');
-    interop = "Z:" + interop;
+    return "Z:" + interop;
+}
+
+// The package against the files the results directory held before the run: each one packed with its
+// size and CRC-32, plus the manifest. The report grows while the job writes its own lines, so it
+// is only required to have kept what it held.
+void ExpectPackageOf(const std::string& package, std::map<std::string, std::string> expected)
+{
+    std::vector<SZipEntry> entries;
+    ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(package), entries));
+    bool manifest = false;
+    for (const SZipEntry& entry : entries) {
+        SCOPED_TRACE(entry.name);
+        if (!entry.name.empty() && entry.name.back() == '/') {
+            continue; // a folder entry
+        }
+        EXPECT_EQ(entry.flags & 1u, 1u) << "encrypted";
+        if (entry.name == "KVXManifest.sha256") {
+            manifest = true;
+            continue;
+        }
+        const auto file = expected.find(entry.name);
+        ASSERT_NE(file, expected.end()) << "not in the results directory";
+        if (entry.name == "KVXDiagReport.txt") {
+            EXPECT_GE(entry.uncompressedSize, file->second.size());
+        } else {
+            EXPECT_EQ(entry.uncompressedSize, file->second.size());
+            EXPECT_EQ(entry.crc, Crc32(file->second));
+        }
+        expected.erase(file);
+    }
+    EXPECT_TRUE(manifest) << "no manifest packed";
+    EXPECT_TRUE(expected.empty()) << expected.size() << " files missing";
+}
+
+TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
+{
+    const std::string interop = InteropDirectory();
     kvxtest::CScopedTempDir::RemoveTree(interop);
     ASSERT_TRUE(::CreateDirectoryA(interop.c_str(), nullptr)) << interop;
     const std::string destination = interop + "\\KVXDiag2 Results.zip";
@@ -344,39 +379,40 @@ TEST_F(PackAndSendTest, PackageHoldsEveryFileOfTheResultsDirectory)
     std::map<std::string, std::string> after;
     ListFiles(m_results, "", after);
     ExpectSameButTheGrowingReport(before, after);
+    EXPECT_EQ(CopyDirectories(), copiesBefore) << "the copy directory is removed once the package is written";
+    ExpectPackageOf(destination, before);
 
-    // What was packed is the copy directory this run made.
-    std::vector<std::string> made;
-    for (const std::string& name : CopyDirectories()) {
-        if (copiesBefore.count(name) == 0) {
-            made.push_back(name);
-        }
-    }
-    ASSERT_EQ(made.size(), 1u);
-    const std::string copy = TempPath() + made[0];
-    std::map<std::string, std::string> packed;
-    ListFiles(copy, "", packed);
-    ExpectSameButTheGrowingReport(packed, after);
-
-    std::vector<SZipEntry> entries;
-    ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(destination), entries));
-    std::map<std::string, std::string> expected = packed;
-    for (const SZipEntry& entry : entries) {
-        SCOPED_TRACE(entry.name);
-        if (!entry.name.empty() && entry.name.back() == '/') {
-            continue; // a folder entry
-        }
-        const auto file = expected.find(entry.name);
-        ASSERT_NE(file, expected.end()) << "not in the results directory";
-        EXPECT_EQ(entry.flags & 1u, 1u) << "encrypted";
-        EXPECT_EQ(entry.uncompressedSize, file->second.size());
-        EXPECT_EQ(entry.crc, Crc32(file->second));
-        expected.erase(file);
-    }
-    EXPECT_TRUE(expected.empty()) << expected.size() << " files missing";
-
-    ASSERT_TRUE(CopyTree(copy, interop + "\\expected"));
+    ASSERT_TRUE(WriteTree(before, interop + "\\expected"));
     EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\password.txt", "tarsk-708"));
+}
+
+// A file the product holds without sharing cannot be copied. The clone stops there; the files after it
+// are still packed, and the manifest names the one left out and why.
+TEST_F(PackAndSendTest, FileHeldWithoutSharingIsNamedInTheManifest)
+{
+    const std::string interop = InteropDirectory() + "\\locked";
+    ::CreateDirectoryA(InteropDirectory().c_str(), nullptr);
+    kvxtest::CScopedTempDir::RemoveTree(interop);
+    ASSERT_TRUE(::CreateDirectoryA(interop.c_str(), nullptr)) << interop;
+    const std::string destination = interop + "\\KVXDiag2 Results.zip";
+    const std::string held = "DataGathering/StaticData/SYSTEM.hiv";
+
+    std::map<std::string, std::string> before;
+    ListFiles(m_results, "", before);
+    before.erase(held);
+    {
+        kvx::UniqueFileHandle lock(::CreateFileA((m_results + "\\DataGathering\\StaticData\\SYSTEM.hiv").c_str(),
+                                                 GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock.valid());
+        Pack(destination);
+    }
+    ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 20}));
+    ExpectPackageOf(destination, before);
+
+    ASSERT_TRUE(WriteTree(before, interop + "\\expected"));
+    EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\password.txt", "tarsk-708"));
+    EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\unreadable.txt",
+                                       "UNREADABLE (error 32: in use by another program)  " + held + "\n"));
 }
 
 TEST_F(PackAndSendTest, MissingDestinationFolderFailsWithTheCopyDirectory)
@@ -392,6 +428,7 @@ TEST_F(PackAndSendTest, MissingDestinationFolderFailsWithTheCopyDirectory)
     std::map<std::string, std::string> cloned;
     ListFiles(m_results, "", results);
     ListFiles(copy, "", cloned);
+    EXPECT_EQ(cloned.erase("KVXManifest.sha256"), 1u) << "the copy stays as it was to be packed";
     ExpectSameButTheGrowingReport(cloned, results);
     EXPECT_FALSE(kvxtest::FileExists(destination));
 }

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Opens the package that the pack test left in DIR with three independent readers, with the package
-# password, and compares every extracted file byte for byte with the results directory's copy beside it.
+# password, and compares every extracted file byte for byte with the results directory's files beside
+# it; checks the extraction with `sha256sum -c` against the package's manifest, whose lines must follow
+# the archive's order. DIR/locked holds a package made while one file was held without sharing: its
+# manifest must name that file (unreadable.txt) in a line that sha256sum reports as improperly formatted.
 # Usage: check-package.sh DIR   (DIR holds "KVXDiag2 Results.zip", expected/ and password.txt)
 set -euo pipefail
 dir=$1
@@ -11,24 +14,44 @@ password=$(cat "$dir/password.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Files only: the packer gives empty folders an entry of their own, which the copy cannot show.
+# Files only: the packer gives empty folders an entry of their own, which the copy cannot show. The
+# manifest is the package's own; the report only grows while the job writes its lines, so the packed
+# one must begin with what the results directory held before.
 compare() {
-  local name=$1 out=$2
+  local name=$1 out=$2 expected=${3:-$expected}
   (cd "$expected" && find . -type f | sort) > "$work/want"
-  (cd "$out" && find . -type f | sort) > "$work/got"
+  (cd "$out" && find . -type f ! -path ./KVXManifest.sha256 | sort) > "$work/got"
   if ! diff -u "$work/want" "$work/got"; then
     echo "$name: the file lists differ"; return 1
   fi
   while IFS= read -r f; do
-    cmp -s "$expected/$f" "$out/$f" || { echo "$name: $f differs"; return 1; }
+    if [ "$f" = ./KVXDiagReport.txt ]; then
+      head -c "$(stat -c %s "$expected/$f")" "$out/$f" | cmp -s - "$expected/$f" ||
+        { echo "$name: $f does not begin with the results directory's report"; return 1; }
+    else
+      cmp -s "$expected/$f" "$out/$f" || { echo "$name: $f differs"; return 1; }
+    fi
   done < "$work/want"
   echo "$name: $(wc -l < "$work/want") files identical"
+}
+
+# The manifest lists every packed file but itself, in the archive's order, and sha256sum accepts it.
+check_manifest() {
+  local zip=$1 out=$2
+  [ -f "$out/KVXManifest.sha256" ] || { echo "no manifest in the package"; return 1; }
+  unzip -Z1 "$zip" | grep -v '/$' | grep -vx KVXManifest.sha256 > "$work/order-zip"
+  grep -v '^UNREADABLE ' "$out/KVXManifest.sha256" | cut -c67- > "$work/order-manifest"
+  diff -u "$work/order-zip" "$work/order-manifest" || { echo "manifest lines not in packing order"; return 1; }
+  (cd "$out" && sha256sum --quiet -c KVXManifest.sha256) 2> "$work/sha256sum.err" ||
+    { cat "$work/sha256sum.err"; echo "sha256sum -c failed"; return 1; }
+  echo "manifest: $(wc -l < "$work/order-manifest") files verified by sha256sum -c"
 }
 
 echo "== Info-ZIP unzip"
 unzip -tq -P "$password" "$zip"
 unzip -q -P "$password" "$zip" -d "$work/unzip"
 compare unzip "$work/unzip"
+check_manifest "$zip" "$work/unzip"
 
 echo "== 7-Zip"
 sevenzip=$(command -v 7z || command -v 7zz || true)
@@ -55,5 +78,19 @@ compare python "$work/python"
 echo "== a wrong password is refused"
 if unzip -tq -P "wrong-000" "$zip" > /dev/null 2>&1; then
   echo "the package opened with a wrong password"; exit 1
+fi
+locked="$dir/locked"
+if [ -d "$locked" ]; then
+  echo "== a file held without sharing"
+  unzip -q -P "$password" "$locked/KVXDiag2 Results.zip" -d "$work/locked"
+  compare locked "$work/locked" "$locked/expected"
+  grep -qxF -f "$locked/unreadable.txt" "$work/locked/KVXManifest.sha256" ||
+    { cat "$work/locked/KVXManifest.sha256"; echo "the manifest does not name the held file"; exit 1; }
+  check_manifest "$locked/KVXDiag2 Results.zip" "$work/locked"
+  grep -q "1 line is improperly formatted" "$work/sha256sum.err" ||
+    { cat "$work/sha256sum.err"; echo "sha256sum did not set the unreadable line aside"; exit 1; }
+  if (cd "$work/locked" && sha256sum --strict --quiet -c KVXManifest.sha256) 2> /dev/null; then
+    echo "sha256sum --strict accepted the unreadable line"; exit 1
+  fi
 fi
 echo "package OK"
