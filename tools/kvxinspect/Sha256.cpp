@@ -3,6 +3,8 @@
 #include "tools/kvxinspect/Sha256.h"
 
 #ifdef _WIN32
+#include "common/win/UniqueCngHandles.h"
+
 #include <windows.h>
 #include <bcrypt.h>
 #else
@@ -26,23 +28,14 @@ constexpr size_t SHA256_DIGEST_BYTES = 32;
 
 #ifdef _WIN32
 struct CSha256::SState {
-    BCRYPT_ALG_HANDLE m_alg = nullptr;
-    BCRYPT_HASH_HANDLE m_hash = nullptr;
-    ~SState()
-    {
-        if (m_hash != nullptr) {
-            ::BCryptDestroyHash(m_hash);
-        }
-        if (m_alg != nullptr) {
-            ::BCryptCloseAlgorithmProvider(m_alg, 0);
-        }
-    }
+    kvx::UniqueCngAlgorithm m_alg{kvx::SCngAlgorithmCloser{&::BCryptCloseAlgorithmProvider}};
+    kvx::UniqueCngHash m_hash{kvx::SCngHashCloser{&::BCryptDestroyHash}};
 };
 
 CSha256::CSha256() : m_state(new SState)
 {
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&m_state->m_alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-        m_state->m_alg = nullptr;
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(m_state->m_alg.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        m_state->m_alg.reset();
         return;
     }
     Start();
@@ -50,23 +43,23 @@ CSha256::CSha256() : m_state(new SState)
 
 void CSha256::Start()
 {
-    if (m_state->m_alg != nullptr &&
-        !BCRYPT_SUCCESS(::BCryptCreateHash(m_state->m_alg, &m_state->m_hash, nullptr, 0, nullptr, 0, 0))) {
-        m_state->m_hash = nullptr;
+    if (m_state->m_alg.valid() &&
+        !BCRYPT_SUCCESS(::BCryptCreateHash(m_state->m_alg.get(), m_state->m_hash.put(), nullptr, 0, nullptr, 0, 0))) {
+        m_state->m_hash.reset();
     }
 }
 
-bool CSha256::Valid() const { return m_state->m_hash != nullptr; }
+bool CSha256::Valid() const { return m_state->m_hash.valid(); }
 
 void CSha256::Update(const void* pData, size_t cb)
 {
-    if (m_state->m_hash == nullptr) {
+    if (!m_state->m_hash.valid()) {
         return;
     }
     const UCHAR* p = static_cast<const UCHAR*>(pData);
     while (cb > 0) {
         const ULONG piece = cb > 0x40000000u ? 0x40000000u : static_cast<ULONG>(cb);
-        ::BCryptHashData(m_state->m_hash, const_cast<UCHAR*>(p), piece, 0);
+        ::BCryptHashData(m_state->m_hash.get(), const_cast<UCHAR*>(p), piece, 0);
         p += piece;
         cb -= piece;
     }
@@ -74,13 +67,12 @@ void CSha256::Update(const void* pData, size_t cb)
 
 std::string CSha256::FinishHex()
 {
-    if (m_state->m_hash == nullptr) {
+    if (!m_state->m_hash.valid()) {
         return std::string();
     }
     unsigned char digest[SHA256_DIGEST_BYTES];
-    const bool ok = BCRYPT_SUCCESS(::BCryptFinishHash(m_state->m_hash, digest, sizeof digest, 0));
-    ::BCryptDestroyHash(m_state->m_hash);
-    m_state->m_hash = nullptr;
+    const bool ok = BCRYPT_SUCCESS(::BCryptFinishHash(m_state->m_hash.get(), digest, sizeof digest, 0));
+    m_state->m_hash.reset();
     Start();
     return ok ? Hex(digest, sizeof digest) : std::string();
 }
