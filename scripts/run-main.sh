@@ -192,3 +192,10 @@ echo "  report       $out/KVXDiagReport.txt (results directory in the prefix: $d
 echo "  wizard log   $out/KVXDiagLog.dat"
 echo "  screenshots  $out/screenshots/"
 echo "  distributable package  $(ls "$build"/dist/KVXDiag2-*-win32.zip)"
+
+# What support will see of it: support's own tool reads the package without unpacking it.
+if [ -f "$build/bin/kvxinspect.exe" ] && [ -f "$package" ]; then
+  echo
+  echo "run-main: kvxinspect's summary of the package:"
+  "$run" "$prefix" "$build/bin/kvxinspect.exe" "$(windows_path "$package")" 2>&1 | tr -d '\r' || true
+fi
