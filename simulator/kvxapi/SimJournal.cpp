@@ -1,6 +1,7 @@
 #include "simulator/kvxapi/SimJournal.h"
 
 #include "common/win/UniqueHandles.h"
+#include "simulator/kvxapi/SimKeys.h"
 #include "simulator/kvxapi/SimState.h"
 
 #include <cstdarg>
@@ -44,6 +45,17 @@ void Append(const std::string& text)
     }
 }
 
+bool NativeProbeVisible()
+{
+    char directory[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryA(directory, sizeof directory);
+    if (length == 0 || length >= sizeof directory) {
+        return false;
+    }
+    const std::string probe = std::string(directory) + "\\Drivers\\" + KVXSIM_NATIVE_PROBE;
+    return ::GetFileAttributesA(probe.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 CJournalEntry::CJournalEntry(const char* function, const char* exportName)
@@ -51,6 +63,9 @@ CJournalEntry::CJournalEntry(const char* function, const char* exportName)
     m_text = Format("CALL func=%s export=%s sdk=%d.%d pid=%lu tid=%lu\r\n", function, exportName, KVXSIM_MAJOR,
                     KVXSIM_MINOR, static_cast<unsigned long>(::GetCurrentProcessId()),
                     static_cast<unsigned long>(::GetCurrentThreadId()));
+    if (NativeProbeVisible()) {
+        Note(KVXSIM_NOTE_REDIRECTION_OFF);
+    }
 }
 
 CJournalEntry::~CJournalEntry()

@@ -20,6 +20,11 @@ constexpr const char* KVXSIM_ATDI_KEY = "Software\\KVXSimulator\\ATDI";
 constexpr const char* KVXSIM_VALUE_PRODUCT_DIR = "ProductDir"; // informational, written by the installers
 constexpr const char* KVXSIM_VALUE_JOURNAL = "Journal";        // overrides the journal path
 
+// A file that a test writes only into the native (64-bit) drivers directory. Each call notes
+// KVXSIM_NOTE_REDIRECTION_OFF when its thread can see it, that is with file-system redirection off.
+constexpr const char* KVXSIM_NATIVE_PROBE = "KVXSIM_native_probe.txt";
+constexpr const char* KVXSIM_NOTE_REDIRECTION_OFF = "file-system redirection off";
+
 // Injection values (read at every call, so a test can change them between calls):
 //   "Fail:<function>"  DWORD  the function answers failure with this code through KVXGetLastError
 //   "InitBusy"         DWORD  KVX_Init answers 13050 this many more times (counted down per call)

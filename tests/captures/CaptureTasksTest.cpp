@@ -8,6 +8,7 @@
 #include "core/tasks/TaskDataString.h"
 #include "core/tasks/TaskIds.h"
 #include "core/tasks/TasksFactory.h"
+#include "simulator/kvxapi/SimKeys.h"
 #include "tests/support/CoreTestSupport.h"
 #include "tests/support/SimProduct.h"
 #include "tests/support/TestSupport.h"
@@ -342,21 +343,32 @@ TEST_F(CPacketCaptureCollection, AFailedSwitchOffStillCollectsTheFiles)
     EXPECT_EQ("REPORT Failed to disable NDIS Manager's PCap captures. Error: 0x65B", reporter.Calls()[1]);
 }
 
-// The redirection switch must not outlive the task: the job thread goes on to use the 32-bit
-// system directory.
-TEST_F(CPacketCaptureCollection, FileSystemRedirectionIsBackAfterTheTask)
+// Redirection is off around the copy alone: the adapter is loaded and the capture stopped with the
+// 32-bit system directory (a library loaded with it off comes from the 64-bit one), and the job thread
+// goes on with it afterwards. The double notes every call its thread makes with redirection off.
+TEST_F(CPacketCaptureCollection, FileSystemRedirectionIsOffOnlyAroundTheCopy)
 {
     BOOL wow64 = FALSE;
     if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) {
         GTEST_SKIP() << "only a 32-bit process under WOW64 has redirection";
     }
-    const std::string marker = CSimProduct::NativeDriversDir() + "KVXIMD_marker.txt";
-    ASSERT_TRUE(CSimProduct::WriteNativeFile(marker, "native only"));
-    ASSERT_FALSE(kvxtest::FileExists(marker)) << "redirected view before the task";
+    StartCapture();
+    const std::string probe = CSimProduct::NativeDriversDir() + kvxsim::KVXSIM_NATIVE_PROBE;
+    ASSERT_TRUE(CSimProduct::WriteNativeFile(probe, "native only"));
+    ASSERT_FALSE(kvxtest::FileExists(probe)) << "redirected view before the task";
+    m_product.ClearJournal();
     CRecordingReporter reporter;
-    Collect(false, "KVXPcapTmp", m_destination, reporter);
-    EXPECT_FALSE(kvxtest::FileExists(marker)) << "redirected view after the task";
-    CSimProduct::DeleteNativeFile(marker);
+    EXPECT_EQ(0u, Collect(false, "KVXPcapTmp", m_destination, reporter));
+    EXPECT_EQ(2u, Files(m_results.Path()).size()) << "copied from the native directory";
+    EXPECT_EQ(1u, m_product.Calls("KVXPCapSetStatus").size());
+    const auto journal = m_product.Journal();
+    EXPECT_FALSE(journal.empty());
+    for (const auto& call : journal) {
+        SCOPED_TRACE(call.function);
+        EXPECT_EQ(std::count(call.notes.begin(), call.notes.end(), kvxsim::KVXSIM_NOTE_REDIRECTION_OFF), 0);
+    }
+    EXPECT_FALSE(kvxtest::FileExists(probe)) << "redirected view after the task";
+    CSimProduct::DeleteNativeFile(probe);
 }
 
 TEST(ForemanCaptures, EnablingSwitchesRefuseAnEmptyNameBeforeConfiguring)

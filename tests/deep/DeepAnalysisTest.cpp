@@ -3,6 +3,8 @@
 // cancellation).
 #include "core/jobs/Foreman.h"
 #include "core/jobs/UndoRecords.h"
+#include "core/tasks/TaskIds.h"
+#include "core/tasks/TasksFactory.h"
 #include "tests/support/CoreDriver.h"
 #include "tests/support/CoreTestSupport.h"
 #include "tests/support/SimProduct.h"
@@ -277,6 +279,106 @@ TEST_F(DeepRunTest, CancelledJobStopsAfterItsFirstNotification)
     canceller.join();
     EXPECT_EQ(m_notifier.Codes(), (std::vector<DWORD>{11})) << "the job's own run stopped as well";
     EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
+}
+
+// The NDIS manager's lookup fails in either of its two ways while the test runs: its task cannot be
+// created, or the manager's service key cannot be read.
+class CFailedNDISManagerLookup {
+public:
+    explicit CFailedNDISManagerLookup(bool bCreation)
+    {
+        if (bCreation) {
+            auto& tasks = CTasksFactory::GetSubscriptionMap();
+            m_create = tasks.at(KVXDIAG2_TASKID_IS_SERVICE_INSTALLED);
+            tasks[KVXDIAG2_TASKID_IS_SERVICE_INSTALLED] = +[]() -> ITask* { return nullptr; };
+            return;
+        }
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXNMGR", 0,
+                            READ_CONTROL | WRITE_DAC, m_key.put()) != ERROR_SUCCESS) {
+            return;
+        }
+        DWORD size = 0;
+        ::RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+        m_dacl.resize(size);
+        if (size == 0 || ::RegGetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_dacl.data(), &size) != 0) {
+            m_dacl.clear();
+            return;
+        }
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+            return;
+        }
+        alignas(DWORD) BYTE buffer[256] = {};
+        ACL* acl = reinterpret_cast<ACL*>(buffer);
+        SECURITY_DESCRIPTOR descriptor;
+        const bool built = ::InitializeAcl(acl, sizeof buffer, ACL_REVISION) &&
+                           ::AddAccessDeniedAce(acl, ACL_REVISION, KEY_QUERY_VALUE, everyone) &&
+                           ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+                           ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                           ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        ::FreeSid(everyone);
+        m_denied = built && ::RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, &descriptor) == 0;
+    }
+    ~CFailedNDISManagerLookup()
+    {
+        if (m_create != nullptr) {
+            CTasksFactory::GetSubscriptionMap()[KVXDIAG2_TASKID_IS_SERVICE_INSTALLED] = m_create;
+        }
+        if (m_denied) {
+            ::RegSetKeySecurity(m_key.get(), DACL_SECURITY_INFORMATION, m_dacl.data());
+        }
+    }
+    CFailedNDISManagerLookup(const CFailedNDISManagerLookup&) = delete;
+    CFailedNDISManagerLookup& operator=(const CFailedNDISManagerLookup&) = delete;
+
+    bool Armed() const { return m_create != nullptr || m_denied; }
+
+private:
+    CTasksFactory::PFN_AUTOCREATION m_create = nullptr;
+    kvx::UniqueHkey m_key;
+    std::vector<BYTE> m_dacl;
+    bool m_denied = false;
+};
+
+// "Fixed" at the monitor's step names the monitor whatever the lookup does; an answer that needs the
+// manager cancels the run once, also when the lookup's task could not be created.
+TEST_F(DeepRunTest, FailedNDISManagerLookup)
+{
+    Start();
+    const struct {
+        bool creation;
+        DWORD step;
+        int answer;
+        DWORD result;
+        std::vector<DWORD> codes;
+    } cases[] = {{true, 10, eKVXDIAG2NotifyRet_PROBLEM_FIXED, 0, {11, 14, 15}},
+                 {false, 10, eKVXDIAG2NotifyRet_PROBLEM_FIXED, 0, {11, 14, 15}},
+                 {true, 10, eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED, 1631, {11, 14, 12}},
+                 {true, 3, eKVXDIAG2NotifyRet_PROBLEM_FIXED, 1631, {11, 14, 12}},
+                 {false, 3, eKVXDIAG2NotifyRet_PROBLEM_FIXED, 5, {11, 14, 12}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.creation ? "no task" : "key unreadable") << ", step " << c.step
+                                        << ", answer " << c.answer);
+        ASSERT_TRUE(kvxtest::StoreResumeState(c.step, m_results.Path()));
+        m_notifier.Clear();
+        m_notifier.answers = {{eKVXDIAG2Notify_DEEPANALYSIS_USER_ASK, c.answer}};
+        CFailedNDISManagerLookup failure(c.creation);
+        ASSERT_TRUE(failure.Armed());
+        std::string manager;
+        ASSERT_NE(m_foreman.GetNDISManagerFilterName(manager), 0u);
+        m_notifier.Clear();
+        EXPECT_EQ(m_foreman.RunDeepAnalysis(100, c.step, false), c.result);
+        const auto records = m_notifier.Records();
+        EXPECT_EQ(m_notifier.Codes(), c.codes);
+        const kvxtest::SResumeState state = kvxtest::ReadResumeState();
+        if (c.result == 0) {
+            EXPECT_EQ(records.size() == 3 ? records[2].text : "", "KVXMON");
+            EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
+        } else {
+            EXPECT_EQ(state.step.value_or(0), c.step);
+        }
+    }
 }
 
 } // namespace
