@@ -2,6 +2,7 @@
 // way a program or a folder can let it down.
 #include "core/jobs/ExtendedEvidence.h"
 #include "tests/support/CoreTestSupport.h"
+#include "tests/support/SimWmi.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -241,6 +242,47 @@ TEST_F(ExtendedEvidenceTest, MinidumpCopyRules)
         EXPECT_FALSE(kvxtest::FileExists(Out() + "MEMORY.DMP")) << "the kernel dump is never copied";
         kvxtest::CScopedTempDir::RemoveTree(Out());
     }
+}
+
+TEST_F(ExtendedEvidenceTest, SecurityCenterProductsWithTheDoubleAndWithout)
+{
+    const std::string antivirus = "Antivirus products (root\\SecurityCenter2)";
+    const std::string firewall = "Firewall products (root\\SecurityCenter2)";
+    {
+        kvxtest::CSimWmiRegistration wmi;
+        ASSERT_EQ(wmi.Result(), 0u);
+        const std::vector<std::string> lines = Run(&CExtendedEvidence::GatherFiltersAndSecurity);
+        const struct {
+            const std::string& item;
+            const char* file;
+            const char* summary;
+            const char* text;
+        } cases[] = {
+            {antivirus, "antivirus-products.txt",
+             "; Windows Defender (state 0x60100: off, up to date); Orvex HostGuard (state 0x41000: on, up to date)",
+             "Windows Defender\r\n  productState = 0x60100: off, up to date\r\n"
+             "  pathToSignedProductExe = windowsdefender://\r\n"
+             "Orvex HostGuard\r\n  productState = 0x41000: on, up to date\r\n"
+             "  pathToSignedProductExe = C:\\Program Files (x86)\\Orvex Software\\Orvex HostGuard\\HOSTGUARD.exe\r\n"},
+            {firewall, "firewall-products.txt", "; Orvex HostGuard Firewall (state 0x41010: on)",
+             "Orvex HostGuard Firewall\r\n  productState = 0x41010: on\r\n"
+             "  pathToSignedProductExe = C:\\Program Files (x86)\\Orvex Software\\Orvex HostGuard\\HOSTGUARD.exe\r\n"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.item);
+            const std::string text = kvxtest::ReadFileText(Out() + c.file);
+            EXPECT_EQ(text, c.text);
+            EXPECT_EQ(LineOf(lines, c.item), "written to " + Out() + c.file + " (" + std::to_string(text.size()) +
+                                                 " bytes)" + c.summary);
+        }
+    }
+    // Wine has no Security Center: once the double is gone the items say so again.
+    kvxtest::CScopedTempDir::RemoveTree(Out());
+    const std::vector<std::string> lines = Run(&CExtendedEvidence::GatherFiltersAndSecurity);
+    for (const std::string& item : {antivirus, firewall}) {
+        EXPECT_EQ(LineOf(lines, item), "not available on this system") << item;
+    }
+    EXPECT_FALSE(kvxtest::FileExists(Out() + "antivirus-products.txt"));
 }
 
 TEST_F(ExtendedEvidenceTest, ProductStatesAreDecoded)
