@@ -66,7 +66,7 @@ if grep -q ok "$logs/build-native.result"; then
 fi
 step zip-interop bash scripts/zip-interop.sh
 step fuzz-zip bash scripts/fuzz-zip.sh
-step fuzz-inspect bash scripts/fuzz-inspect.sh
+step fuzz-package-reader bash scripts/fuzz-package-reader.sh
 [ -n "$tests32" ] && wait "$tests32"
 [ -n "$tests64" ] && wait "$tests64"
 

@@ -1,4 +1,4 @@
-// The --json document. Field names are an interface: documented in docs/kvxinspect-json.md and only
+// The --json document. Field names are an interface: documented in docs/package-summary-json.md and only
 // ever added to.
 #pragma once
 

@@ -1,5 +1,5 @@
 // kvxinspect: verifies a KVXDiag2 results package and tells its story (see --help and
-// docs/inspecting-packages.md). Results on standard output, diagnostics on standard error.
+// docs/reading-packages.md). Results on standard output, diagnostics on standard error.
 #include "tools/kvxinspect/HtmlPage.h"
 #include "tools/kvxinspect/JsonWriter.h"
 #include "tools/kvxinspect/PackageExtractor.h"
@@ -27,7 +27,7 @@ const char* HELP_TEXT =
     "KVXManifest.sha256 inside it) and summarises it: incident, machine, isolation trail, verdict,\n"
     "failure lines, Pre/Post differences. Reads the package directly; nothing is extracted unless asked.\n"
     "\n"
-    "  --json           print the summary as one JSON document (schema: docs/kvxinspect-json.md)\n"
+    "  --json           print the summary as one JSON document (schema: docs/package-summary-json.md)\n"
     "  --html FILE      also write a self-contained HTML page to FILE\n"
     "  --extract DIR    write the package's files below DIR (only when it verifies; names that would\n"
     "                   leave DIR are refused)\n"

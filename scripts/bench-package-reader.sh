@@ -2,11 +2,11 @@
 # Benchmark of kvxinspect on a package of about 100 MB: a results folder is generated (a report of the
 # main job's shape repeated, logs, and incompressible captures), packed with kvxzip and the package
 # password, and kvxinspect (native-release) reads it RUNS times; the median wall time is printed.
-#   scripts/bench-inspect.sh [RUNS]       (default 5; KVX_BENCH_DIR, default build/inspect-bench)
+#   scripts/bench-package-reader.sh [RUNS]       (default 5; KVX_BENCH_DIR, default build/package-reader-bench)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
-work=${KVX_BENCH_DIR:-$root/build/inspect-bench}
+work=${KVX_BENCH_DIR:-$root/build/package-reader-bench}
 build=$root/build/native-release
 cmake --preset native-release -S "$root" >/dev/null
 cmake --build "$build" --target kvxinspect kvxzip >/dev/null
@@ -42,7 +42,7 @@ for side in ("Pre", "Post"):
 PY
   "$build/tools/kvxzip/kvxzip" -p tarsk-708 "$package" "$src"
 fi
-echo "bench-inspect: package $(stat -c %s "$package") bytes, $(unzip -l "$package" | tail -1 | awk '{print $1}') bytes inside"
+echo "bench-package-reader: package $(stat -c %s "$package") bytes, $(unzip -l "$package" | tail -1 | awk '{print $1}') bytes inside"
 # Wall time and CPU time (user + system) per run: on a shared machine the CPU time is the steadier figure.
 walls=()
 cpus=()
@@ -54,5 +54,5 @@ for i in $(seq "$runs"); do
   cpus+=($(echo "$cpu" | awk '{printf "%d", ($1 + $2) * 1000}'))
 done
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
-echo "bench-inspect: wall ms $(printf '%s ' "${walls[@]}")-> median $(median "${walls[@]}") ms"
-echo "bench-inspect: cpu ms  $(printf '%s ' "${cpus[@]}")-> median $(median "${cpus[@]}") ms (load $(cut -d' ' -f1 /proc/loadavg))"
+echo "bench-package-reader: wall ms $(printf '%s ' "${walls[@]}")-> median $(median "${walls[@]}") ms"
+echo "bench-package-reader: cpu ms  $(printf '%s ' "${cpus[@]}")-> median $(median "${cpus[@]}") ms (load $(cut -d' ' -f1 /proc/loadavg))"

@@ -2,28 +2,28 @@
 # Builds kvxinspect's reader fuzzer with clang (libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer)
 # and runs it for a bounded time, seeded with packages made by the project's own writer (kvxzip), one of
 # them holding a report. Fails when the fuzzer finds a crash, a leak or undefined behaviour.
-#   scripts/fuzz-inspect.sh [SECONDS]      (default 60; FUZZ_SECONDS also works)
-# Env: FUZZ_DIR (build/work dir, default build/inspect-fuzz).
+#   scripts/fuzz-package-reader.sh [SECONDS]      (default 60; FUZZ_SECONDS also works)
+# Env: FUZZ_DIR (build/work dir, default build/package-reader-fuzz).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
-work=${FUZZ_DIR:-$root/build/inspect-fuzz}
+work=${FUZZ_DIR:-$root/build/package-reader-fuzz}
 mkdir -p "$work/corpus" "$work/artifacts" "$work/seed-src/BasicAnalisys/KVXFLTF/Pre"
 
 CXX=${CXX_FUZZ:-clang++}
-command -v "$CXX" >/dev/null || { echo "fuzz-inspect: $CXX not found" >&2; exit 2; }
-binary=$work/kvx_inspect_fuzzer
+command -v "$CXX" >/dev/null || { echo "fuzz-package-reader: $CXX not found" >&2; exit 2; }
+binary=$work/kvx_package_reader_fuzzer
 kvxzip=$work/kvxzip
 archive_sources=("$root"/core/archive/*.cpp)
 inspect_sources=()
 for f in "$root"/tools/kvxinspect/*.cpp; do
   [ "$(basename "$f")" = kvxinspect.cpp ] || inspect_sources+=("$f")
 done
-if [ ! -x "$binary" ] || [ -n "$(find "${archive_sources[@]}" "${inspect_sources[@]}" "$root"/fuzz/inspect_fuzzer.cpp \
+if [ ! -x "$binary" ] || [ -n "$(find "${archive_sources[@]}" "${inspect_sources[@]}" "$root"/fuzz/package_reader_fuzzer.cpp \
   "$root"/core/archive/*.h "$root"/tools/kvxinspect/*.h -newer "$binary" 2>/dev/null | head -1)" ]; then
-  echo "fuzz-inspect: building $binary"
+  echo "fuzz-package-reader: building $binary"
   "$CXX" -std=c++17 -O2 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
-    -I"$root" "$root"/fuzz/inspect_fuzzer.cpp "${inspect_sources[@]}" "${archive_sources[@]}" -lz -lcrypto -o "$binary"
+    -I"$root" "$root"/fuzz/package_reader_fuzzer.cpp "${inspect_sources[@]}" "${archive_sources[@]}" -lz -lcrypto -o "$binary"
   "$CXX" -std=c++17 -O2 -I"$root" "$root"/tools/kvxzip/kvxzip.cpp "${archive_sources[@]}" -o "$kvxzip"
 fi
 
@@ -37,7 +37,7 @@ if [ -z "$(ls -A "$work/corpus")" ]; then
   printf 'PK\005\006%018d' 0 | tr 0 '\0' > "$work/corpus/empty-zip"
 fi
 
-echo "fuzz-inspect: running for ${seconds}s"
+echo "fuzz-package-reader: running for ${seconds}s"
 log=$work/fuzz.log
 set +e
 "$binary" "$work/corpus" -max_total_time="$seconds" -max_len=65536 -timeout=30 -rss_limit_mb=2048 \
@@ -46,8 +46,8 @@ rc=$?
 set -e
 grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)" "$log" | tail -3 || true
 if [ $rc -ne 0 ] || grep -qE "ERROR: (AddressSanitizer|libFuzzer)|runtime error|deadly signal" "$log"; then
-  echo "fuzz-inspect: FAILED (rc $rc); see $log and $work/artifacts" >&2
+  echo "fuzz-package-reader: FAILED (rc $rc); see $log and $work/artifacts" >&2
   grep -E "ERROR|runtime error|SUMMARY" "$log" | head -20 >&2
   exit 1
 fi
-echo "fuzz-inspect: passed"
+echo "fuzz-package-reader: passed"
