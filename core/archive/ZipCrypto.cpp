@@ -27,15 +27,19 @@ void CZipCrypto::Init(const char* pszPassword, size_t cchPassword)
     }
 }
 
-void CZipCrypto::Encrypt(uint8_t* p, size_t cb)
+// Both directions step the keys by the plain byte, so they share one loop; the direction is a template
+// argument to keep the per-byte branch out of the hot loop. The keys live in locals: the stores through
+// p could otherwise alias them and force reloads.
+template <bool bEncrypt>
+void CZipCrypto::Transform(uint8_t* p, size_t cb)
 {
-    // Keys live in locals: the stores through p could otherwise alias them and force reloads.
     const uint32_t* table = CCrc32::ByteTable();
     uint32_t k0 = m_keys[0], k1 = m_keys[1], k2 = m_keys[2];
     for (size_t i = 0; i < cb; ++i) {
         const uint32_t t = (k2 | 2) & 0xFFFF;
-        const uint8_t plain = p[i];
-        p[i] = static_cast<uint8_t>(plain ^ ((t * (t ^ 1)) >> 8));
+        const uint8_t mask = static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+        const uint8_t plain = bEncrypt ? p[i] : static_cast<uint8_t>(p[i] ^ mask);
+        p[i] = static_cast<uint8_t>(p[i] ^ mask);
         k0 = table[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
         k1 = (k1 + (k0 & 0xFF)) * ZIPCRYPTO_MULTIPLIER + 1;
         k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
@@ -45,20 +49,6 @@ void CZipCrypto::Encrypt(uint8_t* p, size_t cb)
     m_keys[2] = k2;
 }
 
-void CZipCrypto::Decrypt(uint8_t* p, size_t cb)
-{
-    // As Encrypt, with the keys stepped by the byte that comes out rather than the one that goes in.
-    const uint32_t* table = CCrc32::ByteTable();
-    uint32_t k0 = m_keys[0], k1 = m_keys[1], k2 = m_keys[2];
-    for (size_t i = 0; i < cb; ++i) {
-        const uint32_t t = (k2 | 2) & 0xFFFF;
-        const uint8_t plain = static_cast<uint8_t>(p[i] ^ ((t * (t ^ 1)) >> 8));
-        p[i] = plain;
-        k0 = table[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
-        k1 = (k1 + (k0 & 0xFF)) * ZIPCRYPTO_MULTIPLIER + 1;
-        k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
-    }
-    m_keys[0] = k0;
-    m_keys[1] = k1;
-    m_keys[2] = k2;
-}
+void CZipCrypto::Encrypt(uint8_t* p, size_t cb) { Transform<true>(p, cb); }
+
+void CZipCrypto::Decrypt(uint8_t* p, size_t cb) { Transform<false>(p, cb); }

@@ -13,6 +13,8 @@ public:
     void Decrypt(uint8_t* p, size_t cb);
 
 private:
+    template <bool bEncrypt>
+    void Transform(uint8_t* p, size_t cb);
     void UpdateKeys(uint8_t plain);
 
     uint32_t m_keys[3] = {};
