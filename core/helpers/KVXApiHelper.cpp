@@ -20,7 +20,6 @@ constexpr DWORD KVXAPI_INIT_RETRY_PAUSE_MS = 1000;
 // Disabling a module log sends no file name and this size.
 constexpr DWORD KVXAPI_LOG_DISABLED_MAX_SIZE = 4096;
 
-constexpr const char* KVXAPI_SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services\\";
 
 struct SKVXModuleMapping {
     DWORD dwHelperId;
@@ -615,7 +614,7 @@ bool CKVXApiHelper::IsFilterInstalled(const std::string& strServiceName)
 {
     KVX_FUNCTION("CKVXApiHelper::IsFilterInstalled");
     return kvx::GuardedCall(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT_EQ, false, [&]() -> bool {
-        const std::string strKey = KVXAPI_SERVICES_KEY + strServiceName;
+        const std::string strKey = KVXDIAG2_SERVICES_KEY + strServiceName;
         kvx::UniqueHkey key;
         return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
     });

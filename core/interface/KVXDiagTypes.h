@@ -4,6 +4,9 @@
 #include <windows.h>
 
 // Result codes (Windows error codes) with the meaning the core gives them.
+// Every driver's service key, the product's and the antivirus's alike, is this path and its name.
+constexpr const char* KVXDIAG2_SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services\\";
+
 constexpr DWORD KVXDIAG2_OK = 0;
 constexpr DWORD KVXDIAG2_ERR_NOT_INITIALISED = 17;      // ERROR_NOT_SAME_DEVICE
 constexpr DWORD KVXDIAG2_ERR_BAD_PARAMETER = 87;        // ERROR_INVALID_PARAMETER

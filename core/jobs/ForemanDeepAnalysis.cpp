@@ -51,7 +51,6 @@ constexpr const char* KVXDRIVER_FILTER_E = "KVXFLTE";
 constexpr const char* KVXDRIVER_APP_FILTER = "KVXFLTF";
 constexpr const char* KVXDRIVER_MONITOR = "KVXMON";
 
-constexpr const char* KVXDIAG2_SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services\\";
 constexpr DWORD KVXDIAG2_SERVICE_DISABLED = 4;
 
 // Every caller of the log and capture switches in the deep analysis passes these.

@@ -3,13 +3,12 @@
 #include "common/log/KVXDiagObject.h"
 #include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
+#include "core/interface/KVXDiagTypes.h"
 #include "core/interface/ResumeState.h"
 
 namespace kvx {
 
 namespace {
-
-constexpr const char* KVXDIAG2_SERVICES_PATH = "SYSTEM\\CurrentControlSet\\Services\\";
 
 std::string RecordKeyPath(const char* pszSubKey) { return std::string(KVXDIAG2_RESUME_KEY) + "\\" + pszSubKey; }
 
@@ -69,7 +68,7 @@ void LogFailure(const char* pszWhat, const std::string& name, DWORD dwError)
 bool ReadServiceStart(const std::string& service, DWORD& dwStart)
 {
     UniqueHkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_PATH + service).c_str(), 0, KEY_READ, key.put()) !=
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_READ, key.put()) !=
         ERROR_SUCCESS) {
         return false;
     }
@@ -89,7 +88,7 @@ DWORD WriteServiceStart(const std::string& service, DWORD dwStart)
 {
     UniqueHkey key;
     DWORD dwResult = static_cast<DWORD>(
-        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_PATH + service).c_str(), 0, KEY_SET_VALUE, key.put()));
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_SET_VALUE, key.put()));
     if (dwResult == ERROR_SUCCESS) {
         dwResult = static_cast<DWORD>(
             ::RegSetValueExA(key.get(), "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwStart), sizeof dwStart));

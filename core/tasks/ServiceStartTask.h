@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/win/UniqueHandles.h"
+#include "core/interface/KVXDiagTypes.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskConfigReader.h"
@@ -10,8 +11,6 @@
 #include <string>
 
 namespace kvx {
-
-constexpr const char* KVXDIAG2_SERVICES_KEY_PREFIX = "SYSTEM\\CurrentControlSet\\Services\\";
 
 // TDerived provides, besides what CTaskImpl asks for,
 //   static constexpr DWORD KVXTASK_START_VALUE          (1 system start, 4 disabled)
@@ -50,7 +49,7 @@ private:
                                      "Error! No se ha indicado el nombre del servicio.");
             return KVXDIAG2_ERR_BAD_PARAMETER;
         }
-        const std::string keyPath = KVXDIAG2_SERVICES_KEY_PREFIX + m_strService;
+        const std::string keyPath = ::KVXDIAG2_SERVICES_KEY + m_strService;
         UniqueHkey key;
         LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put());
         if (rc != ERROR_SUCCESS) {

@@ -24,7 +24,7 @@ DWORD CTaskIsServiceInstalled::Execute(IReporter* pReporter)
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se ha indicado el nombre del servicio.");
             dwResult = KVXDIAG2_ERR_BAD_PARAMETER;
         } else {
-            const std::string keyPath = kvx::KVXDIAG2_SERVICES_KEY_PREFIX + m_strService;
+            const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + m_strService;
             kvx::UniqueHkey key;
             const LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.put());
             if (rc == ERROR_SUCCESS) {
