@@ -27,6 +27,8 @@ public:
     virtual bool Tell(uint64_t& offset) = 0;
     // Releases the output; false when the system reports a failure while doing so.
     virtual bool Close() = 0;
+    // The writer's promise that no byte below the offset will be written again.
+    virtual void Settled(uint64_t offset) { (void)offset; }
 };
 
 // What the writer needs to know about an entry's source before and after reading its data.
@@ -48,4 +50,16 @@ public:
     virtual bool GetInfo(SEntryInfo& info) = 0;
     // Reads at an absolute offset without disturbing the sequential position that Read uses.
     virtual bool ReadAt(uint64_t offset, void* pBuffer, size_t cb, size_t& cbRead) = 0;
+};
+
+// Sees an archive's bytes once they are final, in file order, each byte once: what it saw is then the
+// file byte for byte, so a digest of it needs no second read. When that can no longer be promised (a
+// write failed, or more bytes waited to be settled than are kept back), the tap is told that its view
+// is not the file and gets nothing more.
+class IOutputTap {
+public:
+    virtual ~IOutputTap() = default;
+    // Must not fail or throw: the archive does not depend on its tap.
+    virtual void Appended(const void* pData, size_t cb) = 0;
+    virtual void Diverged() = 0;
 };

@@ -76,10 +76,15 @@ ZRESULT Guarded(F&& operation)
 
 HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword)
 {
+    return CreateArchive(pszPath, pszPassword, nullptr);
+}
+
+HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap)
+{
     HZIPARCHIVE hZip = nullptr;
     Guarded([&]() -> ZRESULT {
         std::unique_ptr<CZipWriter> writer;
-        const ZRESULT result = CZipWriter::Create(pszPath, pszPassword, writer);
+        const ZRESULT result = CZipWriter::Create(pszPath, pszPassword, writer, pTap);
         if (result != KVXZIP_OK) {
             return result;
         }

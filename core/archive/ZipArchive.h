@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class CZipWriter;
+class IOutputTap;
 
 // Handle kinds of the archive-handle family; this code base only makes file writers.
 constexpr uint32_t KVXZIP_HANDLE_KIND_FILE_WRITER = 1;
@@ -24,6 +25,9 @@ using HZIPARCHIVE = SZipHandle*;
 // reason in the most recent result (KVXZIP_ERR_OPEN when the file cannot be created). A null or empty
 // password means none.
 HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword);
+// The same, with a tap that sees the archive's bytes as they are written (see IOutputTap); the tap
+// must outlive the handle.
+HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap);
 ZRESULT AddFileEntry(HZIPARCHIVE hZip, const char* pszName, const char* pszSourcePath);
 ZRESULT AddFolderEntry(HZIPARCHIVE hZip, const char* pszName);
 // Writes the central directory (unless already written), closes the file and releases the handle.

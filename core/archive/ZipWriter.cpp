@@ -6,6 +6,7 @@
 #include "core/archive/Crc32.h"
 #include "core/archive/FileSink.h"
 #include "core/archive/FileSource.h"
+#include "core/archive/TappedSink.h"
 #include "core/archive/ZipTime.h"
 
 #include <algorithm>
@@ -97,7 +98,8 @@ private:
     bool m_encrypt;
 };
 
-ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer)
+ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer,
+                           IOutputTap* pTap)
 {
     writer.reset();
     if (pszPath == nullptr || *pszPath == '\0') {
@@ -107,7 +109,11 @@ ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::un
     if (!file->Create(pszPath)) {
         return KVXZIP_ERR_OPEN;
     }
-    writer = std::make_unique<CZipWriter>(std::move(file), pszPassword);
+    std::unique_ptr<ISeekableSink> output = std::move(file);
+    if (pTap != nullptr) {
+        output = std::make_unique<CTappedSink>(std::move(output), *pTap);
+    }
+    writer = std::make_unique<CZipWriter>(std::move(output), pszPassword);
     return KVXZIP_OK;
 }
 
@@ -138,6 +144,9 @@ bool CZipWriter::WriteOut(const void* pData, size_t cb)
     }
     if (m_output->Write(pData, cb)) {
         m_bytesWritten += cb;
+        if (m_settleAsWritten) {
+            m_output->Settled(m_bytesWritten);
+        }
         return true;
     }
     // Part of the data may have gone out; later offsets must count it.
@@ -378,11 +387,18 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
     const uint32_t firstCompressedSize =
         entry.m_method == ZIP_METHOD_STORED ? declaredSize + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0) : 0;
     entry.m_localHeaderOffset = static_cast<uint32_t>(m_bytesWritten);
+    // What earlier entries wrote is final. An encrypted entry's header is never rewritten (its sizes
+    // follow in a data descriptor), so it and all its data are final as soon as they are written;
+    // any other entry's header waits for the rewrite.
+    m_settleAsWritten = false;
+    m_output->Settled(m_bytesWritten);
     if (!WriteLocalHeader(entry, firstFlags, 0, firstCompressedSize, declaredSize, info)) {
         return KVXZIP_ERR_WRITE;
     }
 
     if (encrypt) {
+        m_settleAsWritten = true;
+        m_output->Settled(m_bytesWritten);
         m_crypto.Init(m_password.data(), m_password.size());
         uint8_t header[ZIP_ENCRYPTION_HEADER_SIZE];
         MakeEncryptionHeader(entry.m_dosTime, header);
@@ -468,6 +484,10 @@ ZRESULT CZipWriter::Close()
         const uint64_t directoryOffset = m_bytesWritten;
         uint64_t directorySize = 0;
         bool ok = m_output != nullptr && m_stickyError == KVXZIP_OK;
+        if (ok) {
+            m_settleAsWritten = true; // the directory and the end record are written once
+            m_output->Settled(m_bytesWritten);
+        }
         for (const SZipEntry& e : m_entries) {
             directorySize += ZIP_CENTRAL_FILE_HEADER_SIZE + e.m_name.size() + ZIP_CENTRAL_EXTRA_SIZE;
             if (!ok) {

@@ -15,8 +15,10 @@
 class CZipWriter {
 public:
     // Creates the output file (replacing an existing one) and a writer for it. An empty password
-    // counts as none. KVXZIP_ERR_OPEN when the file cannot be created.
-    static ZRESULT Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer);
+    // counts as none. KVXZIP_ERR_OPEN when the file cannot be created. A tap, when given, sees the
+    // bytes on their way to the file and must outlive the writer.
+    static ZRESULT Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer,
+                          IOutputTap* pTap = nullptr);
 
     // A writer over any seekable output; the writer owns and closes it.
     CZipWriter(std::unique_ptr<ISeekableSink> output, const char* pszPassword);
@@ -70,6 +72,7 @@ private:
     ZRESULT m_stickyError = KVXZIP_OK;
     bool m_ended = false;
     bool m_hasPassword = false;
+    bool m_settleAsWritten = false; // the entry being written is never rewritten
     std::string m_password;
     CZipCrypto m_crypto;
     std::vector<SZipEntry> m_entries;

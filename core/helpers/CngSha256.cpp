@@ -27,40 +27,36 @@ std::string ToHex(const unsigned char* bytes, size_t size)
 
 } // namespace
 
-// One digest in progress; its object buffer outlives the hash handle that CNG builds inside it.
-class CCngSha256::CRunningHash {
-public:
-    explicit CRunningHash(const CCngSha256& owner)
-        : m_owner(owner), m_object(owner.m_dwObjectLength), m_hash(kvx::SCngHashCloser{owner.m_pfnDestroyHash})
-    {
-    }
-    DWORD Begin()
-    {
-        const NTSTATUS status = m_owner.m_pfnCreateHash(m_owner.m_algorithm.get(), m_hash.put(), m_object.data(),
-                                                        static_cast<ULONG>(m_object.size()), nullptr, 0, 0);
-        return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
-    }
-    DWORD Add(const void* data, ULONG size)
-    {
-        const NTSTATUS status =
-            m_owner.m_pfnHashData(m_hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0);
-        return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
-    }
-    DWORD Finish(std::string& hexDigest)
-    {
-        unsigned char digest[KVX_SHA256_DIGEST_SIZE] = {};
-        if (!BCRYPT_SUCCESS(m_owner.m_pfnFinishHash(m_hash.get(), digest, sizeof(digest), 0))) {
-            return KVXDIAG2_ERR_FAILED;
-        }
-        hexDigest = ToHex(digest, sizeof(digest));
-        return KVXDIAG2_OK;
-    }
+CCngSha256::CRunningHash::CRunningHash(const CCngSha256& owner)
+    : m_owner(owner), m_object(owner.m_dwObjectLength), m_hash(kvx::SCngHashCloser{owner.m_pfnDestroyHash})
+{
+}
 
-private:
-    const CCngSha256& m_owner;
-    std::vector<UCHAR> m_object;
-    kvx::UniqueCngHash m_hash;
-};
+DWORD CCngSha256::CRunningHash::Begin()
+{
+    if (!m_owner.m_algorithm.valid()) {
+        return KVXDIAG2_ERR_NOT_INITIALISED;
+    }
+    const NTSTATUS status = m_owner.m_pfnCreateHash(m_owner.m_algorithm.get(), m_hash.put(), m_object.data(),
+                                                    static_cast<ULONG>(m_object.size()), nullptr, 0, 0);
+    return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
+}
+
+DWORD CCngSha256::CRunningHash::Add(const void* data, ULONG size)
+{
+    const NTSTATUS status = m_owner.m_pfnHashData(m_hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0);
+    return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
+}
+
+DWORD CCngSha256::CRunningHash::Finish(std::string& hexDigest)
+{
+    unsigned char digest[KVX_SHA256_DIGEST_SIZE] = {};
+    if (!BCRYPT_SUCCESS(m_owner.m_pfnFinishHash(m_hash.get(), digest, sizeof(digest), 0))) {
+        return KVXDIAG2_ERR_FAILED;
+    }
+    hexDigest = ToHex(digest, sizeof(digest));
+    return KVXDIAG2_OK;
+}
 
 CCngSha256::~CCngSha256()
 {

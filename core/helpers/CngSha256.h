@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CCngSha256 {
 public:
@@ -25,8 +26,25 @@ public:
     DWORD HashFile(const std::string& path, std::string& hexDigest);
     DWORD HashBuffer(const void* data, size_t size, std::string& hexDigest);
 
+    // One digest of data that arrives in pieces. Its owner must be open and outlive it; the hash
+    // handle that CNG builds inside its object buffer is destroyed before the buffer.
+    class CRunningHash {
+    public:
+        explicit CRunningHash(const CCngSha256& owner);
+        CRunningHash(const CRunningHash&) = delete;
+        CRunningHash& operator=(const CRunningHash&) = delete;
+
+        DWORD Begin();
+        DWORD Add(const void* data, ULONG size);
+        DWORD Finish(std::string& hexDigest);
+
+    private:
+        const CCngSha256& m_owner;
+        std::vector<UCHAR> m_object;
+        kvx::UniqueCngHash m_hash;
+    };
+
 private:
-    class CRunningHash;
 
     kvx::UniqueModule m_library;
     kvx::UniqueCngAlgorithm m_algorithm;

@@ -5,6 +5,8 @@
 #include "common/log/GuardedOperation.h"
 #include "core/archive/ZipArchive.h"
 #include "core/archive/ZipFolderPacker.h"
+#include "core/helpers/BackgroundSha256.h"
+#include "core/helpers/CngSha256.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <string>
@@ -74,6 +76,25 @@ std::string ZipResultText(ZRESULT result)
     return text;
 }
 
+// Support compares this digest with the file they receive. It was taken from the bytes on their way
+// to the disk; when that view was lost (an archive without a password rewrites its headers) or never
+// existed, the finished file is read again.
+void LogArchiveDigest(CCngSha256& sha256, DWORD dwOpened, CBackgroundSha256* pStreamed, const std::string& archivePath)
+{
+    KVX_FUNCTION_QUIET("CSysUtilsHelper::CompressFolder");
+    std::string digest;
+    DWORD dwResult = dwOpened;
+    if (dwResult == KVXDIAG2_OK && (pStreamed == nullptr || pStreamed->Finish(digest) != KVXDIAG2_OK)) {
+        dwResult = sha256.HashFile(archivePath, digest);
+    }
+    if (dwResult == KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_EVENT, "SHA-256 del paquete %s: %s", archivePath.c_str(), digest.c_str());
+    } else {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible calcular el SHA-256 del paquete %s 0x%08lx",
+                archivePath.c_str(), dwResult);
+    }
+}
+
 } // namespace
 
 DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::string& strPassword,
@@ -96,7 +117,12 @@ DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::s
         }
         CCurrentDirectoryRestorer restorer(previous);
 
-        HZIPARCHIVE hZip = CreateArchive(archivePath.c_str(), strPassword.empty() ? nullptr : strPassword.c_str());
+        CCngSha256 sha256;
+        const DWORD dwOpened = sha256.Open();
+        CBackgroundSha256 streamed(sha256);
+        const bool tapped = dwOpened == KVXDIAG2_OK && streamed.Start() == KVXDIAG2_OK;
+        HZIPARCHIVE hZip = CreateArchive(archivePath.c_str(), strPassword.empty() ? nullptr : strPassword.c_str(),
+                                         tapped ? &streamed : nullptr);
         if (hZip == nullptr) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "No se ha podido crear el archivo ZIP.");
             return KVXDIAG2_ERR_CREATE_FAILED;
@@ -115,7 +141,9 @@ DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::s
                     static_cast<int>(closed), ZipResultText(closed).c_str());
             dwResult = KVXSYSUTILS_ERR_ADD_TO_ARCHIVE;
         }
-        if (dwResult != KVXDIAG2_OK && !::DeleteFileA(archivePath.c_str())) {
+        if (dwResult == KVXDIAG2_OK) {
+            LogArchiveDigest(sha256, dwOpened, tapped ? &streamed : nullptr, archivePath);
+        } else if (!::DeleteFileA(archivePath.c_str())) {
             // A half-written package left at the destination could be sent as if it were complete.
             KVX_LOG(eKVXDiagLog_ERROR, "No se ha podido borrar el archivo ZIP incompleto, error 0x%08lx",
                     ::GetLastError());

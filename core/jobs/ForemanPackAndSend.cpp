@@ -1,8 +1,8 @@
 // Pack and send: the results directory is copied first, so that files the product still holds open are
 // packed from a stable copy, and the copy is compressed with the package password into the file the
-// user chose. Before compressing, the copy gets its manifest of SHA-256 digests; once the package is
-// written, its own digest goes to the diagnostic log and the copy is removed (a failed run keeps it, and
-// the failure names it). The results directory itself is never changed, so it can be packed again.
+// user chose. Before compressing, the copy gets its manifest of SHA-256 digests; the package's own
+// digest goes to the diagnostic log as it is written, and then the copy is removed (a failed run keeps
+// it, and the failure names it). The results directory itself is never changed, so it can be packed again.
 #include "core/jobs/Foreman.h"
 
 #include "common/win/UniqueHandles.h"
@@ -121,23 +121,11 @@ bool RemoveTree(const std::string& directory)
     return ::RemoveDirectoryA(directory.c_str()) != 0;
 }
 
-// The package is written: its digest lets support tell that the file they received is the one made
-// here, and the copy (a second copy of the SYSTEM hive and every log) has served its purpose.
-void FinishPackage(const std::string& copyDirectory, const std::string& destination)
+// The package is written (the helper that wrote it logged its digest): the copy, a second copy of the
+// SYSTEM hive and every log, has served its purpose.
+void RemoveCopyDirectory(const std::string& copyDirectory)
 {
-    KVX_FUNCTION("CForeman::FinishPackage");
-    CCngSha256 hasher;
-    std::string digest;
-    DWORD dwResult = hasher.Open();
-    if (dwResult == KVXDIAG2_OK) {
-        dwResult = hasher.HashFile(destination, digest);
-    }
-    if (dwResult == KVXDIAG2_OK) {
-        KVX_LOG(eKVXDiagLog_EVENT, "SHA-256 del paquete %s: %s", destination.c_str(), digest.c_str());
-    } else {
-        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible calcular el SHA-256 del paquete %s 0x%08lx",
-                destination.c_str(), dwResult);
-    }
+    KVX_FUNCTION("CForeman::RemoveCopyDirectory");
     if (!RemoveTree(copyDirectory)) {
         KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible borrar el directorio de copia %s 0x%08lx",
                 copyDirectory.c_str(), ::GetLastError());
@@ -218,7 +206,7 @@ DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::str
     KVX_LOG(eKVXDiagLog_EVENT,
             "La operación tuvo éxito. El paquete con los resultados se ha generado con éxito en la ruta indicada: %s.",
             destination.c_str());
-    FinishPackage(copyDirectory, destination);
+    RemoveCopyDirectory(copyDirectory);
     NotifyValue(eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED, destination, 0);
     return KVXDIAG2_OK;
 }

@@ -6,8 +6,16 @@
 #include "core/interface/KVXDiagTypes.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
+#include <vector>
 
 namespace {
+
+struct SFileDigest {
+    std::string m_digest;
+    DWORD m_dwError = KVXDIAG2_OK;
+};
 
 std::string ManifestPath(std::string relativePath)
 {
@@ -36,6 +44,59 @@ const char* ReasonText(DWORD dwError)
     }
 }
 
+// The hash is the whole cost of a manifest, and on a machine with more than one core the files are
+// hashed on as many threads (up to four: beyond that the disk, not the hash, sets the pace). The
+// calling thread takes part with the manifest's own hasher; each other thread opens its own.
+struct SHashingWork {
+    const std::vector<SPackedItem>& m_files;
+    std::vector<SFileDigest>& m_digests;
+    std::atomic<size_t> m_next{0};
+
+    void Run(CCngSha256& hasher)
+    {
+        for (size_t i = m_next++; i < m_files.size(); i = m_next++) {
+            try {
+                m_digests[i].m_dwError = hasher.HashFile(m_files[i].m_path, m_digests[i].m_digest);
+            } catch (const std::bad_alloc&) {
+                m_digests[i].m_dwError = ERROR_NOT_ENOUGH_MEMORY;
+            }
+        }
+    }
+};
+
+DWORD WINAPI HashOnOwnThread(LPVOID pParameter)
+{
+    SHashingWork& work = *static_cast<SHashingWork*>(pParameter);
+    CCngSha256 hasher;
+    if (hasher.Open() == KVXDIAG2_OK) {
+        work.Run(hasher);
+    }
+    return 0;
+}
+
+constexpr size_t KVX_MANIFEST_MAX_THREADS = 4;
+
+void HashFiles(CCngSha256& hasher, const std::vector<SPackedItem>& files, std::vector<SFileDigest>& digests)
+{
+    SYSTEM_INFO system = {};
+    ::GetSystemInfo(&system);
+    const size_t threads = std::min({static_cast<size_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1)),
+                                     KVX_MANIFEST_MAX_THREADS, std::max<size_t>(files.size(), 1)});
+    SHashingWork work{files, digests};
+    std::vector<kvx::UniqueHandle> helpers;
+    helpers.reserve(threads); // no reallocation once a thread holds the work
+    for (size_t i = 1; i < threads; ++i) {
+        kvx::UniqueHandle thread(::CreateThread(nullptr, 0, &HashOnOwnThread, &work, 0, nullptr));
+        if (thread) {
+            helpers.push_back(std::move(thread));
+        }
+    }
+    work.Run(hasher);
+    for (const kvx::UniqueHandle& thread : helpers) {
+        ::WaitForSingleObject(thread.get(), INFINITE);
+    }
+}
+
 } // namespace
 
 std::string CPackageManifest::UnreadableLine(const std::string& relativePath, DWORD dwError)
@@ -46,21 +107,27 @@ std::string CPackageManifest::UnreadableLine(const std::string& relativePath, DW
 
 DWORD CPackageManifest::AddDirectory(const std::string& directory)
 {
-    const ZRESULT walked = CZipFolderPacker::Walk(directory, std::string(), [this](const SPackedItem& item) {
-        if (item.m_isDirectory) {
-            return KVXZIP_OK;
-        }
-        std::string digest;
-        const DWORD dwHashed = m_hasher.HashFile(item.m_path, digest);
-        if (dwHashed == KVXDIAG2_OK) {
-            m_text += digest + "  " + ManifestPath(item.m_archiveName) + "\n";
-            ++m_listed;
-        } else {
-            AddUnreadable(item.m_archiveName, dwHashed);
+    std::vector<SPackedItem> files;
+    const ZRESULT walked = CZipFolderPacker::Walk(directory, std::string(), [&files](const SPackedItem& item) {
+        if (!item.m_isDirectory) {
+            files.push_back(item);
         }
         return KVXZIP_OK;
     });
-    return walked == KVXZIP_OK ? KVXDIAG2_OK : static_cast<DWORD>(ERROR_DIRECTORY);
+    if (walked != KVXZIP_OK) {
+        return static_cast<DWORD>(ERROR_DIRECTORY);
+    }
+    std::vector<SFileDigest> digests(files.size());
+    HashFiles(m_hasher, files, digests);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (digests[i].m_dwError == KVXDIAG2_OK) {
+            m_text += digests[i].m_digest + "  " + ManifestPath(files[i].m_archiveName) + "\n";
+            ++m_listed;
+        } else {
+            AddUnreadable(files[i].m_archiveName, digests[i].m_dwError);
+        }
+    }
+    return KVXDIAG2_OK;
 }
 
 void CPackageManifest::AddUnreadable(const std::string& relativePath, DWORD dwError)

@@ -3,6 +3,7 @@
 // of CZipWriter, the handle interface and the folder walk.
 #include "core/archive/Crc32.h"
 #include "core/archive/DeflateEncoder.h"
+#include "core/archive/TappedSink.h"
 #include "core/archive/ZipArchive.h"
 #include "core/archive/ZipCrypto.h"
 #include "core/archive/ZipFolderPacker.h"
@@ -812,6 +813,61 @@ TEST_F(ZipWriterTest, DataGoesOutInPiecesOf16KiBAndEveryEntryRoundTrips)
             std::string error;
             ASSERT_TRUE(ExtractEntry(archive, archive.m_entries[i], password ? password : "", data, error)) << error;
             EXPECT_TRUE(data == files[i].second);
+        }
+    }
+}
+
+// ------------------------------------------------------------------------------ the output's tap
+
+// What a tap saw: the package's digest is taken from it, so it must be the file byte for byte, or say
+// that it is not.
+struct SRecordingTap : IOutputTap {
+    void Appended(const void* pData, size_t cb) override
+    {
+        m_bytes.insert(m_bytes.end(), static_cast<const uint8_t*>(pData), static_cast<const uint8_t*>(pData) + cb);
+    }
+    void Diverged() override { ++m_diverged; }
+    std::vector<uint8_t> m_bytes;
+    int m_diverged = 0;
+};
+
+TEST_F(ZipWriterTest, TheTapSeesTheFinishedArchiveOrIsToldItCannot)
+{
+    // Stored ".zip" entries cost no compression time, so the one too large to keep back is cheap.
+    const std::vector<uint8_t> beyondPending = PseudoRandomBytes(CTappedSink::KVXZIP_TAP_MAX_PENDING + 1000, 4);
+    struct SCase {
+        const char* name;
+        const char* password;
+        bool large;       // one entry larger than the sink keeps back
+        size_t budget;    // the volume fills up after this many bytes
+        bool diverges;
+    };
+    const SCase cases[] = {
+        {"encrypted, headers never rewritten", "pw", true, SIZE_MAX, false},
+        {"plain, headers rewritten once settled", nullptr, false, SIZE_MAX, false},
+        {"plain, an entry too large to keep back", nullptr, true, SIZE_MAX, true},
+        {"a write that fails", "pw", false, 3000, true},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_output = SMemoryOutput();
+        SRecordingTap tap;
+        CZipWriter writer(std::make_unique<CTappedSink>(std::make_unique<CMemorySink>(m_output), tap), c.password);
+        m_output.m_budget = c.budget;
+        std::vector<ZRESULT> results = {writer.AddFolderEntry("logs"),
+                                        AddMemoryFile(writer, "logs\\agent.log", TextLikeBytes(60000, 1)),
+                                        AddMemoryFile(writer, "empty.txt", {})};
+        if (c.large) {
+            results.push_back(AddMemoryFile(writer, "capture.zip", beyondPending));
+        }
+        results.push_back(AddMemoryFile(writer, "KVXDiagReport.txt", TextLikeBytes(5000, 2)));
+        results.push_back(writer.Close());
+        if (c.budget == SIZE_MAX) {
+            EXPECT_EQ(std::vector<ZRESULT>(results.size(), KVXZIP_OK), results);
+        }
+        EXPECT_EQ(c.diverges ? 1 : 0, tap.m_diverged);
+        if (!c.diverges) {
+            EXPECT_TRUE(tap.m_bytes == m_output.m_bytes) << tap.m_bytes.size() << " of " << m_output.m_bytes.size();
         }
     }
 }

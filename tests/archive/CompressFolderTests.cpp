@@ -1,5 +1,6 @@
 // Folder packing through the system-utilities helper (CompressFolder) and task 19, on Windows: the
 // archive's contents, the current directory around the call, and the codes of the failure paths.
+#include "core/helpers/CngSha256.h"
 #include "core/helpers/HelperRef.h"
 #include "core/helpers/SysUtilsHelper.h"
 #include "core/interface/KVXDiagTypes.h"
@@ -7,6 +8,7 @@
 #include "core/tasks/TaskDataString.h"
 #include "tests/archive/ArchiveTestSupport.h"
 #include "tests/support/CoreTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,26 @@ TEST_F(CompressFolderTest, AnEmptyPasswordMeansNoEncryption)
     for (const SCentralRecord& e : archive.m_entries) {
         EXPECT_EQ(0, e.m_flags & 1) << e.m_name;
         EXPECT_FALSE(e.m_hasDescriptor) << e.m_name;
+    }
+}
+
+TEST_F(CompressFolderTest, TheLogNamesTheArchivesDigestWithOrWithoutAPassword)
+{
+    // With a password the digest comes from the bytes on their way to the disk, several blocks of
+    // them; without one the headers are rewritten and the finished file is read again.
+    ASSERT_TRUE(WriteFileBytes(m_tree + "\\BasicAnalisys\\large.zip", PseudoRandomBytes(5 << 20, 4)));
+    ASSERT_TRUE(m_helper);
+    CCngSha256 sha256;
+    ASSERT_EQ(KVXDIAG2_OK, sha256.Open());
+    for (const char* password : {"tarsk-708", ""}) {
+        SCOPED_TRACE(*password != '\0' ? "with a password" : "without");
+        CLogCapture log;
+        ASSERT_TRUE(log.Ok());
+        const std::string zip = m_dir.Join("digest.zip");
+        ASSERT_EQ(KVXDIAG2_OK, m_helper->CompressFolder(m_tree, password, zip));
+        std::string digest;
+        ASSERT_EQ(KVXDIAG2_OK, sha256.HashFile(zip, digest));
+        EXPECT_NE(std::string::npos, log.Contents().find("SHA-256 del paquete " + zip + ": " + digest + "]"));
     }
 }
 
