@@ -1,5 +1,6 @@
 // Packing a folder into a ZIP archive: the folder becomes the current directory for the time of the
-// walk, the archive writer (core/archive) writes the records.
+// walk, the archive writer (core/archive) writes the records. A package (a packing inside the scope of
+// a manifest) also gets its manifest, packed last, and the diagnostic log gets the archive's digest.
 #include "core/helpers/SysUtilsHelper.h"
 
 #include "common/log/GuardedOperation.h"
@@ -7,6 +8,7 @@
 #include "core/archive/ZipFolderPacker.h"
 #include "core/helpers/BackgroundSha256.h"
 #include "core/helpers/CngSha256.h"
+#include "core/helpers/PackageManifest.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <string>
@@ -159,7 +161,37 @@ DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string&
     try {
         // Folder entries ahead of their contents, names relative to the base folder with backslashes
         // (the writer turns them into slashes); the first failing entry ends the walk with its code.
-        return CZipFolderPacker::AddDirectory(static_cast<HZIPARCHIVE>(hArchive), strBaseFolder, strRelativePath);
+        const HZIPARCHIVE hZip = static_cast<HZIPARCHIVE>(hArchive);
+        CPackageManifest* pManifest = CPackageManifest::OfThisThread();
+        if (pManifest == nullptr || !strRelativePath.empty()) {
+            return CZipFolderPacker::AddDirectory(hZip, strBaseFolder, strRelativePath);
+        }
+        // A package: each file is queued for its digest as it is packed, and the manifest goes last,
+        // in place of any file of that name the folder already held.
+        const ZRESULT added = CZipFolderPacker::Walk(strBaseFolder, std::string(), [&](const SPackedItem& item) {
+            if (item.m_isDirectory) {
+                return AddFolderEntry(hZip, item.m_archiveName.c_str());
+            }
+            if (item.m_archiveName == CPackageManifest::KVX_MANIFEST_FILE_NAME) {
+                return KVXZIP_OK;
+            }
+            pManifest->AddFile(item.m_archiveName, item.m_path);
+            return AddFileEntry(hZip, item.m_archiveName.c_str(), item.m_path.c_str());
+        });
+        if (added != KVXZIP_OK) {
+            return added;
+        }
+        const DWORD dwWritten = pManifest->Write(strBaseFolder);
+        if (dwWritten != KVXDIAG2_OK) {
+            // Without a manifest the package is still worth sending.
+            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir el manifiesto en %s 0x%08lx",
+                    strBaseFolder.c_str(), dwWritten);
+            return KVXZIP_OK;
+        }
+        KVX_LOG(eKVXDiagLog_INFO, "Manifiesto escrito: %lu ficheros, %lu ilegibles.",
+                static_cast<unsigned long>(pManifest->Listed()), static_cast<unsigned long>(pManifest->Unreadable()));
+        const std::string manifestPath = strBaseFolder + "\\" + CPackageManifest::KVX_MANIFEST_FILE_NAME;
+        return AddFileEntry(hZip, CPackageManifest::KVX_MANIFEST_FILE_NAME, manifestPath.c_str());
     } catch (...) {
         KVX_LOG(eKVXDiagLog_EXCEPTION, "Excepción no controlada!! LastError: %lu", ::GetLastError());
         return KVXZIP_ERR_FLATE;

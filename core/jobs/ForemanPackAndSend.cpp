@@ -1,14 +1,14 @@
 // Pack and send: the results directory is copied first, so that files the product still holds open are
 // packed from a stable copy, and the copy is compressed with the package password into the file the
-// user chose. Before compressing, the copy gets its manifest of SHA-256 digests; the package's own
-// digest goes to the diagnostic log as it is written, and then the copy is removed (a failed run keeps
-// it, and the failure names it). The results directory itself is never changed, so it can be packed again.
+// user chose. The package lists its files' SHA-256 digests in a manifest, hashed while they are packed;
+// its own digest goes to the diagnostic log as it is written, and then the copy is removed (a failed
+// run keeps it, with its manifest, and the failure names it). The results directory itself is never
+// changed, so it can be packed again.
 #include "core/jobs/Foreman.h"
 
 #include "common/win/UniqueHandles.h"
 #include "core/archive/ZipFolderPacker.h"
-#include "core/helpers/CngSha256.h"
-#include "core/jobs/PackageManifest.h"
+#include "core/helpers/PackageManifest.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataString.h"
@@ -60,25 +60,34 @@ std::vector<std::pair<std::string, DWORD>> CompleteCopy(const std::string& resul
     return failed;
 }
 
-// Without a manifest the package is still worth sending, so every failure here is only logged.
-void WriteManifest(const std::string& resultsDirectory, const std::string& copyDirectory)
+// The manifest of a package: its files are hashed while they are packed (see CPackageManifest); the
+// files the copy lacks are named after them. Without the system's SHA-256 the package goes without.
+bool StartManifest(CPackageManifest& manifest, const std::vector<std::pair<std::string, DWORD>>& notCopied)
 {
-    KVX_FUNCTION("CForeman::WriteManifest");
-    const std::vector<std::pair<std::string, DWORD>> failed = CompleteCopy(resultsDirectory, copyDirectory);
-    CCngSha256 hasher;
-    DWORD dwResult = hasher.Open();
+    KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
+    const DWORD dwResult = manifest.Start();
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No está disponible SHA-256 del sistema, el paquete irá sin manifiesto 0x%08lx",
                 dwResult);
-        return;
+        return false;
     }
-    CPackageManifest manifest(hasher);
-    dwResult = manifest.AddDirectory(copyDirectory);
-    // The files the copy lacks come after those it holds: they are not packed, so they have no place
-    // in the packing order.
-    for (const auto& file : failed) {
+    for (const auto& file : notCopied) {
         manifest.AddUnreadable(file.first, file.second);
     }
+    return true;
+}
+
+// A package that could not be written leaves its copy for support to pack by other means; the copy
+// gets its manifest all the same, as it would have been packed.
+void WriteManifestOfCopy(const std::string& copyDirectory,
+                         const std::vector<std::pair<std::string, DWORD>>& notCopied)
+{
+    KVX_FUNCTION("CForeman::WriteManifest");
+    CPackageManifest manifest;
+    if (!StartManifest(manifest, notCopied)) {
+        return;
+    }
+    DWORD dwResult = manifest.AddDirectory(copyDirectory);
     if (dwResult == KVXDIAG2_OK) {
         dwResult = manifest.Write(copyDirectory);
     }
@@ -242,7 +251,19 @@ DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
-        WriteManifest(m_strResultsDirectory, copyDirectory);
-        return CompressResults(copyDirectory, destination);
+        const std::vector<std::pair<std::string, DWORD>> notCopied = CompleteCopy(m_strResultsDirectory, copyDirectory);
+        CPackageManifest manifest;
+        if (!StartManifest(manifest, notCopied)) {
+            return CompressResults(copyDirectory, destination);
+        }
+        DWORD dwCompressed = KVXDIAG2_OK;
+        {
+            CPackageManifest::CScope scope(manifest);
+            dwCompressed = CompressResults(copyDirectory, destination);
+        }
+        if (dwCompressed != KVXDIAG2_OK && !manifest.Written()) {
+            WriteManifestOfCopy(copyDirectory, notCopied);
+        }
+        return dwCompressed;
     });
 }
