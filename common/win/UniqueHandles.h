@@ -192,4 +192,16 @@ private:
     CRITICAL_SECTION& m_cs;
 };
 
+// Holds a slim reader/writer lock exclusively for one scope.
+class CSrwExclusiveLock {
+public:
+    explicit CSrwExclusiveLock(SRWLOCK& lock) noexcept : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+    ~CSrwExclusiveLock() { ::ReleaseSRWLockExclusive(&m_lock); }
+    CSrwExclusiveLock(const CSrwExclusiveLock&) = delete;
+    CSrwExclusiveLock& operator=(const CSrwExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 } // namespace kvx

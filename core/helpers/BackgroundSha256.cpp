@@ -15,17 +15,6 @@ constexpr size_t KVX_DIGEST_BLOCK_SIZE = 1024 * 1024;
 
 } // namespace
 
-class CBackgroundSha256::CLock {
-public:
-    explicit CLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~CLock() { ::ReleaseSRWLockExclusive(&m_lock); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
 CBackgroundSha256::~CBackgroundSha256()
 {
     Fail(ERROR_CANCELLED);
@@ -63,7 +52,7 @@ void CBackgroundSha256::HashBlocks()
         size_t block = 0;
         bool failed = false;
         {
-            CLock lock(m_lock);
+            kvx::CSrwExclusiveLock lock(m_lock);
             while (m_full.empty() && !m_ending) {
                 ::SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
             }
@@ -78,7 +67,7 @@ void CBackgroundSha256::HashBlocks()
         const DWORD dwHashed =
             failed ? KVXDIAG2_OK : m_hash.Add(m_blocks[block].data(), static_cast<ULONG>(m_used[block]));
         {
-            CLock lock(m_lock);
+            kvx::CSrwExclusiveLock lock(m_lock);
             if (dwHashed != KVXDIAG2_OK && m_dwError == 0) {
                 m_dwError = dwHashed;
             }
@@ -97,7 +86,7 @@ void CBackgroundSha256::Appended(const void* pData, size_t cb)
     const unsigned char* bytes = static_cast<const unsigned char*>(pData);
     while (cb > 0) {
         if (m_filling == SIZE_MAX) {
-            CLock lock(m_lock);
+            kvx::CSrwExclusiveLock lock(m_lock);
             while (m_free.empty() && m_dwError == 0) {
                 ::SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
             }
@@ -114,7 +103,7 @@ void CBackgroundSha256::Appended(const void* pData, size_t cb)
         cb -= piece;
         if (m_used[m_filling] == KVX_DIGEST_BLOCK_SIZE) {
             {
-                CLock lock(m_lock);
+                kvx::CSrwExclusiveLock lock(m_lock);
                 m_full.push_back(m_filling);
             }
             m_filling = SIZE_MAX;
@@ -131,7 +120,7 @@ void CBackgroundSha256::Diverged()
 void CBackgroundSha256::Fail(DWORD dwError)
 {
     {
-        CLock lock(m_lock);
+        kvx::CSrwExclusiveLock lock(m_lock);
         if (m_dwError == 0) {
             m_dwError = dwError;
         }
@@ -145,7 +134,7 @@ void CBackgroundSha256::Stop()
         return;
     }
     {
-        CLock lock(m_lock);
+        kvx::CSrwExclusiveLock lock(m_lock);
         if (m_filling != SIZE_MAX && m_used[m_filling] > 0) {
             m_full.push_back(m_filling);
             m_filling = SIZE_MAX;

@@ -32,8 +32,6 @@ public:
     void Diverged() override;
 
 private:
-    class CLock;
-
     static DWORD WINAPI ThreadMain(LPVOID pParameter);
     void HashBlocks();
     void Fail(DWORD dwError);

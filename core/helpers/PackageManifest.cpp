@@ -62,17 +62,6 @@ DWORD WriteText(const std::string& path, const std::string& text)
 
 } // namespace
 
-class CPackageManifest::CLock {
-public:
-    explicit CLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~CLock() { ::ReleaseSRWLockExclusive(&m_lock); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
 CPackageManifest::CScope::CScope(CPackageManifest& manifest) : m_previous(t_current)
 {
     t_current = &manifest;
@@ -119,7 +108,7 @@ void CPackageManifest::HashQueued(CCngSha256& hasher, bool waitForMore)
     for (;;) {
         SFile* pFile = nullptr;
         {
-            CLock lock(m_lock);
+            kvx::CSrwExclusiveLock lock(m_lock);
             while (waitForMore && m_nextToHash == m_files.size() && !m_ending) {
                 ::SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
             }
@@ -143,7 +132,7 @@ void CPackageManifest::Stop()
         return;
     }
     {
-        CLock lock(m_lock);
+        kvx::CSrwExclusiveLock lock(m_lock);
         m_ending = true;
     }
     ::WakeAllConditionVariable(&m_changed);
@@ -154,7 +143,7 @@ void CPackageManifest::Stop()
 void CPackageManifest::AddFile(const std::string& relativePath, const std::string& path)
 {
     {
-        CLock lock(m_lock);
+        kvx::CSrwExclusiveLock lock(m_lock);
         SFile file;
         file.m_relativePath = relativePath;
         file.m_path = path;
@@ -185,7 +174,7 @@ DWORD CPackageManifest::Write(const std::string& directory)
         return KVXDIAG2_ERR_NOT_INITIALISED;
     }
     {
-        CLock lock(m_lock);
+        kvx::CSrwExclusiveLock lock(m_lock);
         m_ending = true;
     }
     ::WakeAllConditionVariable(&m_changed);

@@ -70,8 +70,6 @@ private:
         std::string m_digest;
         DWORD m_dwError = ERROR_NOT_READY;
     };
-    class CLock;
-
     static DWORD WINAPI ThreadMain(LPVOID pParameter);
     // Hashes queued files until none is left; the manifest's thread waits for more until told to end.
     void HashQueued(CCngSha256& hasher, bool waitForMore);
