@@ -328,13 +328,13 @@ std::string InteropDirectory()
 }
 
 // The package against the files the results directory held before the run: each one packed with its
-// size and CRC-32, plus the manifest. The report grows while the job writes its own lines, so it
+// size and CRC-32, plus the manifest, once and last. The report grows while the job writes its own lines, so it
 // is only required to have kept what it held.
 void ExpectPackageOf(const std::string& package, std::map<std::string, std::string> expected)
 {
     std::vector<SZipEntry> entries;
     ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(package), entries));
-    bool manifest = false;
+    int manifests = 0;
     for (const SZipEntry& entry : entries) {
         SCOPED_TRACE(entry.name);
         if (!entry.name.empty() && entry.name.back() == '/') {
@@ -342,7 +342,8 @@ void ExpectPackageOf(const std::string& package, std::map<std::string, std::stri
         }
         EXPECT_EQ(entry.flags & 1u, 1u) << "encrypted";
         if (entry.name == "KVXManifest.sha256") {
-            manifest = true;
+            ++manifests;
+            EXPECT_EQ(&entry, &entries.back()) << "the manifest is packed once every file it lists is";
             continue;
         }
         const auto file = expected.find(entry.name);
@@ -355,7 +356,7 @@ void ExpectPackageOf(const std::string& package, std::map<std::string, std::stri
         }
         expected.erase(file);
     }
-    EXPECT_TRUE(manifest) << "no manifest packed";
+    EXPECT_EQ(manifests, 1);
     EXPECT_TRUE(expected.empty()) << expected.size() << " files missing";
 }
 
