@@ -48,7 +48,7 @@ walls=()
 cpus=()
 for i in $(seq "$runs"); do
   start=$(date +%s%N)
-  cpu=$( { /usr/bin/time -f "%U %S" "$build/tools/kvxinspect/kvxinspect" --json "$package" >/dev/null; } 2>&1 | tail -1)
+  cpu=$( { /usr/bin/time -f "%U %S" "$build/tools/packagereader/kvxinspect" --json "$package" >/dev/null; } 2>&1 | tail -1)
   end=$(date +%s%N)
   walls+=($(( (end - start) / 1000000 )))
   cpus+=($(echo "$cpu" | awk '{printf "%d", ($1 + $2) * 1000}'))

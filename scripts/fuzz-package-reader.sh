@@ -16,11 +16,11 @@ binary=$work/kvx_package_reader_fuzzer
 kvxzip=$work/kvxzip
 archive_sources=("$root"/core/archive/*.cpp)
 inspect_sources=()
-for f in "$root"/tools/kvxinspect/*.cpp; do
-  [ "$(basename "$f")" = kvxinspect.cpp ] || inspect_sources+=("$f")
+for f in "$root"/tools/packagereader/*.cpp; do
+  [ "$(basename "$f")" = Main.cpp ] || inspect_sources+=("$f")
 done
 if [ ! -x "$binary" ] || [ -n "$(find "${archive_sources[@]}" "${inspect_sources[@]}" "$root"/fuzz/package_reader_fuzzer.cpp \
-  "$root"/core/archive/*.h "$root"/tools/kvxinspect/*.h -newer "$binary" 2>/dev/null | head -1)" ]; then
+  "$root"/core/archive/*.h "$root"/tools/packagereader/*.h -newer "$binary" 2>/dev/null | head -1)" ]; then
   echo "fuzz-package-reader: building $binary"
   "$CXX" -std=c++17 -O2 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
     -I"$root" "$root"/fuzz/package_reader_fuzzer.cpp "${inspect_sources[@]}" "${archive_sources[@]}" -lz -lcrypto -o "$binary"

@@ -4,7 +4,7 @@
 // cut at the declared size and reported.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Layout of the summary: package and verification first (can the rest be trusted?), then the machine,
 // the trail, the verdict, failures and differences.
-#include "tools/kvxinspect/TextSummary.h"
+#include "tools/packagereader/TextSummary.h"
 
 #include <sstream>
 

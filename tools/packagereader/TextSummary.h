@@ -2,7 +2,7 @@
 // interface (scripts use --json); it may change.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <string>
 

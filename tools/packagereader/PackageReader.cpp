@@ -1,12 +1,12 @@
 // Only the report, the incident file, the manifest and the configuration snapshots are kept in
 // memory (each up to a bound); every other entry is checked piece by piece and forgotten.
-#include "tools/kvxinspect/PackageInspector.h"
+#include "tools/packagereader/PackageReader.h"
 
-#include "tools/kvxinspect/EntryReader.h"
-#include "tools/kvxinspect/ManifestCheck.h"
-#include "tools/kvxinspect/ReportReader.h"
-#include "tools/kvxinspect/Sha256.h"
-#include "tools/kvxinspect/ZipReader.h"
+#include "tools/packagereader/EntryReader.h"
+#include "tools/packagereader/ManifestCheck.h"
+#include "tools/packagereader/ReportReader.h"
+#include "tools/packagereader/Sha256.h"
+#include "tools/packagereader/ZipReader.h"
 
 #include <map>
 
@@ -22,7 +22,7 @@ bool EndsWith(const std::string& s, const char* suffix)
 }
 } // namespace
 
-EInspectResult CPackageInspector::Inspect(const uint8_t* pData, size_t cb, const std::string& password,
+EInspectResult CPackageReader::Inspect(const uint8_t* pData, size_t cb, const std::string& password,
                                           SInspection& inspection, std::string& fatal)
 {
     inspection.m_size = cb;

@@ -1,9 +1,9 @@
 // Names are judged as both Windows and POSIX would read them: a backslash is a separator on Windows
 // even though the writer never emits one, and "C:x" is drive-relative there.
-#include "tools/kvxinspect/PackageExtractor.h"
+#include "tools/packagereader/PackageExtractor.h"
 
-#include "tools/kvxinspect/EntryReader.h"
-#include "tools/kvxinspect/ZipReader.h"
+#include "tools/packagereader/EntryReader.h"
+#include "tools/packagereader/ZipReader.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // of each kind of run, and damaged or hostile packages, each with its outcome and message.
 #include "core/archive/ZipWriter.h"
 #include "tests/archive/ArchiveTestSupport.h"
-#include "tools/kvxinspect/PackageExtractor.h"
-#include "tools/kvxinspect/PackageInspector.h"
-#include "tools/kvxinspect/Sha256.h"
+#include "tools/packagereader/PackageExtractor.h"
+#include "tools/packagereader/PackageReader.h"
+#include "tools/packagereader/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +145,7 @@ SFiles StandardFiles(const std::string& report)
 EInspectResult Inspect(const std::vector<uint8_t>& bytes, SInspection& inspection, std::string& fatal,
                        const std::string& password = KVXINSPECT_DEFAULT_PASSWORD)
 {
-    return CPackageInspector::Inspect(bytes.data(), bytes.size(), password, inspection, fatal);
+    return CPackageReader::Inspect(bytes.data(), bytes.size(), password, inspection, fatal);
 }
 
 std::string Joined(const std::vector<std::string>& v)

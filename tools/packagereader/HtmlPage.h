@@ -2,7 +2,7 @@
 // verification, the trail as a timeline, the verdict, and each difference with Pre and Post side by side.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <string>
 

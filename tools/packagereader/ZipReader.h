@@ -3,7 +3,7 @@
 // (offsets, lengths, counts) is never trusted before it has been checked against the bytes present.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // zlib inflates a raw deflate stream (window bits -15): the writer emits no zlib wrapper.
-#include "tools/kvxinspect/EntryReader.h"
+#include "tools/packagereader/EntryReader.h"
 
 #include "core/archive/Crc32.h"
 #include "core/archive/ZipCrypto.h"
 #include "core/archive/ZipFormat.h"
-#include "tools/kvxinspect/Sha256.h"
+#include "tools/packagereader/Sha256.h"
 
 #include <zlib.h>
 

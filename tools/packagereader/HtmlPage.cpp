@@ -1,7 +1,7 @@
 // Package texts are escaped byte by byte; bytes above 0x7F pass unchanged and the page declares UTF-8.
-#include "tools/kvxinspect/HtmlPage.h"
+#include "tools/packagereader/HtmlPage.h"
 
-#include "tools/kvxinspect/TextSummary.h"
+#include "tools/packagereader/TextSummary.h"
 
 #include <sstream>
 

@@ -1,6 +1,6 @@
 // Texts from the package are not guaranteed to be UTF-8 (console programs write in the system's code
 // page): invalid bytes become U+FFFD rather than aborting the document.
-#include "tools/kvxinspect/JsonWriter.h"
+#include "tools/packagereader/JsonWriter.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,5 +1,5 @@
 // Read with the C library, whose 64-bit seek forms differ per platform.
-#include "tools/kvxinspect/PackageFile.h"
+#include "tools/packagereader/PackageFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The directory walk. The package writer never emits ZIP64 records, disk spanning or comments, so a
 // package that needs them was not made by KVXDiag2 and is refused with a reason rather than guessed at.
-#include "tools/kvxinspect/ZipReader.h"
+#include "tools/packagereader/ZipReader.h"
 
 #include "core/archive/ZipFormat.h"
 

@@ -2,7 +2,7 @@
 // writes them) with the files the package holds and the SHA-256 of each as read.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <map>
 #include <string>

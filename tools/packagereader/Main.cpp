@@ -1,12 +1,12 @@
 // kvxinspect: verifies a KVXDiag2 results package and tells its story (see --help and
 // docs/reading-packages.md). Results on standard output, diagnostics on standard error.
-#include "tools/kvxinspect/HtmlPage.h"
-#include "tools/kvxinspect/JsonWriter.h"
-#include "tools/kvxinspect/PackageExtractor.h"
-#include "tools/kvxinspect/PackageInspector.h"
-#include "tools/kvxinspect/PackageFile.h"
-#include "tools/kvxinspect/Sha256.h"
-#include "tools/kvxinspect/TextSummary.h"
+#include "tools/packagereader/HtmlPage.h"
+#include "tools/packagereader/JsonWriter.h"
+#include "tools/packagereader/PackageExtractor.h"
+#include "tools/packagereader/PackageReader.h"
+#include "tools/packagereader/PackageFile.h"
+#include "tools/packagereader/Sha256.h"
+#include "tools/packagereader/TextSummary.h"
 
 #include <cstdio>
 #include <cstring>
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     SInspection inspection;
     inspection.m_file = package;
     const EInspectResult result =
-        CPackageInspector::Inspect(file.Data(), file.Size(), password, inspection, why);
+        CPackageReader::Inspect(file.Data(), file.Size(), password, inspection, why);
     if (result == eInspectResult_UNREADABLE) {
         std::fprintf(stderr, "kvxinspect: %s: %s\n", package.c_str(), why.c_str());
         if (json) {

@@ -2,7 +2,7 @@
 // manifest, and the story the report tells. The result feeds every output form.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +17,7 @@ enum EInspectResult {
     eInspectResult_UNREADABLE = 2,
 };
 
-class CPackageInspector {
+class CPackageReader {
 public:
     // pData/cb: the package's bytes. On eInspectResult_UNREADABLE, fatal says why in words.
     static EInspectResult Inspect(const uint8_t* pData, size_t cb, const std::string& password, SInspection& inspection,

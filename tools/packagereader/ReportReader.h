@@ -3,7 +3,7 @@
 // file, and which evidence files the package holds.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
 // A line that is not a digest line is a file the packer could not read; its path, when the line names
 // one the package holds, is not reported again as an extra file.
-#include "tools/kvxinspect/ManifestCheck.h"
+#include "tools/packagereader/ManifestCheck.h"
 
 #include <set>
 #include <sstream>

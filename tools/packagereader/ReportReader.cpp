@@ -2,7 +2,7 @@
 // depth; "-> " opens a section and "<- " closes one. A deep analysis spans several processes (one per
 // boot), and each new process starts with no open section and cannot close the previous boot's, so
 // the runs are told apart by the lines each one writes, not by the section structure.
-#include "tools/kvxinspect/ReportReader.h"
+#include "tools/packagereader/ReportReader.h"
 
 #include <algorithm>
 #include <set>

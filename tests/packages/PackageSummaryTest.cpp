@@ -78,7 +78,7 @@ struct SExpected {
     std::string verdict;
 };
 
-class PackageInspectTest : public ::testing::Test {
+class PackageSummaryTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
@@ -252,7 +252,7 @@ protected:
     std::vector<std::string> m_packages;
 };
 
-TEST_F(PackageInspectTest, BasicAnalyses)
+TEST_F(PackageSummaryTest, BasicAnalyses)
 {
     struct SCase {
         std::deque<int> answers;
@@ -277,7 +277,7 @@ TEST_F(PackageInspectTest, BasicAnalyses)
     }
 }
 
-TEST_F(PackageInspectTest, DeepAnalysisChains)
+TEST_F(PackageSummaryTest, DeepAnalysisChains)
 {
     constexpr int FIXED = eKVXDIAG2NotifyRet_PROBLEM_FIXED;
     constexpr int NOT_FIXED = eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED;

@@ -1,6 +1,6 @@
 // Both back ends keep one hash object and restart it after each digest, so hashing hundreds of
 // entries does not create hundreds of provider handles.
-#include "tools/kvxinspect/Sha256.h"
+#include "tools/packagereader/Sha256.h"
 
 #ifdef _WIN32
 #include "common/win/UniqueCngHandles.h"

@@ -2,7 +2,7 @@
 // ever added to.
 #pragma once
 
-#include "tools/kvxinspect/InspectTypes.h"
+#include "tools/packagereader/PackageReaderTypes.h"
 
 #include <string>
 
