@@ -1,5 +1,6 @@
 #include "core/helpers/PackageManifest.h"
 
+#include "common/log/KVXDiagObject.h"
 #include "core/archive/ZipFolderPacker.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -155,7 +156,7 @@ void CPackageManifest::AddFile(const std::string& relativePath, const std::strin
 DWORD CPackageManifest::AddDirectory(const std::string& directory)
 {
     const ZRESULT walked = CZipFolderPacker::Walk(directory, std::string(), [this](const SPackedItem& item) {
-        if (!item.m_isDirectory && item.m_archiveName != KVX_MANIFEST_FILE_NAME) {
+        if (!item.m_isDirectory && !IsManifest(item.m_archiveName)) {
             AddFile(item.m_archiveName, item.m_path);
         }
         return KVXZIP_OK;
@@ -170,6 +171,7 @@ void CPackageManifest::AddUnreadable(const std::string& relativePath, DWORD dwEr
 
 DWORD CPackageManifest::Write(const std::string& directory)
 {
+    KVX_FUNCTION_QUIET("CPackageManifest::Write");
     if (!m_started) {
         return KVXDIAG2_ERR_NOT_INITIALISED;
     }
@@ -198,7 +200,19 @@ DWORD CPackageManifest::Write(const std::string& directory)
     }
     const DWORD dwResult = WriteText(directory + "\\" + KVX_MANIFEST_FILE_NAME, text);
     m_written = dwResult == KVXDIAG2_OK;
+    if (m_written) {
+        KVX_LOG(eKVXDiagLog_INFO, "Manifiesto escrito: %lu ficheros, %lu ilegibles.", static_cast<unsigned long>(m_listed),
+                static_cast<unsigned long>(m_unreadable));
+    } else {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir el manifiesto en %s 0x%08lx", directory.c_str(),
+                dwResult);
+    }
     return dwResult;
+}
+
+bool CPackageManifest::IsManifest(const std::string& archiveName)
+{
+    return archiveName == KVX_MANIFEST_FILE_NAME;
 }
 
 std::string CPackageManifest::UnreadableLine(const std::string& relativePath, DWORD dwError)

@@ -39,9 +39,12 @@ public:
     DWORD AddDirectory(const std::string& directory);
     // A file that is not packed because it could not be copied; listed after the packed files.
     void AddUnreadable(const std::string& relativePath, DWORD dwError);
-    // Waits for every digest, hashing what is still queued on the calling thread as well, and writes
-    // the manifest file into the directory.
+    // Waits for every digest, hashing what is still queued on the calling thread as well, writes the
+    // manifest file into the directory and logs how that went.
     DWORD Write(const std::string& directory);
+    // The folder's own file of the manifest's name (at the root) is never listed or packed as one of
+    // its files: the manifest takes its place.
+    static bool IsManifest(const std::string& archiveName);
 
     bool Written() const { return m_written; }
     size_t Listed() const { return m_listed; }

@@ -172,7 +172,7 @@ DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string&
             if (item.m_isDirectory) {
                 return AddFolderEntry(hZip, item.m_archiveName.c_str());
             }
-            if (item.m_archiveName == CPackageManifest::KVX_MANIFEST_FILE_NAME) {
+            if (CPackageManifest::IsManifest(item.m_archiveName)) {
                 return KVXZIP_OK;
             }
             pManifest->AddFile(item.m_archiveName, item.m_path);
@@ -181,15 +181,9 @@ DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string&
         if (added != KVXZIP_OK) {
             return added;
         }
-        const DWORD dwWritten = pManifest->Write(strBaseFolder);
-        if (dwWritten != KVXDIAG2_OK) {
-            // Without a manifest the package is still worth sending.
-            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir el manifiesto en %s 0x%08lx",
-                    strBaseFolder.c_str(), dwWritten);
-            return KVXZIP_OK;
+        if (pManifest->Write(strBaseFolder) != KVXDIAG2_OK) {
+            return KVXZIP_OK; // without a manifest the package is still worth sending
         }
-        KVX_LOG(eKVXDiagLog_INFO, "Manifiesto escrito: %lu ficheros, %lu ilegibles.",
-                static_cast<unsigned long>(pManifest->Listed()), static_cast<unsigned long>(pManifest->Unreadable()));
         const std::string manifestPath = strBaseFolder + "\\" + CPackageManifest::KVX_MANIFEST_FILE_NAME;
         return AddFileEntry(hZip, CPackageManifest::KVX_MANIFEST_FILE_NAME, manifestPath.c_str());
     } catch (...) {

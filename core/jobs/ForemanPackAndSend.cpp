@@ -87,17 +87,13 @@ void WriteManifestOfCopy(const std::string& copyDirectory,
     if (!StartManifest(manifest, notCopied)) {
         return;
     }
-    DWORD dwResult = manifest.AddDirectory(copyDirectory);
-    if (dwResult == KVXDIAG2_OK) {
-        dwResult = manifest.Write(copyDirectory);
-    }
+    const DWORD dwResult = manifest.AddDirectory(copyDirectory);
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir el manifiesto en %s 0x%08lx", copyDirectory.c_str(),
                 dwResult);
         return;
     }
-    KVX_LOG(eKVXDiagLog_INFO, "Manifiesto escrito: %lu ficheros, %lu ilegibles.",
-            static_cast<unsigned long>(manifest.Listed()), static_cast<unsigned long>(manifest.Unreadable()));
+    manifest.Write(copyDirectory);
 }
 
 // Depth first; read-only copies are made writable first. A reparse point is removed as the link it is,
