@@ -79,8 +79,9 @@ std::string ZipResultText(ZRESULT result)
 }
 
 // Support compares this digest with the file they receive. It was taken from the bytes on their way
-// to the disk; when that view was lost (an archive without a password rewrites its headers) or never
-// existed, the finished file is read again.
+// to the disk; when that view was lost (a failed write, or an entry of an archive without a password
+// too large to hold back until its header is rewritten) or never existed, the finished file is read
+// again.
 void LogArchiveDigest(CCngSha256& sha256, DWORD dwOpened, CBackgroundSha256* pStreamed, const std::string& archivePath)
 {
     KVX_FUNCTION_QUIET("CSysUtilsHelper::CompressFolder");
