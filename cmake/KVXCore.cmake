@@ -12,6 +12,13 @@ list(FILTER KVX_CORE_SOURCES EXCLUDE REGEX ".*/DllMain\\.cpp$")
 
 add_library(kvxcore_objs OBJECT ${KVX_CORE_SOURCES})
 target_compile_definitions(kvxcore_objs PUBLIC KVXDIAG_LOG_MODULE=0xDD000001u)
+# The change journal is a static library of its own, so that a test build of the core can link a copy
+# with kill points in its place: an object given first wins over the library's member.
+add_library(kvx_journal_core STATIC ${CMAKE_SOURCE_DIR}/common/journal/ChangeJournal.cpp)
+target_compile_definitions(kvx_journal_core PUBLIC KVXDIAG_LOG_MODULE=0xDD000001u)
+target_include_directories(kvx_journal_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(kvx_journal_core PUBLIC advapi32)
+target_link_libraries(kvxcore_objs PUBLIC kvx_journal_core)
 if(TARGET kvx_archive)
   target_link_libraries(kvxcore_objs PUBLIC kvx_archive)
 endif()
