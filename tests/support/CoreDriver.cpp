@@ -112,6 +112,9 @@ std::string CoreDriverBatchPath() { return ProgramDir() + "kvxcoredriver.bat"; }
 
 SDriverRun RunCoreDriver(const std::vector<std::string>& args, DWORD timeoutMs)
 {
+    // Every driver run stands for a boot. Wine's reboot keeps the wineserver, and so the volatile
+    // registry keys a real boot clears; the journal's boot marker is one.
+    SimulateBoot();
     SDriverRun run;
     char temp[MAX_PATH + 1] = {};
     ::GetTempPathA(MAX_PATH, temp);
@@ -190,6 +193,13 @@ void ClearResumeState()
         }
     }
     ClearJournal();
+}
+
+void SimulateBoot()
+{
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal\\BootMarker",
+                      KEY_WOW64_32KEY, 0);
 }
 
 void ClearJournal()

@@ -62,6 +62,8 @@ SResumeState ReadResumeState();
 void ClearResumeState();
 // The change journal: removed whole, or written as a deep analysis would have written it.
 void ClearJournal();
+// What a boot does to the journal: its volatile boot marker is gone.
+void SimulateBoot();
 DWORD RecordDriver(const std::string& service, DWORD dwStart);
 std::vector<kvx::SJournalEntry> OpenDeepEntries();
 bool HasJournalEntries(DWORD dwOwner);
