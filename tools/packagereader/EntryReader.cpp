@@ -73,7 +73,7 @@ bool CEntryReader::PasswordOpens(const uint8_t* pData, size_t cb, const SZipEntr
 }
 
 SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryRecord& entry,
-                               const std::string& password, std::string* pKeep, size_t cbKeepLimit)
+                               const std::string& password, std::string* pKeep, size_t cbKeepLimit, const CSink& sink)
 {
     SEntryCheck check;
     const std::string who = "entry " + entry.m_name + ": ";
@@ -110,6 +110,7 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     uint32_t crc = 0;
     uint64_t produced = 0;
     bool overrun = false;
+    bool sinkRefused = false;
     std::vector<uint8_t> inPiece(entry.m_encrypted ? ENTRY_PIECE_SIZE : 0);
     std::vector<uint8_t> outPiece(ENTRY_PIECE_SIZE);
     if (pKeep != nullptr) {
@@ -128,6 +129,9 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
             pKeep->append(reinterpret_cast<const char*>(p), n < cbKeepLimit - pKeep->size() ? n : cbKeepLimit - pKeep->size());
         }
         produced += n;
+        if (sink && n > 0 && !sink(p, n)) {
+            sinkRefused = true;
+        }
     };
     // Next piece of (decrypted) input.
     auto nextInput = [&](const uint8_t*& p, size_t& n) {
@@ -144,7 +148,7 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     };
 
     if (entry.m_method == ZIP_METHOD_STORED) {
-        while (inLeft > 0 && !overrun) {
+        while (inLeft > 0 && !overrun && !sinkRefused) {
             const uint8_t* p = nullptr;
             size_t n = 0;
             nextInput(p, n);
@@ -158,7 +162,7 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
         }
         z_stream& z = stream.Z();
         bool ended = false;
-        while (!ended && !overrun) {
+        while (!ended && !overrun && !sinkRefused) {
             if (z.avail_in == 0) {
                 if (inLeft == 0) {
                     check.m_problem = who + "its compressed data ends before the deflate stream does (cut short)";
@@ -191,6 +195,10 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     }
     check.m_bytesOut = produced;
     check.m_sha256 = sha.FinishHex();
+    if (sinkRefused) {
+        check.m_problem = who + "its content could not be written";
+        return check;
+    }
     if (overrun) {
         check.m_problem = who + "inflates to more than the " + std::to_string(entry.m_uncompressedSize) +
             " bytes it declares; cut there";
