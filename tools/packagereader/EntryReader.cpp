@@ -10,7 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -111,8 +111,13 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     uint64_t produced = 0;
     bool overrun = false;
     bool sinkRefused = false;
-    std::vector<uint8_t> inPiece(entry.m_encrypted ? ENTRY_PIECE_SIZE : 0);
-    std::vector<uint8_t> outPiece(ENTRY_PIECE_SIZE);
+    // Pieces no larger than the entry needs: a package of 65,535 small files must not cost 65,535
+    // large buffers. One byte more than declared lets an entry that inflates past its size show it.
+    const size_t inSize = entry.m_encrypted ? static_cast<size_t>(inLeft < ENTRY_PIECE_SIZE ? inLeft : ENTRY_PIECE_SIZE) : 0;
+    const size_t outSize = entry.m_uncompressedSize < ENTRY_PIECE_SIZE ? static_cast<size_t>(entry.m_uncompressedSize) + 1
+                                                                       : ENTRY_PIECE_SIZE;
+    std::unique_ptr<uint8_t[]> inPiece(new uint8_t[inSize > 0 ? inSize : 1]);
+    std::unique_ptr<uint8_t[]> outPiece(new uint8_t[outSize]);
     if (pKeep != nullptr) {
         pKeep->clear();
     }
@@ -137,9 +142,9 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     auto nextInput = [&](const uint8_t*& p, size_t& n) {
         n = inLeft > ENTRY_PIECE_SIZE ? ENTRY_PIECE_SIZE : static_cast<size_t>(inLeft);
         if (entry.m_encrypted) {
-            std::memcpy(inPiece.data(), in, n);
-            crypto.Decrypt(inPiece.data(), n);
-            p = inPiece.data();
+            std::memcpy(inPiece.get(), in, n);
+            crypto.Decrypt(inPiece.get(), n);
+            p = inPiece.get();
         } else {
             p = in;
         }
@@ -174,10 +179,10 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
                 z.next_in = const_cast<Bytef*>(p);
                 z.avail_in = static_cast<uInt>(n);
             }
-            z.next_out = outPiece.data();
-            z.avail_out = static_cast<uInt>(outPiece.size());
+            z.next_out = outPiece.get();
+            z.avail_out = static_cast<uInt>(outSize);
             const int rc = inflate(&z, Z_NO_FLUSH);
-            consume(outPiece.data(), outPiece.size() - z.avail_out);
+            consume(outPiece.get(), outSize - z.avail_out);
             if (rc == Z_STREAM_END) {
                 ended = true;
             } else if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT) {

@@ -358,6 +358,9 @@ CLines SplitLines(std::string_view text, CMemoryBudget& budget)
 {
     CLines lines;
     ForEachLine(text, [&](std::string_view line) {
+        if (line.empty()) {
+            return; // compares as nothing, and costs nothing
+        }
         budget.Charge(VIEW_COST, "a configuration snapshot's lines");
         lines.push_back(line);
     });
