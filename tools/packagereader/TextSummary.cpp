@@ -10,18 +10,22 @@ namespace {
 // Every text from the package passes here: it is written to a terminal.
 std::string E(const std::string& text) { return CTerminalText::Escape(text); }
 
-void WriteOutcome(std::ostringstream& out, const char* label, const SOutputOutcome& o, const char* done)
+void WriteOutcome(std::ostringstream& out, const char* label, const SOutputOutcome& o)
 {
     if (!o.m_requested) {
         return;
     }
-    out << label << (o.m_status == done ? "" : "NOT ") << (o.m_status == "not_attempted" ? "attempted" : done);
+    out << label;
     if (o.m_status == "extracted") {
-        out << ", " << o.m_files << " files in " << E(o.m_target);
+        out << "extracted, " << o.m_files << " files in " << E(o.m_target);
     } else if (o.m_status == "written") {
-        out << " to " << E(o.m_target);
+        out << "written to " << E(o.m_target);
+    } else if (o.m_status == "not_attempted") {
+        out << "not attempted: " << E(o.m_problem);
+    } else if (o.m_status == "refused") {
+        out << "REFUSED, nothing written: " << E(o.m_problem);
     } else {
-        out << " (" << o.m_status << ": " << E(o.m_problem) << ")";
+        out << "FAILED: " << E(o.m_problem);
     }
     out << "\n";
 }
@@ -88,8 +92,8 @@ std::string CTextSummary::Write(const SInspection& in)
     for (const std::string& u : in.m_manifest.m_unreadable) {
         out << "  ? " << E(u) << "\n";
     }
-    WriteOutcome(out, "Extraction   ", in.m_extraction, "extracted");
-    WriteOutcome(out, "HTML page    ", in.m_html, "written");
+    WriteOutcome(out, "Extraction   ", in.m_extraction);
+    WriteOutcome(out, "HTML page    ", in.m_html);
     out << "\nIncident     ";
     if (s.m_hasIncident) {
         out << E(s.m_incidentNumber) << "\n";
