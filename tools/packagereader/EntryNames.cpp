@@ -191,7 +191,7 @@ std::string CEntryNames::UnsafeReason(const std::string& name)
     return std::string();
 }
 
-std::vector<std::string> CEntryNames::Problems(const std::vector<SZipEntryRecord>& entries)
+std::vector<std::string> CEntryNames::Problems(const std::vector<SZipEntryRecord>& entries, CMemoryBudget& budget)
 {
     std::vector<std::string> problems;
     std::unordered_map<uint64_t, SSeen> seen;
@@ -227,13 +227,18 @@ std::vector<std::string> CEntryNames::Problems(const std::vector<SZipEntryRecord
             mine.m_explicit = last;
             auto it = seen.find(hash);
             if (it == seen.end()) {
+                budget.Charge(CMemoryBudget::RECORD_OVERHEAD, "the entries' names");
                 seen.emplace(hash, mine);
             } else {
                 SSeen& other = it->second;
-                const std::string& otherName = entries[other.m_entry].m_name;
-                const bool same = other.m_components == components &&
-                    FoldedPrefix(otherName, components) == FoldedPrefix(name, components);
-                if (same && (mine.m_isFile || other.m_isFile || (mine.m_explicit && other.m_explicit))) {
+                // Only a clash is confirmed by comparing the keys themselves: folders shared by many names
+                // cost their hash alone, and a name costs its length once.
+                const bool clash = mine.m_isFile || other.m_isFile || (mine.m_explicit && other.m_explicit);
+                if (!clash) {
+                    other.m_explicit = other.m_explicit || mine.m_explicit;
+                } else if (other.m_components == components &&
+                           FoldedPrefix(entries[other.m_entry].m_name, components) == FoldedPrefix(name, components)) {
+                    const std::string& otherName = entries[other.m_entry].m_name;
                     if (otherName == name) {
                         problems.push_back(who + "the package holds it twice");
                     } else if (mine.m_isFile != other.m_isFile) {
@@ -243,9 +248,6 @@ std::vector<std::string> CEntryNames::Problems(const std::vector<SZipEntryRecord
                                            " (the same name once case and trailing dots and spaces are ignored)");
                     }
                     break;
-                }
-                if (same && mine.m_explicit) {
-                    other.m_explicit = true;
                 }
             }
             start = end + 1;

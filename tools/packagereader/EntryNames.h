@@ -3,6 +3,7 @@
 // extraction, so a package that verifies always extracts.
 #pragma once
 
+#include "tools/packagereader/MemoryBudget.h"
 #include "tools/packagereader/PackageReaderTypes.h"
 
 #include <string>
@@ -19,6 +20,6 @@ public:
     static std::string UnsafeReason(const std::string& name);
     // One line per refused name or pair of names: unsafe names, exact duplicates, names that collide
     // once case and Windows' trailing dots and spaces are ignored, a file that is also a folder.
-    // Each line starts "entry <name>: ".
-    static std::vector<std::string> Problems(const std::vector<SZipEntryRecord>& entries);
+    // Each line starts "entry <name>: ". Every folder met is held once, charged to budget.
+    static std::vector<std::string> Problems(const std::vector<SZipEntryRecord>& entries, CMemoryBudget& budget);
 };

@@ -7,10 +7,12 @@
 #include "tools/packagereader/TargetFolder.h"
 #include "tools/packagereader/ZipReader.h"
 
-EExtractResult CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const std::string& password,
-                                          const std::string& directory, std::string& problem, size_t& files)
+#include <new>
+
+namespace {
+EExtractResult ExtractAll(const uint8_t* pData, size_t cb, const std::string& password, const std::string& directory,
+                          std::string& problem, size_t& files)
 {
-    files = 0;
     CZipReader reader;
     if (!reader.Open(pData, cb)) {
         problem = reader.FatalProblem();
@@ -20,7 +22,15 @@ EExtractResult CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const
         problem = "the package's directory is damaged: " + reader.Problems().front();
         return eExtractResult_REFUSED;
     }
-    const std::vector<std::string> names = CEntryNames::Problems(reader.Entries());
+    std::vector<std::string> names;
+    try {
+        CMemoryBudget budget;
+        names = CEntryNames::Problems(reader.Entries(), budget);
+    } catch (const CMemoryBudget::SExceeded&) {
+        names.push_back("the names need more memory than the reading's budget");
+    } catch (const std::bad_alloc&) {
+        names.push_back("the names need more memory than the system has");
+    }
     if (!names.empty()) {
         problem = names.front() +
             (names.size() > 1 ? " (and " + std::to_string(names.size() - 1) + " more)" : "");
@@ -66,4 +76,25 @@ EExtractResult CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const
         return eExtractResult_FAILED;
     }
     return eExtractResult_EXTRACTED;
+}
+} // namespace
+
+EExtractResult CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const std::string& password,
+                                          const std::string& directory, std::string& problem, size_t& files)
+{
+    files = 0;
+    // The extraction's boundary: the target folder removes itself while the exception unwinds.
+    try {
+        const EExtractResult result = ExtractAll(pData, cb, password, directory, problem, files);
+        if (result != eExtractResult_EXTRACTED) {
+            files = 0;
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        problem = "the system ran out of memory";
+    } catch (...) {
+        problem = "an unexpected error stopped the extraction";
+    }
+    files = 0;
+    return eExtractResult_FAILED;
 }

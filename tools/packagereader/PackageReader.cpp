@@ -121,7 +121,7 @@ EInspectResult Read(const uint8_t* pData, size_t cb, const std::string& password
     for (const std::string& p : reader.Problems()) {
         problems.Add(p);
     }
-    for (const std::string& p : CEntryNames::Problems(reader.Entries())) {
+    for (const std::string& p : CEntryNames::Problems(reader.Entries(), budget)) {
         problems.Add(p);
     }
 
