@@ -374,9 +374,13 @@ public:
     void Line(const SLine& line)
     {
         if (m_stack.size() > line.m_depth) {
+            for (size_t i = line.m_depth; i < m_stack.size(); ++i) {
+                m_budget.Release(m_stack[i].size() + CMemoryBudget::RECORD_OVERHEAD);
+            }
             m_stack.resize(line.m_depth);
             m_stackSection.resize(line.m_depth);
             m_stackProgram.resize(line.m_depth);
+            m_stackFlags.resize(line.m_depth);
         }
         if (line.m_kind == SLine::eKind_END) {
             if (line.m_text == TITLE_BASIC_END) {
@@ -391,6 +395,7 @@ public:
             m_stack.push_back(line.m_text);
             m_stackSection.push_back(SIZE_MAX);
             m_stackProgram.push_back(ProgramOfTitle(line.m_text));
+            m_stackFlags.push_back((m_stackFlags.empty() ? 0u : m_stackFlags.back()) | FlagOf(line.m_text));
             return;
         }
         Text(line);
@@ -485,7 +490,27 @@ private:
         }
     }
 
-    bool InStack(const char* title) const { return std::find(m_stack.begin(), m_stack.end(), title) != m_stack.end(); }
+    // The titles the story looks for among the open sections, one bit each; each level holds the bits of
+    // itself and every level above it, so a look-up costs the same however deep the report nests.
+    enum : unsigned {
+        eOpen_BASIC = 1,
+        eOpen_DRIVERS = 2,
+        eOpen_GATHERING = 4,
+        eOpen_PRE = 8,
+        eOpen_POST = 16,
+        eOpen_COMPONENTS = 32,
+    };
+    static unsigned FlagOf(const std::string& title)
+    {
+        return title == TITLE_BASIC ? eOpen_BASIC
+            : title == TITLE_DRIVERS ? eOpen_DRIVERS
+            : title == TITLE_GATHERING ? eOpen_GATHERING
+            : title == "PRE"           ? eOpen_PRE
+            : title == "POST"          ? eOpen_POST
+            : title == TITLE_COMPONENTS ? eOpen_COMPONENTS
+                                       : 0u;
+    }
+    bool InStack(unsigned flag) const { return !m_stackFlags.empty() && (m_stackFlags.back() & flag) != 0; }
 
     void Begin(const SLine& line)
     {
@@ -502,7 +527,7 @@ private:
         }
         if (StartsWith(t, TITLE_FILTER_PREFIX) && !EndsWith(t, ", Finished")) {
             const std::string name = QuotedName(t);
-            if (m_inBasic && InStack(TITLE_BASIC)) {
+            if (m_inBasic && InStack(eOpen_BASIC)) {
                 SBasicFilterStep step;
                 step.m_name = name;
                 m_budget.Charge(name.size() + CMemoryBudget::RECORD_OVERHEAD * 2, "the basic analysis");
@@ -524,8 +549,10 @@ private:
             return;
         }
         // A component of the network dump: the section two below the dump's own.
-        const auto dump = std::find(m_stack.begin(), m_stack.end(), TITLE_COMPONENTS);
-        if (dump != m_stack.end() && static_cast<size_t>(m_stack.end() - dump) == 2) {
+        const size_t depth = m_stackFlags.size();
+        const bool dumpTwoAbove = depth >= 2 && (m_stackFlags[depth - 2] & eOpen_COMPONENTS) != 0 &&
+            (depth < 3 || (m_stackFlags[depth - 3] & eOpen_COMPONENTS) == 0);
+        if (dumpTwoAbove) {
             FinishComponentIfLeft(true);
             m_component = SNetworkComponentFact();
             m_component.m_name = t;
@@ -544,12 +571,12 @@ private:
         const bool inProgram = !m_stackProgram.empty() && !m_stackProgram.back().empty();
         if (inProgram) {
             const std::string& program = m_stackProgram.back();
-            if (InStack(TITLE_DRIVERS)) {
+            if (InStack(eOpen_DRIVERS)) {
                 m_budget.Charge(t.size() + CMemoryBudget::RECORD_OVERHEAD, "the driver list");
                 m_driverLines.push_back(t);
             }
-            if (m_inBasic && !m_currentFilter.empty() && InStack(TITLE_GATHERING)) {
-                const bool pre = InStack("PRE"), post = InStack("POST");
+            if (m_inBasic && !m_currentFilter.empty() && InStack(eOpen_GATHERING)) {
+                const bool pre = InStack(eOpen_PRE), post = InStack(eOpen_POST);
                 if (pre || post) {
                     const auto filter = m_programOrder.emplace(m_currentFilter, std::vector<std::string>());
                     if (filter.second) {
@@ -785,6 +812,7 @@ private:
     std::vector<std::string> m_stack;
     std::vector<size_t> m_stackSection;       // per open section: its index in m_story.m_sections, once used
     std::vector<std::string> m_stackProgram;  // per open section: the program its title runs, if any
+    std::vector<unsigned> m_stackFlags;       // per open section: eOpen_ bits of it and the sections above
     bool m_inBasic = false;
     bool m_inDeep = false;
     bool m_runOpened = false;
