@@ -61,6 +61,9 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
         for (const std::string& p : in.m_problems) {
             o << "<li>" << Escape(p) << "</li>";
         }
+        if (in.m_problemsNotKept > 0) {
+            o << "<li>" << in.m_problemsNotKept << " more problems</li>";
+        }
         o << "</ul>";
     }
     o << "<h2>Incident</h2>";
@@ -112,6 +115,9 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
             o << "<tr><td>" << Escape(s.SectionOf(f)) << "</td><td>" << Escape(f.m_line) << "</td></tr>";
         }
         o << "</table>";
+        if (s.m_failuresNotKept > 0) {
+            o << "<p class=\"dim\">" << s.m_failuresNotKept << " more failure lines not listed.</p>";
+        }
     }
     if (!s.m_differences.empty()) {
         o << "<h2>Pre/Post differences</h2>";
@@ -130,6 +136,13 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
             }
             o << "</pre></div>";
         }
+    }
+    if (!s.m_notes.empty()) {
+        o << "<h2>Notes</h2><ul class=\"dim\">";
+        for (const std::string& n : s.m_notes) {
+            o << "<li>" << Escape(n) << "</li>";
+        }
+        o << "</ul>";
     }
     o << "<p class=\"dim\">kvxinspect " << Escape(version) << "</p></body></html>\n";
     return o.str();
