@@ -418,8 +418,7 @@ public:
         }
     }
 
-    // Compared at once and forgotten: only the difference is held, so any number of snapshots costs
-    // the memory of one pair.
+    // Compared at once: the line views of one pair at a time, then only the difference is held.
     void Snapshot(const std::string& filter, const std::string& pre, const std::string& post)
     {
         if (m_programOrder.emplace(filter, std::vector<std::string>()).second) {
