@@ -45,6 +45,7 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
           {"extra", in.m_manifest.m_extra},
           {"differing", in.m_manifest.m_differing},
           {"unreadable", in.m_manifest.m_unreadable}}}};
+    doc["privacy"] = CPrivacyNote::Json(in.m_privacy);
     doc["incident"] = s.m_hasIncident ? json{{"number", s.m_incidentNumber}, {"description", s.m_incidentDescription}}
                                       : json(nullptr);
     json drivers = json::array();

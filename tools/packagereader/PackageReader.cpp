@@ -62,7 +62,7 @@ EInspectResult CPackageReader::Inspect(const uint8_t* pData, size_t cb, const st
         std::string kept;
         std::string* pKeep = nullptr;
         if (entry.m_name == REPORT_NAME || entry.m_name == INCIDENT_NAME || entry.m_name == KVXINSPECT_MANIFEST_NAME ||
-            EndsWith(entry.m_name, "/KVXSnapshot.txt")) {
+            entry.m_name == KVXINSPECT_PRIVACY_NOTE_NAME || EndsWith(entry.m_name, "/KVXSnapshot.txt")) {
             pKeep = &kept;
         }
         const SEntryCheck check = CEntryReader::Read(pData, cb, entry, password, pKeep, KEEP_LIMIT);
@@ -81,7 +81,9 @@ EInspectResult CPackageReader::Inspect(const uint8_t* pData, size_t cb, const st
         if (!check.m_ok) {
             continue; // a damaged entry's content tells no story
         }
-        if (entry.m_name == REPORT_NAME) {
+        if (entry.m_name == KVXINSPECT_PRIVACY_NOTE_NAME) {
+            inspection.m_privacy = CPrivacyNote::Parse(kept);
+        } else if (entry.m_name == REPORT_NAME) {
             report.swap(kept);
             inputs.m_pReport = &report;
         } else if (entry.m_name == INCIDENT_NAME) {

@@ -64,6 +64,7 @@ std::string CTextSummary::Write(const SInspection& in)
     for (const std::string& u : in.m_manifest.m_unreadable) {
         out << "  ? " << u << "\n";
     }
+    out << "\n" << CPrivacyNote::Text(in.m_privacy);
     out << "\nIncident     ";
     if (s.m_hasIncident) {
         out << s.m_incidentNumber << "\n";
