@@ -465,6 +465,18 @@ const std::string* CPrivacyCleaner::NameToken(EPrivacyKind kind, const std::stri
         trimmed.erase(0, 2); // a logon server
     }
     const std::string lower = LowerText(trimmed.data(), trimmed.size());
+    // Fields repeat their values line after line: a known value is answered before any rule runs.
+    if (kind == ePrivacy_USER) {
+        const auto known = m_users.find(lower);
+        if (known != m_users.end()) {
+            return &known->second;
+        }
+    } else {
+        const auto known = m_words.find(lower);
+        if (known != m_words.end()) {
+            return &known->second.token;
+        }
+    }
     if (lower.size() < 2 || IsCommon(lower, kind == ePrivacy_USER) || lower.compare(0, 4, "s-1-") == 0) {
         return nullptr;
     }
@@ -599,6 +611,16 @@ void CPrivacyCleaner::Count(EPrivacyKind kind, bool fresh)
     }
 }
 
+void CPrivacyCleaner::CountToken(EPrivacyKind kind, const std::string& token)
+{
+    bool fresh = false;
+    if (m_used.find(token) == m_used.end()) {
+        m_used.insert(token);
+        fresh = true;
+    }
+    Count(kind, fresh);
+}
+
 const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length)
 {
     if (length > m_longest || (m_lengths & (1ull << std::min<size_t>(length, 63))) == 0) {
@@ -612,8 +634,7 @@ const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length)
     if (found == m_words.end()) {
         return nullptr;
     }
-    const bool fresh = m_addressesSeen.insert(found->second.token).second;
-    Count(found->second.kind, fresh);
+    CountToken(found->second.kind, found->second.token);
     return &found->second.token;
 }
 
@@ -660,7 +681,7 @@ const char* CPrivacyCleaner::ReplaceSid(const char* p, const char* end, std::str
         }
         const std::string token =
             std::string(form == 0 ? "S-1-5-21-0-0-" : "S-1-12-1-0-0-0-") + found->second + std::string(rid, q);
-        Count(ePrivacy_SID, m_sidsSeen.insert(LowerText(p, static_cast<size_t>(q - p))).second);
+        CountToken(ePrivacy_SID, token);
         out += token;
         return q;
     }
@@ -703,16 +724,21 @@ const char* CPrivacyCleaner::ReplaceMac(const char* p, const char* end, std::str
     std::snprintf(text, sizeof text, upper ? "%02X%c%02X%c%02X%c%02X%c%02X%c%02X" : "%02x%c%02x%c%02x%c%02x%c%02x%c%02x",
                   mapped[0], separator, mapped[1], separator, mapped[2], separator, mapped[3], separator, mapped[4],
                   separator, mapped[5]);
-    char token[18];
-    std::snprintf(token, sizeof token, "%02X-%02X-%02X-%02X-%02X-%02X", mapped[0], mapped[1], mapped[2], mapped[3],
-                  mapped[4], mapped[5]);
+    uint64_t key = 0;
+    for (uint8_t b : mac) {
+        key = key << 8 | b;
+    }
+    const bool firstHere = m_macsUsed.insert(key).second;
     if (fresh) {
         char original[18];
         std::snprintf(original, sizeof original, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
                       mac[5]);
+        char token[18];
+        std::snprintf(token, sizeof token, "%02X-%02X-%02X-%02X-%02X-%02X", mapped[0], mapped[1], mapped[2], mapped[3],
+                      mapped[4], mapped[5]);
         m_table[ePrivacy_MAC].emplace_back(token, original);
     }
-    Count(ePrivacy_MAC, m_addressesSeen.insert(std::string("mac:") + token).second);
+    Count(ePrivacy_MAC, firstHere);
     out += text;
     return q;
 }
@@ -728,14 +754,18 @@ const char* CPrivacyCleaner::ReplaceIPv6(const char* p, const char* end, std::st
         out.append(p, stop);
         return stop;
     }
-    const std::string original = CAddressMapper::IPv6Text(address);
-    const std::string mapped = CAddressMapper::IPv6Text(m_addresses.MapIPv6(address));
-    const bool fresh = m_addressesSeen.insert("6:" + original).second;
-    if (m_tabled.insert("6:" + original).second) {
-        m_table[ePrivacy_IPV6].emplace_back(mapped, original);
+    const std::string key(address.begin(), address.end());
+    auto found = m_ipv6Texts.find(key);
+    const bool fresh = found == m_ipv6Texts.end();
+    if (fresh) {
+        const std::string original = CAddressMapper::IPv6Text(address);
+        found = m_ipv6Texts.emplace(key, CAddressMapper::IPv6Text(m_addresses.MapIPv6(address))).first;
+        if (m_tabled.insert("6:" + original).second) {
+            m_table[ePrivacy_IPV6].emplace_back(found->second, original);
+        }
     }
     Count(ePrivacy_IPV6, fresh);
-    out += mapped;
+    out += found->second;
     return stop;
 }
 
@@ -750,14 +780,17 @@ const char* CPrivacyCleaner::ReplaceIPv4(const char* p, const char* end, std::st
         out.append(p, stop);
         return stop;
     }
-    const std::string original = CAddressMapper::IPv4Text(address);
-    const std::string mapped = CAddressMapper::IPv4Text(m_addresses.MapIPv4(address));
-    const bool fresh = m_addressesSeen.insert("4:" + original).second;
-    if (m_tabled.insert("4:" + original).second) {
-        m_table[ePrivacy_IPV4].emplace_back(mapped, original);
+    auto found = m_ipv4Texts.find(address);
+    const bool fresh = found == m_ipv4Texts.end();
+    if (fresh) {
+        const std::string original = CAddressMapper::IPv4Text(address);
+        found = m_ipv4Texts.emplace(address, CAddressMapper::IPv4Text(m_addresses.MapIPv4(address))).first;
+        if (m_tabled.insert("4:" + original).second) {
+            m_table[ePrivacy_IPV4].emplace_back(found->second, original);
+        }
     }
     Count(ePrivacy_IPV4, fresh);
-    out += mapped;
+    out += found->second;
     return stop;
 }
 
@@ -805,7 +838,7 @@ const char* CPrivacyCleaner::ReplaceProfile(const char* p, const char* end, std:
         if (token == nullptr) {
             return nullptr;
         }
-        Count(ePrivacy_USER, m_addressesSeen.insert(*token).second);
+        CountToken(ePrivacy_USER, *token);
         out.append(p, name);
         out += *token;
         return stop;
@@ -827,7 +860,7 @@ const char* CPrivacyCleaner::ReplaceUserAfter(const char* p, const char* end, st
     if (found == m_users.end()) {
         return nullptr;
     }
-    Count(ePrivacy_USER, m_addressesSeen.insert(found->second).second);
+    CountToken(ePrivacy_USER, found->second);
     out += found->second;
     return stop;
 }
@@ -898,7 +931,7 @@ const char* CPrivacyCleaner::ReplaceFieldValue(int field, const char* p, const c
         if (found == m_users.end()) {
             return nullptr;
         }
-        Count(ePrivacy_USER, m_addressesSeen.insert(found->second).second);
+        CountToken(ePrivacy_USER, found->second);
         out += found->second;
         return end;
     }
@@ -916,7 +949,7 @@ const char* CPrivacyCleaner::ReplaceFieldValue(int field, const char* p, const c
         }
         return nullptr;
     }
-    Count(ePrivacy_USER, m_addressesSeen.insert(found->second).second);
+    CountToken(ePrivacy_USER, found->second);
     out += found->second;
     return end;
 }
@@ -1164,6 +1197,8 @@ bool CPrivacyCleaner::LoadMap(const std::string& text)
     }
     m_key = key;
     m_addresses = CAddressMapper(key);
+    m_ipv4Texts.clear();
+    m_ipv6Texts.clear();
     size_t start = 0;
     while (start < text.size()) {
         size_t stop = text.find('\n', start);

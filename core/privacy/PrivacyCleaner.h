@@ -25,6 +25,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 enum EPrivacyKind {
@@ -110,6 +111,8 @@ private:
     const std::string* KnownWord(const char* p, size_t length);
 
     void Count(EPrivacyKind kind, bool fresh);
+    // Counts one replacement by a token, and the value when the token is new to this package.
+    void CountToken(EPrivacyKind kind, const std::string& token);
 
     std::array<uint8_t, 16> m_key;
     CAddressMapper m_addresses;
@@ -117,9 +120,14 @@ private:
     std::unordered_map<std::string, SName> m_words; // computers, domains, hosts: whole words
     std::unordered_map<std::string, std::string> m_users;
     std::map<std::string, std::string> m_sidDomains; // "21-a-b-c" -> token number
-    std::set<std::string> m_sidsSeen;
-    std::set<std::string> m_addressesSeen; // tokens and addresses met in this package
-    std::set<std::string> m_tabled;        // addresses in the table
+    // Tokens met in this package (a value counts once however often it is replaced), and addresses
+    // already in the table. Every occurrence passes here, so these are hashed, and the mapped text of
+    // each address is kept: a log of 100 MB names the same few addresses over and over.
+    std::unordered_set<std::string> m_used;
+    std::set<std::string> m_tabled;
+    std::unordered_map<uint32_t, std::string> m_ipv4Texts;
+    std::unordered_map<std::string, std::string> m_ipv6Texts;
+    std::unordered_set<uint64_t> m_macsUsed;
     std::vector<std::pair<std::string, std::string>> m_table[ePrivacy_KIND_COUNT]; // token, value
     size_t m_next[ePrivacy_KIND_COUNT] = {};
     size_t m_values[ePrivacy_KIND_COUNT] = {};
