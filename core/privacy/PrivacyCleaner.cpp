@@ -28,6 +28,9 @@ const char* const kCommonWords[] = {
     "user", "users", "windows", "microsoft", "ethernet", "wi-fi", "wifi", "wlan", "lan", "network", "internet",
     "router", "domain", "n/a", "na", "none", "null", "unknown", "yes", "no", "home", "office", "pc", "desktop",
     "laptop", "computer", "workstation", "-", "wpad", "isatap", "teredo",
+};
+// The product's own names: never a user, a machine or a host of the customer's.
+const char* const kProductNames[] = {
     "orvex", "orvex network manager", "orvex software", "orvex security", "kvxdiag", "kvxdiag2", "kvxdiagcore",
     "kvxapi", "kvxtmgr", "kvxnmgr", "kvximd", "kvxmon", "kvxflta", "kvxfltb", "kvxfltc", "kvxfltd", "kvxflte",
     "kvxfltf", "kvxapisrv", "hostguard",
@@ -123,6 +126,9 @@ bool EndsUserName(unsigned char c)
 
 bool IsCommon(const std::string& lower, bool user)
 {
+    if (std::any_of(std::begin(kProductNames), std::end(kProductNames), [&](const char* name) { return lower == name; })) {
+        return true;
+    }
     if (user) {
         return std::any_of(std::begin(kNoUsers), std::end(kNoUsers), [&](const char* word) { return lower == word; }) ||
             lower.find_first_not_of("0123456789") == std::string::npos;
@@ -1227,7 +1233,7 @@ bool CPrivacyCleaner::LoadMap(const std::string& text)
         const std::string lower = LowerText(value.data(), value.size());
         const size_t prefix = std::strlen(kPrefixes[kind]);
         if (kind <= ePrivacy_HOST) {
-            if (token.compare(0, prefix, kPrefixes[kind]) != 0 || token.size() == prefix ||
+            if (token.compare(0, prefix, kPrefixes[kind]) != 0 || token.size() == prefix || token.size() > prefix + 9 ||
                 token.find_first_not_of("0123456789", prefix) != std::string::npos || lower.empty()) {
                 continue;
             }

@@ -93,6 +93,7 @@ TEST(PrivacyCleaner, MatchingRules)
         {"C:\\Users\\Public\\Documents and C:\\Users\\Default\\NTUSER.DAT", nullptr},
         {"   Default Gateway . . . . . . . . . : 0.0.0.0", nullptr},
         {"User: SYSTEM", nullptr},
+        {"Owner: KVXFLTA", nullptr},
         {"%USERPROFILE% is C:\\Users\\%USERNAME%", nullptr},
         // Computer, domain and host names: whole words, longest first.
         {"   Host Name . . . . . . . . . . . . : PLANTPC", "   Host Name . . . . . . . . . . . . : computer-1"},
@@ -138,6 +139,7 @@ TEST(PrivacyCleaner, RefusesCommonWordsAndTheProductsNames)
         {ePrivacy_COMPUTER, "KVXTMGR"}, {ePrivacy_HOST, "www.orvex.example"}, {ePrivacy_DOMAIN, "WORKGROUP"},
         {ePrivacy_HOST, "localhost"},   {ePrivacy_USER, "Default"},           {ePrivacy_USER, "SYSTEM"},
         {ePrivacy_COMPUTER, "Gateway"}, {ePrivacy_USER, "N/A"},               {ePrivacy_COMPUTER, "x"},
+        {ePrivacy_USER, "KVXFLTB"},
     };
     for (const auto& value : refused) {
         SCOPED_TRACE(value.second);
