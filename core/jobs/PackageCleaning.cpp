@@ -210,11 +210,24 @@ void CPackageCleaning::ListFiles(const std::string& directory, const std::string
 DWORD CPackageCleaning::Run(IReporter* pReporter)
 {
     KVX_FUNCTION("CPackageCleaning::Run");
+    // The copy may be half cleaned when memory runs out: the job must fail, not pack it.
+    try {
+        return Clean(pReporter);
+    } catch (...) {
+        KVX_LOG(eKVXDiagLog_EXCEPTION, "%s", "Excepción al eliminar los datos personales de la copia");
+        return KVXDIAG2_ERR_EXCEPTION;
+    }
+}
+
+DWORD CPackageCleaning::Clean(IReporter* pReporter)
+{
+    KVX_FUNCTION_QUIET("CPackageCleaning::Run");
     std::array<uint8_t, 16> key = {};
     if (!RtlGenRandom(key.data(), static_cast<ULONG>(key.size()))) {
         KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible generar la clave de sustitución 0x%08lx", ::GetLastError());
         return static_cast<DWORD>(NTE_FAIL);
     }
+    const DWORD dwStart = ::GetTickCount();
     CPrivacyCleaner cleaner(key);
     const std::string tablePath = m_resultsDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_MAP_NAME;
     std::string table;
@@ -225,6 +238,11 @@ DWORD CPackageCleaning::Run(IReporter* pReporter)
     m_files.clear();
     ListFiles(m_copyDirectory, std::string());
     for (const auto& file : m_files) {
+        // The copy is ours to rewrite, whatever the attributes its originals had.
+        const DWORD attributes = ::GetFileAttributesA(file.second.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            ::SetFileAttributesA(file.second.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        }
         cleaner.LearnFile(file.second, file.first);
     }
     std::vector<std::pair<std::string, std::string>> leftOut;
@@ -260,12 +278,15 @@ DWORD CPackageCleaning::Run(IReporter* pReporter)
         KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir la tabla de sustituciones %s 0x%08lx",
                 tablePath.c_str(), ::GetLastError());
     }
-    KVX_LOG(eKVXDiagLog_EVENT, "Datos personales eliminados: %u ficheros limpiados, %u dejados fuera",
-            static_cast<unsigned>(cleaned), static_cast<unsigned>(leftOut.size()));
+    const DWORD dwElapsed = ::GetTickCount() - dwStart;
+    KVX_LOG(eKVXDiagLog_EVENT, "Datos personales eliminados: %u ficheros limpiados, %u dejados fuera, en %lu ms",
+            static_cast<unsigned>(cleaned), static_cast<unsigned>(leftOut.size()), static_cast<unsigned long>(dwElapsed));
     if (pReporter != nullptr) {
-        pReporter->Report("Personal data removed from the package: %u of %u files cleaned, %u left out; tokens in %s",
+        pReporter->Report("Personal data removed from the package: %u of %u files cleaned, %u left out, in %lu ms; "
+                          "tokens in %s",
                           static_cast<unsigned>(cleaned), static_cast<unsigned>(m_files.size()),
-                          static_cast<unsigned>(leftOut.size()), tablePath.c_str());
+                          static_cast<unsigned>(leftOut.size()), static_cast<unsigned long>(dwElapsed),
+                          tablePath.c_str());
     }
     return KVXDIAG2_OK;
 }

@@ -34,6 +34,7 @@ public:
     DWORD Run(IReporter* pReporter);
 
 private:
+    DWORD Clean(IReporter* pReporter);
     void CollectMachineValues(CPrivacyCleaner& cleaner) const;
     void ListFiles(const std::string& directory, const std::string& archivePrefix);
 

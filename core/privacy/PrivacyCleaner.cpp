@@ -86,15 +86,35 @@ std::string LowerText(const char* p, size_t length)
     return text;
 }
 
-bool IsAlnum(unsigned char c)
+// Character classes by table: the scanner asks them of every byte of every file.
+enum : uint8_t { KVX_CLASS_ALNUM = 1, KVX_CLASS_RUN = 2, KVX_CLASS_DIGIT = 4, KVX_CLASS_HEX = 8 };
+
+struct SCharClasses {
+    uint8_t of[256];
+    SCharClasses() : of()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const bool digit = c >= '0' && c <= '9';
+            const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            const bool alnum = digit || alpha || c >= 0x80; // bytes of non-ASCII letters belong to words
+            const bool hex = digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            of[c] = static_cast<uint8_t>((alnum ? KVX_CLASS_ALNUM : 0) |
+                                         (alnum || c == '-' || c == '_' || c == '.' ? KVX_CLASS_RUN : 0) |
+                                         (digit ? KVX_CLASS_DIGIT : 0) | (hex ? KVX_CLASS_HEX : 0));
+        }
+    }
+};
+const SCharClasses kClasses;
+
+inline bool IsAlnum(unsigned char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
+    return (kClasses.of[c] & KVX_CLASS_ALNUM) != 0;
 }
 
 // The characters of a name: letters, digits, '-', '_', and '.' between labels.
-bool IsRunChar(unsigned char c)
+inline bool IsRunChar(unsigned char c)
 {
-    return IsAlnum(c) || c == '-' || c == '_' || c == '.';
+    return (kClasses.of[c] & KVX_CLASS_RUN) != 0;
 }
 
 int HexValue(unsigned char c)
@@ -111,9 +131,9 @@ int HexValue(unsigned char c)
     return -1;
 }
 
-bool IsDigit(unsigned char c)
+inline bool IsDigit(unsigned char c)
 {
-    return c >= '0' && c <= '9';
+    return (kClasses.of[c] & KVX_CLASS_DIGIT) != 0;
 }
 
 // Where a user name in a path or a field ends.
@@ -627,7 +647,7 @@ void CPrivacyCleaner::CountToken(EPrivacyKind kind, const std::string& token)
     Count(kind, fresh);
 }
 
-const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length)
+const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length, EPrivacyKind& kind)
 {
     if (length > m_longest || (m_lengths & (1ull << std::min<size_t>(length, 63))) == 0) {
         return nullptr;
@@ -640,6 +660,7 @@ const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length)
     if (found == m_words.end()) {
         return nullptr;
     }
+    kind = found->second.kind;
     CountToken(found->second.kind, found->second.token);
     return &found->second.token;
 }
@@ -872,15 +893,25 @@ const char* CPrivacyCleaner::ReplaceUserAfter(const char* p, const char* end, st
 }
 
 // p is at the start of a run of name characters; every whole word and dotted name that is known is
-// replaced, longest first. Returns the end of what was consumed.
-const char* CPrivacyCleaner::ReplaceNames(const char* p, const char* end, std::string& out)
+// replaced, longest first. Returns the end of what was replaced, or nullptr (and in `skip` the end of
+// the run) when the run holds no known name.
+const char* CPrivacyCleaner::ReplaceNames(const char* p, const char* end, std::string& out, const char*& skip)
 {
     // No name holds two dots running: route's "11...00 15 5d" is a number, dots and a MAC.
     const char* runEnd = p;
+    bool candidate = false;
+    bool labelStart = true;
     while (runEnd < end && IsRunChar(static_cast<unsigned char>(*runEnd)) &&
            !(*runEnd == '.' && runEnd + 1 < end && runEnd[1] == '.')) {
+        candidate = candidate || (labelStart && m_firstChar[static_cast<unsigned char>(Lower(*runEnd))]);
+        labelStart = *runEnd == '.';
         ++runEnd;
     }
+    skip = runEnd;
+    if (!candidate) {
+        return nullptr; // most words: no known name starts with their letters
+    }
+    bool replaced = false;
     const char* label = p;
     while (label < runEnd) {
         const std::string* token = nullptr;
@@ -888,26 +919,28 @@ const char* CPrivacyCleaner::ReplaceNames(const char* p, const char* end, std::s
         EPrivacyKind kind = ePrivacy_HOST;
         if (m_firstChar[static_cast<unsigned char>(Lower(*label))] && IsAlnum(static_cast<unsigned char>(*label))) {
             // Label ends, farthest first.
-            const char* candidate = runEnd;
-            while (candidate > label) {
-                if (candidate == runEnd || *candidate == '.') {
-                    token = KnownWord(label, static_cast<size_t>(candidate - label));
-                    if (token != nullptr) {
-                        matchEnd = candidate;
-                        kind = m_words.find(m_scratch)->second.kind;
-                        break;
-                    }
+            for (const char* stop = runEnd; stop > label; --stop) {
+                if (stop != runEnd && *stop != '.') {
+                    continue;
                 }
-                --candidate;
+                token = KnownWord(label, static_cast<size_t>(stop - label), kind);
+                if (token != nullptr) {
+                    matchEnd = stop;
+                    break;
+                }
             }
         }
         if (token == nullptr) {
-            const char* next = static_cast<const char*>(std::memchr(label, '.', static_cast<size_t>(runEnd - label)));
-            next = next == nullptr ? runEnd : next + 1;
+            const char* next = label;
+            while (next < runEnd && *next != '.') {
+                ++next;
+            }
+            next = next < runEnd ? next + 1 : runEnd;
             out.append(label, next);
             label = next;
             continue;
         }
+        replaced = true;
         out += *token;
         label = matchEnd;
         if (label == runEnd && label + 1 < end && *label == '\\' && kind != ePrivacy_HOST) {
@@ -920,7 +953,7 @@ const char* CPrivacyCleaner::ReplaceNames(const char* p, const char* end, std::s
             }
         }
     }
-    return runEnd;
+    return replaced ? runEnd : nullptr;
 }
 
 const char* CPrivacyCleaner::ReplaceFieldValue(int field, const char* p, const char* end, std::string& out)
@@ -962,53 +995,68 @@ const char* CPrivacyCleaner::ReplaceFieldValue(int field, const char* p, const c
 
 void CPrivacyCleaner::CleanLine(const char* begin, const char* end, std::string& out)
 {
+    // Text is copied in stretches: only a match flushes what lies before it.
     const char* p = begin;
     const char* copied = begin;
     bool boundary = true;
     while (p < end) {
         const unsigned char c = static_cast<unsigned char>(*p);
+        const uint8_t cls = kClasses.of[c];
+        const bool word = boundary && (cls & KVX_CLASS_ALNUM) != 0;
+        if (!word && c != '\\' && c != '/' && c != ':') {
+            boundary = (cls & KVX_CLASS_RUN) == 0 || (boundary && (c == '-' || c == '.' || c == '_'));
+            ++p;
+            continue;
+        }
+        std::string& replacement = m_replacement;
+        replacement.clear();
         const char* stop = nullptr;
+        const char* skip = nullptr;
         if (c == '\\' || c == '/') {
-            out.append(copied, p);
-            copied = p;
-            stop = ReplaceProfile(p, end, out);
-        } else if (c == ':' && p + 1 < end && p[1] == ':' &&
-                   (p == begin || (HexValue(static_cast<unsigned char>(p[-1])) < 0 && p[-1] != ':'))) {
-            out.append(copied, p);
-            copied = p;
-            stop = ReplaceIPv6(p, end, out);
-        } else if (boundary && IsAlnum(c)) {
-            out.append(copied, p);
-            copied = p;
-            if (c == 'S' || c == 's') {
-                stop = ReplaceSid(p, end, out);
+            stop = ReplaceProfile(p, end, replacement);
+        } else if (c == ':') {
+            if (p + 1 < end && p[1] == ':' &&
+                (p == begin || ((kClasses.of[static_cast<unsigned char>(p[-1])] & KVX_CLASS_HEX) == 0 && p[-1] != ':'))) {
+                stop = ReplaceIPv6(p, end, replacement);
             }
-            if (stop == nullptr && HexValue(c) >= 0) {
-                stop = ReplaceMac(p, end, out);
+        } else {
+            if (c == 'S' || c == 's') {
+                stop = ReplaceSid(p, end, replacement);
+            }
+            if (stop == nullptr && (cls & KVX_CLASS_HEX) != 0) {
+                stop = ReplaceMac(p, end, replacement);
                 if (stop == nullptr) {
                     const char* colon = p;
-                    while (colon < end && colon - p < 5 && HexValue(static_cast<unsigned char>(*colon)) >= 0) {
+                    while (colon < end && colon - p < 5 && (kClasses.of[static_cast<unsigned char>(*colon)] & KVX_CLASS_HEX)) {
                         ++colon;
                     }
                     if (colon < end && *colon == ':') {
-                        stop = ReplaceIPv6(p, end, out);
+                        stop = ReplaceIPv6(p, end, replacement);
                     }
                 }
             }
-            if (stop == nullptr && IsDigit(c)) {
-                stop = ReplaceIPv4(p, end, out);
+            if (stop == nullptr && (cls & KVX_CLASS_DIGIT) != 0) {
+                stop = ReplaceIPv4(p, end, replacement);
             }
             if (stop == nullptr) {
-                stop = ReplaceNames(p, end, out);
+                replacement.clear(); // what a scanner wrote before it gave up
+                stop = ReplaceNames(p, end, replacement, skip);
             }
         }
         if (stop != nullptr) {
+            out.append(copied, p);
+            out += replacement;
             p = stop;
             copied = p;
             boundary = true;
             continue;
         }
-        boundary = !IsRunChar(c) || (boundary && (c == '-' || c == '.' || c == '_'));
+        if (skip != nullptr) {
+            p = skip;
+            boundary = true;
+            continue;
+        }
+        boundary = (cls & KVX_CLASS_RUN) == 0 || (boundary && (c == '-' || c == '.' || c == '_'));
         ++p;
     }
     out.append(copied, end);

@@ -105,10 +105,10 @@ private:
     const char* ReplaceIPv6(const char* p, const char* end, std::string& out);
     const char* ReplaceIPv4(const char* p, const char* end, std::string& out);
     const char* ReplaceProfile(const char* p, const char* end, std::string& out);
-    const char* ReplaceNames(const char* p, const char* end, std::string& out);
+    const char* ReplaceNames(const char* p, const char* end, std::string& out, const char*& skip);
     const char* ReplaceUserAfter(const char* p, const char* end, std::string& out);
     const char* ReplaceFieldValue(int field, const char* p, const char* end, std::string& out);
-    const std::string* KnownWord(const char* p, size_t length);
+    const std::string* KnownWord(const char* p, size_t length, EPrivacyKind& kind);
 
     void Count(EPrivacyKind kind, bool fresh);
     // Counts one replacement by a token, and the value when the token is new to this package.
@@ -137,4 +137,5 @@ private:
     uint64_t m_lengths = 0;
     size_t m_longest = 0;
     std::string m_scratch;
+    std::string m_replacement;
 };
