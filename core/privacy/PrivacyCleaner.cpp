@@ -208,23 +208,28 @@ int FindField(const char* begin, const char* end, const char*& valueBegin, const
     if (std::strchr("uanltsrpohcdw", first) == nullptr) {
         return -1;
     }
-    const std::string label = LowerText(labelBegin, static_cast<size_t>(labelEnd - labelBegin));
-    for (size_t i = 0; i < sizeof kFields / sizeof kFields[0]; ++i) {
-        if (label == kFields[i].label) {
-            const char* v = p + 1;
-            while (v < end && (*v == ' ' || *v == '\t')) {
-                ++v;
-            }
-            const char* e = end;
-            while (e > v && (e[-1] == ' ' || e[-1] == '\t' || e[-1] == '\r')) {
-                --e;
-            }
-            valueBegin = v;
-            valueEnd = e;
-            return static_cast<int>(i);
+    static const std::unordered_map<std::string, int> fields = [] {
+        std::unordered_map<std::string, int> index;
+        for (size_t i = 0; i < sizeof kFields / sizeof kFields[0]; ++i) {
+            index.emplace(kFields[i].label, static_cast<int>(i));
         }
+        return index;
+    }();
+    const auto found = fields.find(LowerText(labelBegin, static_cast<size_t>(labelEnd - labelBegin)));
+    if (found == fields.end()) {
+        return -1;
     }
-    return -1;
+    const char* v = p + 1;
+    while (v < end && (*v == ' ' || *v == '\t')) {
+        ++v;
+    }
+    const char* e = end;
+    while (e > v && (e[-1] == ' ' || e[-1] == '\t' || e[-1] == '\r')) {
+        --e;
+    }
+    valueBegin = v;
+    valueEnd = e;
+    return found->second;
 }
 
 bool ParseIPv4(const char* p, const char* end, uint32_t& address, const char*& stop)
@@ -435,41 +440,50 @@ bool IsUtf16(const std::string& head)
     return head.size() >= 2 && static_cast<uint8_t>(head[0]) == 0xFF && static_cast<uint8_t>(head[1]) == 0xFE;
 }
 
-// Feeds the file to `piece` in parts that end at line ends (UTF-16 files whole, as UTF-8).
+// Feeds the file to `piece(data, size, utf16)` in parts that end at line ends (UTF-16 files whole, as
+// UTF-8). One buffer serves the whole file: a fresh megabyte per part would cost its page faults again.
 template <typename Piece>
 bool ForEachPiece(std::FILE* file, const std::string& head, Piece piece)
 {
-    std::string carry = head;
+    std::string buffer = head;
     if (IsUtf16(head)) {
-        std::string rest(KVX_PRIVACY_PIECE, '\0');
-        for (size_t got; (got = std::fread(&rest[0], 1, rest.size(), file)) > 0;) {
-            carry.append(rest, 0, got);
+        for (size_t got;;) {
+            const size_t used = buffer.size();
+            buffer.resize(used + KVX_PRIVACY_PIECE);
+            got = std::fread(&buffer[used], 1, KVX_PRIVACY_PIECE, file);
+            buffer.resize(used + got);
+            if (got == 0) {
+                break;
+            }
         }
         if (std::ferror(file)) {
             return false;
         }
-        return piece(Utf16ToUtf8(carry), true);
+        const std::string text = Utf16ToUtf8(buffer);
+        return piece(text.data(), text.size(), true);
     }
-    std::string buffer(KVX_PRIVACY_PIECE, '\0');
+    buffer.reserve(2 * KVX_PRIVACY_PIECE);
     for (;;) {
-        const size_t cut = carry.rfind('\n');
-        if (cut != std::string::npos || carry.size() > KVX_PRIVACY_LONGEST_LINE) {
-            const size_t length = cut != std::string::npos ? cut + 1 : carry.size();
-            if (!piece(carry.substr(0, length), false)) {
+        const size_t cut = buffer.rfind('\n');
+        if (cut != std::string::npos || buffer.size() > KVX_PRIVACY_LONGEST_LINE) {
+            const size_t length = cut != std::string::npos ? cut + 1 : buffer.size();
+            if (!piece(buffer.data(), length, false)) {
                 return false;
             }
-            carry.erase(0, length);
+            buffer.erase(0, length);
         }
-        const size_t got = std::fread(&buffer[0], 1, buffer.size(), file);
+        const size_t used = buffer.size();
+        buffer.resize(used + KVX_PRIVACY_PIECE);
+        const size_t got = std::fread(&buffer[used], 1, KVX_PRIVACY_PIECE, file);
+        buffer.resize(used + got);
         if (got == 0) {
             break;
         }
-        carry.append(buffer, 0, got);
     }
     if (std::ferror(file)) {
         return false;
     }
-    return carry.empty() || piece(carry, false);
+    return buffer.empty() || piece(buffer.data(), buffer.size(), false);
 }
 
 } // namespace
@@ -527,9 +541,7 @@ const std::string* CPrivacyCleaner::NameToken(EPrivacyKind kind, const std::stri
         const std::string token = kPrefixes[kind] + std::to_string(++m_next[kind]);
         found = m_words.emplace(lower, SName{kind, token}).first;
         m_table[kind].emplace_back(token, trimmed);
-        m_firstChar[static_cast<unsigned char>(lower.front())] = true;
-        m_lengths |= 1ull << std::min<size_t>(lower.size(), 63);
-        m_longest = std::max(m_longest, lower.size());
+        IndexWord(lower);
     }
     return &found->second.token;
 }
@@ -606,12 +618,17 @@ void CPrivacyCleaner::LearnHostsLine(const std::string& line)
 
 void CPrivacyCleaner::Learn(const std::string& archiveName, const std::string& text)
 {
+    Learn(archiveName, text.data(), text.size());
+}
+
+void CPrivacyCleaner::Learn(const std::string& archiveName, const char* data, size_t size)
+{
     const size_t slash = archiveName.find_last_of("\\/");
     const std::string file = LowerText(archiveName.data() + (slash == std::string::npos ? 0 : slash + 1),
                                        archiveName.size() - (slash == std::string::npos ? 0 : slash + 1));
     const bool hosts = file == "hosts" || file == "hosts.txt";
-    const char* p = text.data();
-    const char* end = p + text.size();
+    const char* p = data;
+    const char* end = p + size;
     while (p < end) {
         const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         if (lineEnd == nullptr) {
@@ -637,6 +654,14 @@ void CPrivacyCleaner::Count(EPrivacyKind kind, bool fresh)
     }
 }
 
+void CPrivacyCleaner::IndexWord(const std::string& lower)
+{
+    const unsigned char first = static_cast<unsigned char>(lower.front());
+    m_firstChar[first] = true;
+    m_lengths[first] |= 1ull << std::min<size_t>(lower.size(), 63);
+    m_longest = std::max(m_longest, lower.size());
+}
+
 void CPrivacyCleaner::CountToken(EPrivacyKind kind, const std::string& token)
 {
     bool fresh = false;
@@ -649,7 +674,8 @@ void CPrivacyCleaner::CountToken(EPrivacyKind kind, const std::string& token)
 
 const std::string* CPrivacyCleaner::KnownWord(const char* p, size_t length, EPrivacyKind& kind)
 {
-    if (length > m_longest || (m_lengths & (1ull << std::min<size_t>(length, 63))) == 0) {
+    if (length > m_longest ||
+        (m_lengths[static_cast<unsigned char>(Lower(*p))] & (1ull << std::min<size_t>(length, 63))) == 0) {
         return nullptr;
     }
     m_scratch.assign(p, length);
@@ -1065,9 +1091,15 @@ void CPrivacyCleaner::CleanLine(const char* begin, const char* end, std::string&
 std::string CPrivacyCleaner::Clean(const std::string& text)
 {
     std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    const char* p = text.data();
-    const char* end = p + text.size();
+    Clean(text.data(), text.size(), out);
+    return out;
+}
+
+void CPrivacyCleaner::Clean(const char* data, size_t size, std::string& out)
+{
+    out.reserve(out.size() + size + size / 16);
+    const char* p = data;
+    const char* end = p + size;
     while (p < end) {
         const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         if (lineEnd == nullptr) {
@@ -1089,7 +1121,6 @@ std::string CPrivacyCleaner::Clean(const std::string& text)
         }
         p = lineEnd + (lineEnd < end ? 1 : 0);
     }
-    return out;
 }
 
 const char* CPrivacyCleaner::LeftOutReason(const std::string& archiveName, const std::string& head)
@@ -1136,8 +1167,8 @@ bool CPrivacyCleaner::LearnFile(const std::string& path, const std::string& arch
     if (LeftOutReason(archiveName, head) != nullptr) {
         return true;
     }
-    return ForEachPiece(file.get(), head, [&](const std::string& text, bool) {
-        Learn(archiveName, text);
+    return ForEachPiece(file.get(), head, [&](const char* data, size_t size, bool) {
+        Learn(archiveName, data, size);
         return true;
     });
 }
@@ -1165,9 +1196,11 @@ CPrivacyCleaner::EFileOutcome CPrivacyCleaner::CleanFile(const std::string& path
                 reason = "could not be rewritten";
                 return eFile_FAILED;
             }
-            const bool read = ForEachPiece(file.get(), head, [&](const std::string& text, bool utf16) {
-                std::string cleaned = Clean(text);
-                if (cleaned == text) {
+            std::string cleaned;
+            const bool read = ForEachPiece(file.get(), head, [&](const char* data, size_t size, bool utf16) {
+                cleaned.clear();
+                Clean(data, size, cleaned);
+                if (cleaned.size() == size && std::memcmp(cleaned.data(), data, size) == 0) {
                     if (utf16) {
                         return true; // nothing to write back: the file stays as it is
                     }
@@ -1289,9 +1322,7 @@ bool CPrivacyCleaner::LoadMap(const std::string& text)
             if (kind == ePrivacy_USER) {
                 m_users.emplace(lower, token);
             } else if (m_words.emplace(lower, SName{kind, token}).second) {
-                m_firstChar[static_cast<unsigned char>(lower.front())] = true;
-                m_lengths |= 1ull << std::min<size_t>(lower.size(), 63);
-                m_longest = std::max(m_longest, lower.size());
+                IndexWord(lower);
             }
             m_table[kind].emplace_back(token, value);
         } else if (kind == ePrivacy_SID) {

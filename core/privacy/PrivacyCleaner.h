@@ -59,9 +59,12 @@ public:
 
     // First pass: names that the fields of a text, the DNS cache and the hosts file give.
     void Learn(const std::string& archiveName, const std::string& text);
+    void Learn(const std::string& archiveName, const char* data, size_t size);
     // Second pass: the text with every known value replaced. Works on whole lines; a text may be fed in
     // pieces that each end at a line end.
     std::string Clean(const std::string& text);
+    // The same, appended to `out`, whose memory is reused from piece to piece.
+    void Clean(const char* data, size_t size, std::string& out);
 
     // Why a file cannot be cleaned and must be left out of the package (a hive, an event log, a dump, a
     // capture, a trace or any other binary file), judged by its name and its first bytes; nullptr for a
@@ -132,9 +135,11 @@ private:
     size_t m_next[ePrivacy_KIND_COUNT] = {};
     size_t m_values[ePrivacy_KIND_COUNT] = {};
     size_t m_replacements[ePrivacy_KIND_COUNT] = {};
-    // Quick rejection of words: first letters and lengths of the known whole-word names.
+    // Quick rejection of words: the first letters of the known whole-word names, and for each first
+    // letter the lengths (bit n: n characters, bit 63: 63 or more).
+    void IndexWord(const std::string& lower);
     bool m_firstChar[256] = {};
-    uint64_t m_lengths = 0;
+    uint64_t m_lengths[256] = {};
     size_t m_longest = 0;
     std::string m_scratch;
     std::string m_replacement;
