@@ -66,6 +66,7 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
         }
         o << "</ul>";
     }
+    o << CPrivacyNote::Html(in.m_privacy);
     o << "<h2>Incident</h2>";
     if (s.m_hasIncident) {
         o << "<p><b>" << Escape(s.m_incidentNumber) << "</b></p><pre>" << Escape(s.m_incidentDescription) << "</pre>";

@@ -78,6 +78,7 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
           {"repeated", in.m_manifest.m_repeated},
           {"not_listed", in.m_manifest.m_notKept}}}};
     doc["outputs"] = Outputs(in, true);
+    doc["privacy"] = CPrivacyNote::Json(in.m_privacy);
     doc["incident"] = s.m_hasIncident ? json{{"number", s.m_incidentNumber}, {"description", s.m_incidentDescription}}
                                       : json(nullptr);
     json drivers = json::array();

@@ -21,6 +21,8 @@ constexpr size_t REPORT_KEEP_LIMIT = 64u * 1024 * 1024;
 constexpr size_t MANIFEST_KEEP_LIMIT = 64u * 1024 * 1024;
 constexpr size_t INCIDENT_KEEP_LIMIT = 1024u * 1024;
 constexpr size_t SNAPSHOT_KEEP_LIMIT = 4u * 1024 * 1024;
+// The privacy note is a few lines of counts and names; anything larger is not the wizard's.
+constexpr size_t PRIVACY_NOTE_KEEP_LIMIT = 1024u * 1024;
 // Problems named one by one; the rest are counted (a damaged directory can give one per entry).
 constexpr size_t PROBLEMS_KEPT = 1000;
 // Deflate cannot expand data more than 1032 to 1; an entry declaring more is not what a writer made.
@@ -92,6 +94,9 @@ size_t KeepLimitOf(const std::string& name)
     }
     if (EndsWith(name, SNAPSHOT_SUFFIX)) {
         return SNAPSHOT_KEEP_LIMIT;
+    }
+    if (name == KVXINSPECT_PRIVACY_NOTE_NAME) {
+        return PRIVACY_NOTE_KEEP_LIMIT;
     }
     return 0;
 }
@@ -193,7 +198,9 @@ EInspectResult Read(const uint8_t* pData, size_t cb, const std::string& password
             inspection.m_story.m_notes.push_back(entry.m_name + ": read in its first " + Megabytes(limit) + " of " +
                                                  Megabytes(entry.m_uncompressedSize));
         }
-        if (entry.m_name == REPORT_NAME) {
+        if (entry.m_name == KVXINSPECT_PRIVACY_NOTE_NAME) {
+            inspection.m_privacy = CPrivacyNote::Parse(kept);
+        } else if (entry.m_name == REPORT_NAME) {
             report.swap(kept);
             inputs.m_pReport = &report;
         } else if (entry.m_name == INCIDENT_NAME) {

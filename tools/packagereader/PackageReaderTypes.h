@@ -2,6 +2,8 @@
 // verification found, and the story the report tells. The text, JSON and HTML writers read only these.
 #pragma once
 
+#include "tools/packagereader/PrivacyNote.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -150,4 +152,5 @@ struct SInspection {
     SPackageStory m_story;
     SOutputOutcome m_extraction;
     SOutputOutcome m_html;
+    SPrivacyNote m_privacy;
 };

@@ -92,6 +92,7 @@ std::string CTextSummary::Write(const SInspection& in)
     for (const std::string& u : in.m_manifest.m_unreadable) {
         out << "  ? " << E(u) << "\n";
     }
+    out << "\n" << CPrivacyNote::Text(in.m_privacy);
     WriteOutcome(out, "Extraction   ", in.m_extraction);
     WriteOutcome(out, "HTML page    ", in.m_html);
     out << "\nIncident     ";
