@@ -76,6 +76,18 @@ failed_fetches() { sed -n 's/^[EW]: Failed to fetch \([^ ]*\) *\(.*\)$/\1 (\2)/p
 # The suites those URLs belong to (.../dists/SUITE/...), once each.
 failed_suites() { sed -n 's/^[EW]: Failed to fetch [^ ]*\/dists\/\([^/ ]*\)\/.*/\1/p' "$1" | sort -u; }
 
+# apt's reasons for a failed install, at most a dozen lines of them (a missing i386 index can make
+# hundreds), then its error lines.
+install_errors() {
+  local problems
+  problems=$(grep -E 'but it is not|but .* is to be installed|Breaks:|Conflicts:' "$1" || true)
+  if [ -n "$problems" ]; then
+    head -n 12 <<<"$problems" | sed 's/^/bootstrap:   /'
+    [ "$(wc -l <<<"$problems")" -le 12 ] || say "  ... ($(wc -l <<<"$problems") such lines in all)"
+  fi
+  grep -E '^E:' "$1" | sed 's/^/bootstrap:   /' || true
+}
+
 apt_install() {
   local log=$1
   shift
@@ -128,6 +140,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO dpkg --add-architecture i386
   fi
   work=$(mktemp -d)
+  chmod 755 "$work" # apt fetches as its own user (_apt) into the copy of the index files
   update_status=0
   apt_update "$work/update.log" || update_status=$?
   suites=()
@@ -142,17 +155,17 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
   fi
   if ! apt_install "$work/install.log"; then
-    grep -E '^E:|held broken|but it is not|but .* is to be installed|Unable to locate' "$work/install.log" |
-      sed 's/^/bootstrap:   /' || true
+    install_errors "$work/install.log"
     if [ ${#suites[@]} -eq 0 ]; then
       cp -f "$work/install.log" /tmp/kvx-bootstrap-install.log 2>/dev/null || true
       say "the install failed (apt's messages above; its whole output: /tmp/kvx-bootstrap-install.log)"
       say "what to do: check the network and the sources in /etc/apt, then run this script again"
       exit 1
     fi
-    say "the install failed with ${suites[*]} incomplete: packages from that suite then lack their"
-    say "twins of the other architecture. Trying again without ${suites[*]} (a throw-away copy of the"
-    say "sources; the machine's apt configuration is not changed)"
+    say "the install failed while ${suites[*]} could not be fetched whole (typically: an update of an"
+    say "amd64 package there whose i386 twin is in the index that failed)."
+    say "Trying again without ${suites[*]}, from a throw-away copy of the sources (the machine's apt"
+    say "configuration is not changed)"
     without_suites "$work/alt" "${suites[@]}"
     alt=(-o "Dir::Etc::SourceList=$work/alt/sources.list" -o "Dir::Etc::SourceParts=$work/alt/sources.list.d"
          -o "Dir::State::Lists=$work/alt/lists")
@@ -160,7 +173,7 @@ if [ ${#missing[@]} -gt 0 ]; then
       say "apt-get update also fails without ${suites[*]}; installing with what was fetched"
     fi
     if ! apt_install "$work/install-alt.log" "${alt[@]}"; then
-      grep -E '^E:|held broken|but it is not|Unable to locate' "$work/install-alt.log" | sed 's/^/bootstrap:   /' || true
+      install_errors "$work/install-alt.log"
       cp -f "$work/install-alt.log" /tmp/kvx-bootstrap-install.log 2>/dev/null || true
       say "the install failed without ${suites[*]} too (whole output: /tmp/kvx-bootstrap-install.log)"
       say "what to do: wait for the mirror to finish its sync, or set another mirror in /etc/apt, and run this script again"

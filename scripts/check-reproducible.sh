@@ -17,11 +17,19 @@ repo=$(pwd)
 preset=${1:-win32}
 base=$(realpath -m "${KVX_REPRO_DIR:-$repo/build/reproducible}")
 export CCACHE_DISABLE=${CCACHE_DISABLE:-1}
-# The release time of the commit, as a release build takes it; an export has no git history.
-SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+# The release time of the commit, as a release build takes it; an export has no git history. Outside
+# a git checkout (an unpacked source archive) the folder itself is built, without its build/.
+if git rev-parse -q --verify HEAD >/dev/null 2>&1; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+  commit=$(git rev-parse --short HEAD)
+  [ -z "$(git status --porcelain --untracked-files=no)" ] || echo "check-reproducible: uncommitted changes are left out; checking $commit"
+  export_tree() { git archive HEAD | tar -x -C "$1"; }
+else
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-315532800}
+  commit="the source folder"
+  export_tree() { tar -c --exclude=./build . | tar -x -C "$1"; }
+fi
 export SOURCE_DATE_EPOCH
-commit=$(git rev-parse --short HEAD)
-[ -z "$(git status --porcelain --untracked-files=no)" ] || echo "check-reproducible: uncommitted changes are left out; checking $commit"
 
 rm -rf "$base"
 first=$base/a
@@ -29,7 +37,7 @@ second=$base/second-build/of-the-same-commit
 started=$SECONDS
 for tree in "$first" "$second"; do
   mkdir -p "$tree"
-  git archive HEAD | tar -x -C "$tree"
+  export_tree "$tree"
 done
 
 build() {
