@@ -1,5 +1,5 @@
 # Checks a distributable package (run as a test with cmake -P): the archive lists exactly the expected
-# files and matches its line in SHA256SUMS; in the customer's package the readme is there in both
+# files and matches its line in SHA256SUMS and its bill of materials; in the customer's package the readme is there in both
 # languages (and, test-signed, says so), the program and the library import only system DLLs and keep
 # the load-configuration record that confines the search of those imports, and the library (stripped
 # for the package) still exports its eight entry points; every program of the package carries a valid
@@ -7,6 +7,7 @@
 # customer (or a support engineer) runs.
 #   -DZIP=package.zip -DEXPECTED=a,b,c -DOBJDUMP=objdump -DPYTHON=python3 -DWORK=scratch-directory
 #   -DSUMS=SHA256SUMS -DSIGNING=test|pkcs12|pkcs11|unsigned -DOSSLSIGNCODE=path -DTEST_CA=pem
+#   -DCOMPONENTS=a,b (what the bill of materials names as linked into the programs)
 #   [-DLIBRARY=KVXDiagCore.dll: the customer's package]
 cmake_minimum_required(VERSION 3.21)
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CheckImports.cmake)
@@ -39,6 +40,39 @@ file(SHA256 ${ZIP} zip_sum)
 file(STRINGS ${SUMS} sum_lines REGEX "  ${zip_name}$")
 if(NOT sum_lines STREQUAL "${zip_sum}  ${zip_name}")
   message(FATAL_ERROR "SHA256SUMS has [${sum_lines}] for ${zip_name}, whose SHA-256 is ${zip_sum}")
+endif()
+
+# The bill of materials beside the ZIP names every file with the SHA-256 it has in the ZIP, and the
+# expected components, each with the version dpkg gave.
+file(READ ${ZIP}.spdx.json bill)
+string(JSON file_count LENGTH "${bill}" files)
+set(billed)
+math(EXPR last "${file_count} - 1")
+foreach(i RANGE ${last})
+  string(JSON name GET "${bill}" files ${i} fileName)
+  string(JSON sum GET "${bill}" files ${i} checksums 1 checksumValue)
+  list(APPEND billed "${name}=${sum}")
+endforeach()
+foreach(entry ${packaged})
+  file(SHA256 ${WORK}/${entry} sum)
+  if(NOT "./${entry}=${sum}" IN_LIST billed)
+    message(FATAL_ERROR "${zip_name}.spdx.json does not list ${entry} with SHA-256 ${sum}: [${billed}]")
+  endif()
+endforeach()
+string(JSON package_count LENGTH "${bill}" packages)
+set(components)
+math(EXPR last "${package_count} - 1")
+foreach(i RANGE 1 ${last})
+  string(JSON name GET "${bill}" packages ${i} name)
+  string(JSON version GET "${bill}" packages ${i} versionInfo)
+  if(version STREQUAL "NOASSERTION")
+    message(FATAL_ERROR "${zip_name}.spdx.json: no version for ${name}")
+  endif()
+  list(APPEND components ${name})
+endforeach()
+string(REPLACE "," ";" components_expected "${COMPONENTS}")
+if(NOT components STREQUAL components_expected)
+  message(FATAL_ERROR "${zip_name}.spdx.json names [${components}], expected [${components_expected}]")
 endif()
 
 set(programs ${packaged})
