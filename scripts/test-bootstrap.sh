@@ -60,6 +60,7 @@ apt_root=$root/apt
 mkdir -p "$apt_root/etc/apt/sources.list.d" "$apt_root/etc/apt/apt.conf.d" "$apt_root/etc/apt/preferences.d" \
   "$apt_root/var/lib/dpkg" "$apt_root/var/lib/apt/lists/partial" "$apt_root/var/cache/apt/archives/partial"
 : >"$apt_root/var/lib/dpkg/status"
+# Both formats of sources, the same suite in both: the fallback must drop it from either.
 cat >"$apt_root/etc/apt/sources.list.d/test.sources" <<EOF
 Types: deb
 URIs: file:$repo
@@ -67,6 +68,7 @@ Suites: stable stable-security
 Components: main
 Trusted: yes
 EOF
+echo "deb [trusted=yes] file:$repo stable-security main" >"$apt_root/etc/apt/sources.list.d/security.list"
 base="-o Dir=$apt_root -o Dir::State::status=$apt_root/var/lib/dpkg/status -o APT::Get::Simulate=true
   -o Debug::NoLocking=true -o APT::Architecture=amd64 -o APT::Architectures::=amd64"
 options="$base -o APT::Architectures::=i386"
