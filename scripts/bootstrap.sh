@@ -183,7 +183,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     say "  ${SUDO:+sudo }apt-get update && ${SUDO:+sudo }apt-get upgrade"
     say "to get that suite's updates (security fixes among them)"
   elif [ ${#suites[@]} -gt 0 ]; then
-    say "installed; ${suites[*]} was left out for now: run ${SUDO:+sudo }apt-get update again later"
+    say "installed, with ${suites[*]} as the machine last fetched it: run ${SUDO:+sudo }apt-get update"
+    say "again later (and upgrade) to get its current state"
   fi
 fi
 
