@@ -98,6 +98,11 @@ if(NOT kvx_release_told)
   message(STATUS "Signing of the distributable programs: ${KVX_SIGN_MODE}")
 endif()
 
+# The stripping of the shipped images. binutils' strip rewrites the whole PE file and stamps the time it
+# does so into the header, whatever the linker left there (--no-insert-timestamp: none), unless
+# SOURCE_DATE_EPOCH names another; 0 keeps the header as the linker made it.
+set(KVX_STRIP_COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_STRIP} --strip-all)
+
 # kvx_sign_commands(OUT_VAR FILE...): the custom-command steps that sign the files in place, empty for an
 # unsigned build. They belong after stripping (stripping would break the signature) and before packing.
 function(kvx_sign_commands out_var)

@@ -77,6 +77,17 @@ endif()
 
 set(programs ${packaged})
 list(FILTER programs INCLUDE REGEX "\\.(exe|dll)$")
+# No build time in any shipped image: the PE header's TimeDateStamp (4 bytes, 8 after the signature,
+# whose offset the DOS header holds at 0x3C) is zero.
+foreach(program ${programs})
+  file(READ ${WORK}/${program} lfanew OFFSET 60 LIMIT 4 HEX)
+  string(REGEX REPLACE "^(..)(..)(..)(..)$" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
+  math(EXPR stamp_at "${lfanew} + 8")
+  file(READ ${WORK}/${program} stamp OFFSET ${stamp_at} LIMIT 4 HEX)
+  if(NOT stamp STREQUAL "00000000")
+    message(FATAL_ERROR "${program}: the PE header carries a time stamp (0x${stamp}, little-endian)")
+  endif()
+endforeach()
 if(LIBRARY)
   file(READ ${WORK}/LEEME-README.txt readme)
   set(headings "CÓMO SE EJECUTA" "HOW TO RUN IT")

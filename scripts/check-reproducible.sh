@@ -17,26 +17,28 @@ repo=$(pwd)
 preset=${1:-win32}
 base=$(realpath -m "${KVX_REPRO_DIR:-$repo/build/reproducible}")
 export CCACHE_DISABLE=${CCACHE_DISABLE:-1}
-# The release time of the commit, as a release build takes it; an export has no git history. Outside
-# a git checkout (an unpacked source archive) the folder itself is built, without its build/.
+# Each tree is a clone at the commit, built as any build is: the release time comes from the commit,
+# not from a SOURCE_DATE_EPOCH that would also steer tools it should not (strip). Outside a git
+# checkout (an unpacked source archive) the folder itself is copied, without its build/, and the
+# release time must then come from SOURCE_DATE_EPOCH.
 if git rev-parse -q --verify HEAD >/dev/null 2>&1; then
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+  unset SOURCE_DATE_EPOCH
+  full=$(git rev-parse HEAD)
   commit=$(git rev-parse --short HEAD)
   [ -z "$(git status --porcelain --untracked-files=no)" ] || echo "check-reproducible: uncommitted changes are left out; checking $commit"
-  export_tree() { git archive HEAD | tar -x -C "$1"; }
+  export_tree() { git clone -q --no-checkout "$repo" "$1" && git -C "$1" checkout -q --detach "$full"; }
 else
-  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-315532800}
+  export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-315532800}
   commit="the source folder"
-  export_tree() { tar -c --exclude=./build . | tar -x -C "$1"; }
+  export_tree() { mkdir -p "$1" && tar -c --exclude=./build . | tar -x -C "$1"; }
 fi
-export SOURCE_DATE_EPOCH
 
 rm -rf "$base"
 first=$base/a
 second=$base/second-build/of-the-same-commit
 started=$SECONDS
+mkdir -p "$(dirname "$second")"
 for tree in "$first" "$second"; do
-  mkdir -p "$tree"
   export_tree "$tree"
 done
 
