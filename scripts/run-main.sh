@@ -83,7 +83,7 @@ fi
 export LANG=$locale_name.UTF-8 LC_ALL=$locale_name.UTF-8
 [ -n "$locpath" ] && export LOCPATH=$locpath
 
-wizard=${KVX_MAIN_WIZARD:-$(ls "$build"/dist/KVXDiag2-*-win32/KVXDiag2.exe | head -n1)}
+wizard=$(realpath -m "${KVX_MAIN_WIZARD:-$(ls "$build"/dist/KVXDiag2-*-win32/KVXDiag2.exe | head -n1)}")
 results_dir() { find "$prefix/drive_c/users" -maxdepth 5 -type d -name 'KVXDIAG2-Results*' 2>/dev/null | sort | tail -n1; }
 elapsed() {
   local ms=$((($(date +%s%N) - started) / 1000000))
