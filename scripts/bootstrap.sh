@@ -14,6 +14,8 @@
 #   KVX_BOOTSTRAP_PACKAGES     the packages to ensure, instead of the project's list
 #   KVX_BOOTSTRAP_APT_OPTIONS  extra options for every apt-get and apt-config call (e.g. -o Dir=ROOT)
 #   KVX_BOOTSTRAP_RETRY_WAIT   seconds before the first retry of apt-get update (default 10; doubles)
+#   KVX_BOOTSTRAP_LOG          where apt's whole output of a failed install is kept
+#                              (default /tmp/kvx-bootstrap-install.log)
 set -euo pipefail
 
 packages=(
@@ -33,6 +35,7 @@ fi
 read -r -a apt_options <<<"${KVX_BOOTSTRAP_APT_OPTIONS:-}"
 
 say() { echo "bootstrap: $*"; }
+failure_log=${KVX_BOOTSTRAP_LOG:-/tmp/kvx-bootstrap-install.log}
 
 # With options of its own, apt may look at another dpkg database (-o Dir=ROOT: a throw-away root).
 admindir=()
@@ -157,8 +160,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! apt_install "$work/install.log"; then
     install_errors "$work/install.log"
     if [ ${#suites[@]} -eq 0 ]; then
-      cp -f "$work/install.log" /tmp/kvx-bootstrap-install.log 2>/dev/null || true
-      say "the install failed (apt's messages above; its whole output: /tmp/kvx-bootstrap-install.log)"
+      cp -f "$work/install.log" "$failure_log" 2>/dev/null || true
+      say "the install failed (apt's messages above; its whole output: $failure_log)"
       say "what to do: check the network and the sources in /etc/apt, then run this script again"
       exit 1
     fi
@@ -174,8 +177,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     if ! apt_install "$work/install-alt.log" "${alt[@]}"; then
       install_errors "$work/install-alt.log"
-      cp -f "$work/install-alt.log" /tmp/kvx-bootstrap-install.log 2>/dev/null || true
-      say "the install failed without ${suites[*]} too (whole output: /tmp/kvx-bootstrap-install.log)"
+      cp -f "$work/install-alt.log" "$failure_log" 2>/dev/null || true
+      say "the install failed without ${suites[*]} too (whole output: $failure_log)"
       say "what to do: wait for the mirror to finish its sync, or set another mirror in /etc/apt, and run this script again"
       exit 1
     fi

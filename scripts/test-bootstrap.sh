@@ -84,7 +84,7 @@ check() {
   # shellcheck disable=SC2086
   apt-get $base update >/dev/null 2>&1 || true
   KVX_BOOTSTRAP_PACKAGES="kvxprobe:amd64 kvxprobe:i386" KVX_BOOTSTRAP_APT_OPTIONS=$options \
-    KVX_BOOTSTRAP_RETRY_WAIT=0 bash scripts/bootstrap.sh >"$root/out" 2>&1 || status=$?
+    KVX_BOOTSTRAP_RETRY_WAIT=0 KVX_BOOTSTRAP_LOG=$root/install.log bash scripts/bootstrap.sh >"$root/out" 2>&1 || status=$?
   local ok=1
   [ "$status" -eq "$expected" ] || ok=0
   for pattern in "$@"; do
