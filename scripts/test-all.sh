@@ -99,8 +99,8 @@ step bootstrap-fallback bash scripts/test-bootstrap.sh
 [ -n "$tests32" ] && wait "$tests32"
 [ -n "$tests64" ] && wait "$tests64"
 step release-files release_files
-# Last, alone on the cores: two more builds of the release targets, compiler cache off (about 2 minutes
-# of processor time each).
+# Last, alone on the cores: two more builds of the release targets, compiler cache off (about 3 minutes
+# of processor time each, so 3 to 4 minutes on 2 cores).
 step reproducible bash scripts/check-reproducible.sh win32
 
 status=0
