@@ -306,7 +306,16 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
     m_pending.push_back(std::move(pending));
     ZRESULT readResult = KVXZIP_OK;
     if (!isFolder) {
-        readResult = ReadEntryData(queued, *pSource);
+        try {
+            readResult = ReadEntryData(queued, *pSource);
+        } catch (...) {
+            // Out of memory: the entry fails, and what is queued before it is still written.
+            queued.m_allRead = true;
+            queued.m_readFailed = true;
+            EmitAll();
+            TakeDeferred();
+            throw;
+        }
     }
     queued.m_allRead = true;
     queued.m_readFailed = readResult != KVXZIP_OK;

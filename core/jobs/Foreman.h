@@ -9,10 +9,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
 class IReporter;
+class CPackageCopyFeed;
+class CPackageManifest;
 
 // One stored job. Handles stay open until the job is released by CancelJob.
 struct SJobData {
@@ -114,8 +117,12 @@ private:
     void RestoreSwitchedDrivers(const std::string& keepOff);
     void RecordDriverBeforeSwitch(const std::string& name);
     DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
-    DWORD CloneResultsDirectory(const std::string& copyDirectory);
-    DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
+    void CloneResultsDirectory(ITask& task, const std::string& copyDirectory);
+    // Compresses the copy while copyWhileCompressing fills it (on the job thread); the copy runs
+    // in every case, also when the compress task cannot be made.
+    DWORD CompressResults(const std::string& copyDirectory, const std::string& destination,
+                          CPackageManifest* pManifest, CPackageCopyFeed& feed,
+                          const std::function<void()>& copyWhileCompressing);
 
 private:
     struct SThreadParams;

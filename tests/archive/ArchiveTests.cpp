@@ -836,12 +836,12 @@ TEST_F(ZipWriterTest, TheArchiveIsTheSameWhateverTheNumberOfThreads)
 {
     const size_t piece = KVXZIP_BLOCK_SIZE;
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
-        {"logs/service.log", TextLikeBytes(3 * piece + piece / 2, 7)},
-        {"dumps/exact.dmp", TextLikeBytes(2 * piece, 8)}, // a full last piece, then nothing
+        {"logs/service.log", TextLikeBytes(2 * piece + piece / 2, 7)},
+        {"dumps/exact.dmp", TextLikeBytes(piece, 8)}, // a full last piece, then nothing
         {"random.bin", PseudoRandomBytes(piece + 1, 9)},
         {"empty.txt", {}},
-        {"old.zip", PseudoRandomBytes(piece + piece / 3, 10)},
-        {"zeros.dat", std::vector<uint8_t>(2 * piece + 5, 0)},
+        {"old.zip", PseudoRandomBytes(piece + 7, 10)},
+        {"zeros.dat", std::vector<uint8_t>(piece + 5, 0)},
     };
     for (const char* password : {static_cast<const char*>(nullptr), "tarsk-708"}) {
         SCOPED_TRACE(password ? password : "(none)");
