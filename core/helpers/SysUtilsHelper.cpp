@@ -2,10 +2,9 @@
 // lives in SysUtilsHelperProgram.cpp and the ZIP packing in SysUtilsHelperCompress.cpp.
 #include "core/helpers/SysUtilsHelper.h"
 
-#include "core/helpers/PackageCopyFeed.h"
-
 #include "common/log/GuardedOperation.h"
 #include "common/win/UniqueHandles.h"
+#include "core/helpers/PackageCopyFeed.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <new>
