@@ -20,7 +20,9 @@ build=${BENCH_BUILD:-$root/build/zip-native-release}
 if [ ! -f "$build/build.ninja" ]; then
   cmake --preset native-release -B "$build" >/dev/null
 fi
-cmake --build "$build" --target kvx_deflate_bench kvxzip -j2 >/dev/null
+targets=(kvxzip)
+[ -z "${BENCH_SKIP_CODEC:-}" ] && targets+=(kvx_deflate_bench)
+cmake --build "$build" --target "${targets[@]}" -j2 >/dev/null
 bench=$build/bench/kvx_deflate_bench
 kvxzip=$build/tools/kvxzip/kvxzip
 
