@@ -1,6 +1,8 @@
 // Record writing for CZipWriter: entry policy (store or deflate, encrypt or not), local headers that are
 // rewritten in place once CRC and sizes are known, data descriptors for encrypted entries, and the
-// central directory.
+// central directory. An entry's data is read into pieces that CBlockCompressor compresses; the oldest
+// entry's pieces are written as they are done (EmitStep), so that reading, compressing and writing
+// overlap within the memory budget.
 #include "core/archive/ZipWriter.h"
 
 #include "core/archive/Crc32.h"
