@@ -8,7 +8,7 @@
 #   scripts/bench-zip.sh [CORPUS_DIR] [RUNS]
 # CORPUS_DIR defaults to /work/corpus (made by ../shared/bench-corpus/make_corpus.sh); RUNS to 5.
 # KVXZIP_THREADS=N passes -j N to kvxzip (default: its own, min(processors, 4)). BENCH_SKIP_CODEC=1
-# skips part 1.
+# skips the codec table (1.).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 corpus=${1:-/work/corpus}
