@@ -2,7 +2,8 @@
 // from zlib's inflate; the CRC-32 must agree with zlib's; an archive entry written with the input
 // must decrypt and inflate back. The first byte selects how the input is fed and whether it is
 // expanded into a longer stream: 4 KiB to 256 KiB, or 600 KiB (past the point where the window
-// buffer moves) for one expanded input in eight.
+// buffer moves) for one expanded input in eight. The input is also compressed in pieces primed with
+// the input before them, as the archive writer's threads do, and the pieces must join into one stream.
 #include "core/archive/Crc32.h"
 #include "core/archive/DeflateEncoder.h"
 #include "core/archive/ZipCrypto.h"
@@ -108,6 +109,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(z.total_out == input.size() && z.avail_in == 0);
     Check(input.empty() || std::memcmp(out.data(), input.data(), input.size()) == 0);
     inflateEnd(&z);
+
+    // The same input cut into pieces, each primed with the 32 KiB before it and compressed apart: the
+    // outputs joined must be one stream of the input, and the pieces' CRCs must combine to the whole's.
+    {
+        const size_t pieceSize = 1000 + (static_cast<size_t>(mode) * 977) % 70000;
+        std::vector<uint8_t> joined;
+        uint32_t combined = 0;
+        for (size_t at = 0;;) {
+            const size_t length = std::min(pieceSize, input.size() - at);
+            const bool final = at + length == input.size();
+            const size_t dictionary = std::min(at, CDeflateEncoder::MAX_DICTIONARY);
+            const std::vector<uint8_t> piece(input.begin() + static_cast<std::ptrdiff_t>(at),
+                                             input.begin() + static_cast<std::ptrdiff_t>(at + length));
+            CFuzzSource pieceSource(piece, SIZE_MAX);
+            CFuzzSink pieceSink;
+            Check(s_encoder->Compress(pieceSource, pieceSink, input.data() + at - dictionary, dictionary, final) ==
+                  eDeflateStatus_OK);
+            joined.insert(joined.end(), pieceSink.m_data.begin(), pieceSink.m_data.end());
+            combined = CCrc32::Combine(combined, CCrc32::Update(0, piece.data(), piece.size()), piece.size());
+            at += length;
+            if (final) {
+                break;
+            }
+        }
+        z_stream zp = {};
+        Check(inflateInit2(&zp, -15) == Z_OK);
+        std::vector<uint8_t> back(input.size() + 1);
+        zp.next_in = joined.data();
+        zp.avail_in = static_cast<uInt>(joined.size());
+        zp.next_out = back.data();
+        zp.avail_out = static_cast<uInt>(back.size());
+        Check(inflate(&zp, Z_FINISH) == Z_STREAM_END);
+        Check(zp.total_out == input.size() && zp.avail_in == 0);
+        Check(input.empty() || std::memcmp(back.data(), input.data(), input.size()) == 0);
+        inflateEnd(&zp);
+        Check(combined == static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size()))));
+    }
 
     const uint32_t crc = CCrc32::Update(0, input.data(), input.size());
     Check(crc == static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size()))));

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Pack and send on a 100 MB results directory against Info-ZIP "zip -r -8 -P" on the same folder, both
-# timed in one run. The core's job runs under Wine through kvxcoredriver.exe: the folder is first copied
+# Pack and send on a 100 MB results directory against Info-ZIP "zip -r -8 -P" on the same folder with
+# the same password, RUNS interleaved runs of each (default 5), medians of wall time, CPU time and peak
+# memory. The core's job runs under Wine through kvxcoredriver.exe: the folder is first copied
 # into a fresh results directory (not timed), then _0008_ packs it (timed from the call to the success
 # notification: the copy to the tick-count directory and the compression, as the user waits for them).
-# Usage: scripts/bench-pack.sh [--text] [--clean] [BUILD_DIR] [CORPUS_DIR]
+# Usage: scripts/bench-pack.sh [--text] [--clean] [BUILD_DIR] [CORPUS_DIR] [RUNS]
 #   --text      only the corpus's text files (no NUL byte in their first 64 KB), topped up to 100 MiB:
 #               what the removal of personal data reads and rewrites
 #   --clean     pack as the wizard does with "Remove personal data" checked (the choice is written to
@@ -23,6 +24,7 @@ done
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win32}" && pwd)
 corpus=${2:-/work/corpus}
+runs=${3:-5}
 password=tarsk-708
 target_bytes=$((100 * 1024 * 1024))
 prefix=$build/wineprefix
@@ -68,19 +70,45 @@ fi
 files=$(find "$folder" -type f | wc -l)
 echo "results folder: $files files, $(du -sb "$folder" | cut -f1) bytes"
 
-echo "== Info-ZIP zip -r -8 -P (native)"
-start=$(date +%s%N)
-(cd "$folder" && zip -q -r -8 -P "$password" "$work/native.zip" .)
-native_ms=$(( ($(date +%s%N) - start) / 1000000 ))
-unzip -tq -P "$password" "$work/native.zip" > /dev/null
-echo "native: ${native_ms} ms, $(stat -c %s "$work/native.zip") bytes"
-
-echo "== pack and send (KVXDiagCore under Wine)"
 to_windows() { echo "Z:$(echo "$1" | tr / '\\')"; }
 temp_unix=$("$root/scripts/wine-run.sh" "$prefix" wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
 temp_unix=$(WINEPREFIX=$prefix winepath -u "$temp_unix" 2>/dev/null)
 before=$(ls "$temp_unix" 2>/dev/null | grep -E '^[0-9]+_*$' || true)
-out=$work/driver.txt
+
+# One run of each, interleaved, so that a change of the machine's load hits both alike. Each prints
+# "wall_ms cpu_s peak_kb". Info-ZIP's figures are its own; the core's wall time is the driver's own
+# measure (from _0008_ to the success notification), its CPU time and peak memory those of the whole
+# driver process (Wine's start-up and the untimed seeding of the results directory included).
+zip_run() {
+  rm -f "$work/native.zip"
+  local start end
+  start=$(date +%s%N)
+  (cd "$folder" && /usr/bin/time -f "%U %S %M" -o "$work/zip.time" zip -q -r -8 -P "$password" "$work/native.zip" .)
+  end=$(date +%s%N)
+  unzip -tq -P "$password" "$work/native.zip" > /dev/null
+  awk -v ms=$(( (end - start) / 1000000 )) '{printf "%d %.2f %d\n", ms, $1 + $2, $3}' "$work/zip.time"
+}
+core_run() {
+  rm -f "$work/core.zip"
+  local out=$work/driver.txt
+  /usr/bin/time -f "%U %S %M" -o "$work/core.time" "$root/scripts/wine-run.sh" "$prefix" \
+    "$build/bin/kvxcoredriver.exe" pack --out "$(to_windows "$out")" \
+    --dest "$(to_windows "$work/core.zip")" --seed "$(to_windows "$folder")" > /dev/null
+  # The driver writes its lines in text mode: CR LF.
+  tr -d '\r' < "$out" > "$out.lf" && mv "$out.lf" "$out"
+  grep -q '^INIT rc=0 pending=0' "$out" || { echo "the core did not start fresh (a resume state in $prefix?)" >&2; exit 1; }
+  grep -q '^NOTIFY code=20 ' "$out" || { cat "$out" >&2; echo "pack and send failed" >&2; exit 1; }
+  unzip -tq -P "$password" "$work/core.zip" > /dev/null
+  # The run leaves its results directory and its copy directory in the prefix; they are ours to remove.
+  local results
+  results=$(sed -n 's/^RESULTS dir=//p' "$out")
+  [ -n "$results" ] && rm -rf "$(WINEPREFIX=$prefix winepath -u "$results" 2>/dev/null)"
+  for name in $(ls "$temp_unix" | grep -E '^[0-9]+_*$' || true); do
+    echo "$before" | grep -qx "$name" || rm -rf "${temp_unix:?}/$name"
+  done
+  awk -v ms="$(sed -n 's/^ELAPSED ms=//p' "$out")" '{printf "%d %.2f %d\n", ms, $1 + $2, $3}' "$work/core.time"
+}
+
 choice_key='HKLM\Software\Orvex Software\Orvex Network Manager\KVXDIAG2'
 if [ "$clean" = 1 ]; then
   # The prefix gets back the key as it was: the wizard's tests expect no key of the wizard after a run.
@@ -94,27 +122,23 @@ if [ "$clean" = 1 ]; then
   trap 'rm -rf "$work"; "$root/scripts/wine-run.sh" "$prefix" wine "${undo[@]}" > /dev/null 2>&1 || true' EXIT
 fi
 echo "removal of personal data: $([ "$clean" = 1 ] && echo on || echo off)"
-"$root/scripts/wine-run.sh" "$prefix" "$build/bin/kvxcoredriver.exe" pack --out "$(to_windows "$out")" \
-  --dest "$(to_windows "$work/core.zip")" --seed "$(to_windows "$folder")"
-# The driver writes its lines in text mode: CR LF.
-tr -d '\r' < "$out" > "$out.lf" && mv "$out.lf" "$out"
-cat "$out"
-grep -q '^INIT rc=0 pending=0' "$out" || { echo "the core did not start fresh (a resume state in $prefix?)"; exit 1; }
-grep -q '^NOTIFY code=20 ' "$out" || { echo "pack and send failed"; exit 1; }
-core_ms=$(sed -n 's/^ELAPSED ms=//p' "$out")
-unzip -tq -P "$password" "$work/core.zip" > /dev/null
-echo "core: ${core_ms} ms, $(stat -c %s "$work/core.zip") bytes"
 
-# The run leaves its results directory and its copy directory in the prefix; they are ours to remove.
-results=$(sed -n 's/^RESULTS dir=//p' "$out")
-if [ -n "$results" ]; then
-  results_unix=$(WINEPREFIX=$prefix winepath -u "$results" 2>/dev/null)
-  # The removal's own share of the time, as its report line gives it.
-  grep -ao 'Personal data removed from the package: [^;]*' "$results_unix/KVXDiagReport.txt" 2>/dev/null || true
-  rm -rf "$results_unix"
-fi
-for name in $(ls "$temp_unix" | grep -E '^[0-9]+_*$' || true); do
-  echo "$before" | grep -qx "$name" || rm -rf "${temp_unix:?}/$name"
+zip_runs=()
+core_runs=()
+for ((i = 0; i < runs; ++i)); do
+  zip_runs+=("$(zip_run)")
+  core_runs+=("$(core_run)")
+  echo "run $((i + 1)): zip ${zip_runs[-1]}; core ${core_runs[-1]} (wall ms, CPU s, peak KB)"
 done
-
-awk -v n="$native_ms" -v c="$core_ms" 'BEGIN { printf "ratio zip/core: %.2f (above 1: pack and send is faster)\n", n / c }'
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+column() { local k=$1; shift; for r in "$@"; do echo "$r" | cut -d' ' -f"$k"; done; }
+zip_ms=$(median $(column 1 "${zip_runs[@]}")); core_ms=$(median $(column 1 "${core_runs[@]}"))
+printf '%-30s %9s %9s %10s %14s\n' "" "wall ms" "CPU s" "peak MB" "archive bytes"
+printf '%-30s %9d %9.2f %10.1f %14d\n' "Info-ZIP zip -r -8 -P (native)" "$zip_ms" \
+  "$(median $(column 2 "${zip_runs[@]}"))" "$(echo "$(median $(column 3 "${zip_runs[@]}"))/1024" | bc -l)" \
+  "$(stat -c %s "$work/native.zip")"
+printf '%-30s %9d %9.2f %10.1f %14d\n' "pack and send (core, Wine)" "$core_ms" \
+  "$(median $(column 2 "${core_runs[@]}"))" "$(echo "$(median $(column 3 "${core_runs[@]}"))/1024" | bc -l)" \
+  "$(stat -c %s "$work/core.zip")"
+awk -v n="$zip_ms" -v c="$core_ms" 'BEGIN { printf "ratio zip/core (median of wall times): %.2f (above 1: pack and send is faster)\n", n / c }'
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -144,3 +144,50 @@ uint32_t CCrc32::Update(uint32_t crc, const void* pData, size_t cb)
     }
     return ~UpdateRawTables(~crc, p, cb);
 }
+
+namespace {
+
+// Polynomials over GF(2) in the reflected order of the CRC: bit 31 is x^0, bit 0 is x^31.
+constexpr uint32_t CRC32_X0 = 1u << 31;
+
+// a * b modulo the CRC polynomial.
+uint32_t MultiplyModP(uint32_t a, uint32_t b)
+{
+    uint32_t product = 0;
+    for (uint32_t m = CRC32_X0; m != 0; m >>= 1) {
+        if (a & m) {
+            product ^= b;
+        }
+        b = (b & 1) ? (b >> 1) ^ CRC32_POLY_REFLECTED : b >> 1;
+    }
+    return product;
+}
+
+// x^(2^k) modulo the polynomial for k = 0..63, so that x^n takes one multiplication per set bit of n.
+struct SCrc32Powers {
+    uint32_t m_power[64];
+    SCrc32Powers()
+    {
+        m_power[0] = CRC32_X0 >> 1; // x^1
+        for (int k = 1; k < 64; ++k) {
+            m_power[k] = MultiplyModP(m_power[k - 1], m_power[k - 1]);
+        }
+    }
+};
+
+} // namespace
+
+uint32_t CCrc32::Combine(uint32_t crcA, uint32_t crcB, uint64_t cbB)
+{
+    // Appending cbB bytes multiplies A's register by x^(8 cbB); the inversions before and after cancel
+    // out in the sum with B's CRC (they are the same for B alone as for B after A).
+    static const SCrc32Powers s_powers;
+    uint32_t shift = CRC32_X0;
+    uint64_t bits = cbB;
+    for (int k = 3; bits != 0 && k < 64; ++k, bits >>= 1) {
+        if (bits & 1) {
+            shift = MultiplyModP(s_powers.m_power[k], shift);
+        }
+    }
+    return MultiplyModP(shift, crcA) ^ crcB;
+}

@@ -11,6 +11,9 @@ class CCrc32 {
 public:
     // Extends a finished CRC value (0 to start) with cb bytes and returns the finished value.
     static uint32_t Update(uint32_t crc, const void* pData, size_t cb);
+    // The CRC of A followed by B from the CRCs of A and B and the length of B: pieces of one input
+    // checked on different threads give the input's CRC without a second pass.
+    static uint32_t Combine(uint32_t crcA, uint32_t crcB, uint64_t cbB);
     // The table path alone, whatever the processor; tests compare the two paths through it.
     static uint32_t UpdateTables(uint32_t crc, const void* pData, size_t cb);
     // One step of the bare register (no inversions), as the traditional encryption's key update uses it.

@@ -676,11 +676,41 @@ __attribute__((always_inline)) inline void CDeflateEncoder::InsertHashed(uint32_
     m_head3[h3] = now;
 }
 
-EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
+EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink, const uint8_t* pDictionary,
+                                         size_t cbDictionary, bool final)
 {
     ResetStream();
     m_pSource = &source;
     m_pSink = &sink;
+    m_final = final;
+    if (cbDictionary > MAX_DICTIONARY || (cbDictionary > 0 && pDictionary == nullptr)) {
+        Fault("invalid dictionary");
+        return m_status;
+    }
+    if (cbDictionary > 0) {
+        // The dictionary is the start of the window, as if it had just been parsed: its positions are
+        // in the chains, and the symbols start after it.
+        const uint32_t dictionary = static_cast<uint32_t>(cbDictionary);
+        std::memcpy(m_window.get(), pDictionary, dictionary);
+        m_end = dictionary;
+        m_pos = dictionary;
+        m_consumed = dictionary;
+        m_blockInputStart = dictionary;
+        m_segInputStart = dictionary;
+        // The last positions hash bytes of the piece itself; they must be read first, or stale bytes
+        // of an earlier piece would decide the chains (and the output would depend on which encoder
+        // compressed what before).
+        if (!Fill()) {
+            return m_status;
+        }
+        SSearch unused;
+        for (uint32_t p = 0; p < dictionary && m_end - p >= 4; ++p) {
+            if (p >= m_nextClean) {
+                CleanHeads(p);
+            }
+            Insert(p, static_cast<uint16_t>(p), unused);
+        }
+    }
 
     const SCodeTables& tables = Tables();
     uint8_t* const window = m_window.get();
@@ -689,7 +719,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
     uint32_t* const segDist = m_segment.m_dist;
 
     uint32_t numSyms = 0;
-    uint64_t consumed = 0;
+    uint64_t consumed = m_consumed;
     uint32_t segmentEnd = SEGMENT_SYMBOLS;
     auto sync = [&]() {
         m_numSyms = numSyms;
@@ -699,13 +729,14 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
     uint32_t matchLen = MIN_MATCH - 1;
     uint32_t matchDist = 0;
     bool matchAvailable = false;
-    uint32_t pos = 0;
+    uint32_t pos = m_pos;
     uint32_t cleanAt = 0;
     uint32_t base16 = 0; // the window base modulo 65536
     auto windowIndexes = [&]() {
         base16 = static_cast<uint32_t>(m_windowBase);
         cleanAt = static_cast<uint32_t>(m_nextClean - m_windowBase);
     };
+    windowIndexes();
     // Filling and head cleaning fall due at known positions; one compare per position finds the next
     // of them.
     uint32_t nextEvent = 0;
@@ -830,6 +861,13 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink)
     if (!EndSegment(true)) {
         return m_status;
     }
+    if (!m_final && m_bitCount > 0) {
+        // An empty stored block: the next piece starts on a byte boundary.
+        PutBits(BTYPE_STORED << 1, 3);
+        m_bitCount = (m_bitCount + 7) & ~7u;
+        FlushBits();
+        PutBits(0xFFFFu << 16, 32);
+    }
     if (m_bitCount > 0) {
         m_out[m_outPos++] = static_cast<uint8_t>(m_bitBuf);
         m_bitBuf = 0;
@@ -875,7 +913,7 @@ bool CDeflateEncoder::EndSegment(bool streamEnd)
     m_segSymStart = m_numSyms;
     m_segInputStart = m_consumed;
     if (streamEnd || m_numSyms >= MAX_BLOCK_SYMBOLS) {
-        if (!FlushBlock(m_numSyms, m_block, m_blockInputStart, m_consumed - m_blockInputStart, streamEnd)) {
+        if (!FlushBlock(m_numSyms, m_block, m_blockInputStart, m_consumed - m_blockInputStart, streamEnd && m_final)) {
             return false;
         }
         m_numSyms = 0;

@@ -32,7 +32,16 @@ public:
 
     // Compresses everything the source yields, until it reports end of data, into one complete raw
     // deflate stream written to the sink.
-    EDeflateStatus Compress(IByteSource& source, IByteSink& sink);
+    EDeflateStatus Compress(IByteSource& source, IByteSink& sink) { return Compress(source, sink, nullptr, 0, true); }
+
+    // One piece of a stream cut into pieces that are compressed apart. The dictionary (at most
+    // MAX_DICTIONARY bytes, the input just before this piece) primes the match finder, so matches may
+    // reach back into it as they would in one stream, but it is not sent. A piece that is not final
+    // ends on a byte boundary (with an empty stored block when its last block does not), so the
+    // pieces' outputs put one after another are one valid raw deflate stream.
+    EDeflateStatus Compress(IByteSource& source, IByteSink& sink, const uint8_t* pDictionary, size_t cbDictionary,
+                            bool final);
+    static constexpr size_t MAX_DICTIONARY = 32768;
 
     // After eDeflateStatus_INTERNAL_FAULT: which consistency check failed. Empty otherwise.
     const char* GetFaultMessage() const { return m_pszFault; }
@@ -89,6 +98,7 @@ private:
     IByteSource* m_pSource = nullptr;
     IByteSink* m_pSink = nullptr;
     EDeflateStatus m_status = eDeflateStatus_OK;
+    bool m_final = true; // the piece being compressed ends the stream
     const char* m_pszFault = "";
 
     uint32_t m_pos = 0;

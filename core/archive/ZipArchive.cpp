@@ -79,12 +79,12 @@ HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword)
     return CreateArchive(pszPath, pszPassword, nullptr);
 }
 
-HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap)
+HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap, unsigned threads)
 {
     HZIPARCHIVE hZip = nullptr;
     Guarded([&]() -> ZRESULT {
         std::unique_ptr<CZipWriter> writer;
-        const ZRESULT result = CZipWriter::Create(pszPath, pszPassword, writer, pTap);
+        const ZRESULT result = CZipWriter::Create(pszPath, pszPassword, writer, pTap, threads);
         if (result != KVXZIP_OK) {
             return result;
         }

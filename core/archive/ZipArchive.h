@@ -26,8 +26,9 @@ using HZIPARCHIVE = SZipHandle*;
 // password means none.
 HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword);
 // The same, with a tap that sees the archive's bytes as they are written (see IOutputTap); the tap
-// must outlive the handle.
-HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap);
+// must outlive the handle. Threads compress the entries (see CZipWriter); 0 takes the default,
+// min(processors, 4).
+HZIPARCHIVE CreateArchive(const char* pszPath, const char* pszPassword, IOutputTap* pTap, unsigned threads = 0);
 ZRESULT AddFileEntry(HZIPARCHIVE hZip, const char* pszName, const char* pszSourcePath);
 ZRESULT AddFolderEntry(HZIPARCHIVE hZip, const char* pszName);
 // Writes the central directory (unless already written), closes the file and releases the handle.

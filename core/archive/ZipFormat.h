@@ -80,5 +80,5 @@ constexpr uint32_t ZIP_MAX_NAME_LENGTH = 259;
 constexpr uint32_t ZIP_MAX_ENTRIES = 65535;
 constexpr uint64_t ZIP_MAX_32BIT_VALUE = 0xFFFFFFFFu;
 
-// Piece size of every read for storing and of every compressed write.
+// The largest write of entry data to the archive output.
 constexpr uint32_t ZIP_DATA_BUFFER_SIZE = 16384;

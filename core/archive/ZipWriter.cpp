@@ -1,6 +1,8 @@
 // Record writing for CZipWriter: entry policy (store or deflate, encrypt or not), local headers that are
 // rewritten in place once CRC and sizes are known, data descriptors for encrypted entries, and the
-// central directory.
+// central directory. An entry's data is read into pieces that CBlockCompressor compresses; the oldest
+// entry's pieces are written as they are done (EmitStep), so that reading, compressing and writing
+// overlap within the memory budget.
 #include "core/archive/ZipWriter.h"
 
 #include "core/archive/Crc32.h"
@@ -56,50 +58,8 @@ uint64_t SplitMix64(uint64_t& state)
 
 } // namespace
 
-// Reads the entry's source for the encoder or the store loop, keeping the CRC and the count.
-class CZipWriter::CEntryDataSource : public IByteSource {
-public:
-    explicit CEntryDataSource(IByteSource& source) : m_source(source) {}
-    bool Read(void* pBuffer, size_t cb, size_t& cbRead) override
-    {
-        if (!m_source.Read(pBuffer, cb, cbRead)) {
-            m_failed = true;
-            return false;
-        }
-        m_crc = CCrc32::Update(m_crc, pBuffer, cbRead);
-        m_count += cbRead;
-        return true;
-    }
-    uint32_t m_crc = 0;
-    uint64_t m_count = 0;
-    bool m_failed = false;
-
-private:
-    IByteSource& m_source;
-};
-
-// Takes compressed pieces from the encoder, encrypts them when needed and counts them.
-class CZipWriter::CEntryDataSink : public IByteSink {
-public:
-    CEntryDataSink(CZipWriter& writer, bool encrypt) : m_writer(writer), m_encrypt(encrypt) {}
-    bool Write(const void* pData, size_t cb) override
-    {
-        const uint8_t* p = static_cast<const uint8_t*>(pData);
-        const bool ok = m_encrypt ? m_writer.WriteEncrypted(p, cb) : m_writer.WriteOut(p, cb);
-        if (ok) {
-            m_count += cb;
-        }
-        return ok;
-    }
-    uint64_t m_count = 0;
-
-private:
-    CZipWriter& m_writer;
-    bool m_encrypt;
-};
-
 ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::unique_ptr<CZipWriter>& writer,
-                           IOutputTap* pTap)
+                           IOutputTap* pTap, unsigned threads)
 {
     writer.reset();
     if (pszPath == nullptr || *pszPath == '\0') {
@@ -113,12 +73,13 @@ ZRESULT CZipWriter::Create(const char* pszPath, const char* pszPassword, std::un
     if (pTap != nullptr) {
         output = std::make_unique<CTappedSink>(std::move(output), *pTap);
     }
-    writer = std::make_unique<CZipWriter>(std::move(output), pszPassword);
+    writer = std::make_unique<CZipWriter>(std::move(output), pszPassword,
+                                          threads == 0 ? CBlockCompressor::DefaultThreads() : threads);
     return KVXZIP_OK;
 }
 
-CZipWriter::CZipWriter(std::unique_ptr<ISeekableSink> output, const char* pszPassword)
-    : m_output(std::move(output)), m_buffer(new uint8_t[ZIP_DATA_BUFFER_SIZE])
+CZipWriter::CZipWriter(std::unique_ptr<ISeekableSink> output, const char* pszPassword, unsigned threads)
+    : m_output(std::move(output)), m_compressor(std::make_unique<CBlockCompressor>(threads))
 {
     if (pszPassword != nullptr && *pszPassword != '\0') {
         m_hasPassword = true;
@@ -131,6 +92,8 @@ CZipWriter::CZipWriter(std::unique_ptr<ISeekableSink> output, const char* pszPas
 
 CZipWriter::~CZipWriter()
 {
+    // The workers finish what is queued before they end; only then may the pieces go.
+    m_compressor.reset();
     if (m_output) {
         m_output->Close();
     }
@@ -155,22 +118,6 @@ bool CZipWriter::WriteOut(const void* pData, size_t cb)
         m_bytesWritten = position;
     }
     return false;
-}
-
-bool CZipWriter::WriteEncrypted(const uint8_t* pData, size_t cb)
-{
-    // The caller's data is left alone: encryption happens in the writer's own buffer.
-    while (cb > 0) {
-        const size_t piece = std::min<size_t>(cb, ZIP_DATA_BUFFER_SIZE);
-        std::memcpy(m_buffer.get(), pData, piece);
-        m_crypto.Encrypt(m_buffer.get(), piece);
-        if (!WriteOut(m_buffer.get(), piece)) {
-            return false;
-        }
-        pData += piece;
-        cb -= piece;
-    }
-    return true;
 }
 
 bool CZipWriter::HasStoredSuffix(const std::string& name)
@@ -228,9 +175,17 @@ bool CZipWriter::IsExecutable(IEntrySource& source, uint64_t size)
     return (sig[0] == 'N' && sig[1] == 'E') || (sig[0] == 'L' && sig[1] == 'E') || (sig[0] == 'M' && sig[1] == 'Z');
 }
 
+void CZipWriter::SetRandomSeed(uint64_t seed)
+{
+    m_randomState = seed;
+    m_clockInRandom = false;
+}
+
 void CZipWriter::MakeEncryptionHeader(uint16_t dosTime, uint8_t header[ZIP_ENCRYPTION_HEADER_SIZE])
 {
-    m_randomState ^= static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    if (m_clockInRandom) {
+        m_randomState ^= static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    }
     uint64_t bits = SplitMix64(m_randomState);
     for (unsigned i = 0; i < ZIP_ENCRYPTION_HEADER_SIZE - 1; ++i) {
         if (i == 8) {
@@ -283,54 +238,12 @@ ZRESULT CZipWriter::AddFolderEntry(const char* pszName)
     return AddEntry(pszName, nullptr, nullptr, true);
 }
 
-ZRESULT CZipWriter::WriteEntryData(IEntrySource& source, uint16_t method, bool encrypt, uint32_t& crc,
-                                   uint64_t& bytesRead, uint64_t& bytesWritten)
-{
-    CEntryDataSource reader(source);
-    CEntryDataSink writer(*this, encrypt);
-    ZRESULT result = KVXZIP_OK;
-    if (method == ZIP_METHOD_STORED) {
-        for (;;) {
-            size_t got = 0;
-            if (!reader.Read(m_buffer.get(), ZIP_DATA_BUFFER_SIZE, got)) {
-                result = KVXZIP_ERR_READ;
-                break;
-            }
-            if (got == 0) {
-                break;
-            }
-            if (encrypt) {
-                m_crypto.Encrypt(m_buffer.get(), got);
-            }
-            if (!WriteOut(m_buffer.get(), got)) {
-                result = KVXZIP_ERR_WRITE;
-                break;
-            }
-            writer.m_count += got;
-        }
-    } else {
-        if (!m_encoder) {
-            m_encoder = std::make_unique<CDeflateEncoder>();
-        }
-        switch (m_encoder->Compress(reader, writer)) {
-        case eDeflateStatus_OK:
-            break;
-        case eDeflateStatus_READ_FAILED:
-            result = KVXZIP_ERR_READ;
-            break;
-        default:
-            result = KVXZIP_ERR_WRITE;
-            break;
-        }
-    }
-    crc = reader.m_crc;
-    bytesRead = reader.m_count;
-    bytesWritten = writer.m_count;
-    return result;
-}
-
 ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const char* pszSourcePath, bool isFolder)
 {
+    const ZRESULT deferred = TakeDeferred();
+    if (deferred != KVXZIP_OK) {
+        return deferred;
+    }
     if (m_stickyError != KVXZIP_OK) {
         return KVXZIP_ERR_PREVIOUS_ERROR;
     }
@@ -340,22 +253,23 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
     if (pszName == nullptr || *pszName == '\0') {
         return KVXZIP_ERR_ARGUMENTS;
     }
-    SZipEntry entry;
+    auto pending = std::make_unique<SPendingEntry>();
+    SZipEntry& entry = pending->m_entry;
+    SEntryInfo& info = pending->m_info;
     entry.m_name = pszName;
     std::replace(entry.m_name.begin(), entry.m_name.end(), '\\', '/');
     if (isFolder && entry.m_name.back() != '/') {
         entry.m_name += '/';
     }
-    // Refused rather than cut: a name that does not fit the name fields, an entry the end record
-    // cannot count, or a header offset beyond 32 bits would make an archive that lies.
-    if (entry.m_name.size() > ZIP_MAX_NAME_LENGTH || m_entries.size() >= ZIP_MAX_ENTRIES ||
-        m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
+    // Refused rather than cut: a name that does not fit the name fields, or an entry the end record
+    // cannot count, would make an archive that lies (a header offset beyond 32 bits is refused when
+    // the entry is written).
+    if (entry.m_name.size() > ZIP_MAX_NAME_LENGTH || m_entries.size() + m_pending.size() >= ZIP_MAX_ENTRIES) {
         return KVXZIP_ERR_ARGUMENTS;
     }
     entry.m_method = (isFolder || HasStoredSuffix(entry.m_name)) ? ZIP_METHOD_STORED : ZIP_METHOD_DEFLATED;
 
     CFileSource file;
-    SEntryInfo info;
     if (isFolder) {
         CZipTime::SetToLocalNow(info);
         entry.m_externalAttributes = ZIP_FOLDER_EXTERNAL_ATTRIBUTES;
@@ -381,22 +295,226 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
     CZipTime::ToDos(info, entry.m_dosTime, entry.m_dosDate);
     entry.m_lastWriteUnix = static_cast<uint32_t>(info.m_lastWriteUnix);
 
-    const bool encrypt = m_hasPassword && !isFolder;
+    pending->m_isFolder = isFolder;
+    pending->m_encrypt = m_hasPassword && !isFolder;
     const uint32_t declaredSize = static_cast<uint32_t>(info.m_size);
-    const uint16_t firstFlags = encrypt ? (ZIP_FLAG_DATA_DESCRIPTOR | ZIP_FLAG_ENCRYPTED) : ZIP_FLAG_DATA_DESCRIPTOR;
-    const uint32_t firstCompressedSize =
-        entry.m_method == ZIP_METHOD_STORED ? declaredSize + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0) : 0;
+    pending->m_firstFlags =
+        pending->m_encrypt ? (ZIP_FLAG_DATA_DESCRIPTOR | ZIP_FLAG_ENCRYPTED) : ZIP_FLAG_DATA_DESCRIPTOR;
+    pending->m_firstCompressedSize = entry.m_method == ZIP_METHOD_STORED
+                                         ? declaredSize + (pending->m_encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0)
+                                         : 0;
+
+    SPendingEntry& queued = *pending;
+    m_pending.push_back(std::move(pending));
+    ZRESULT readResult = KVXZIP_OK;
+    if (!isFolder) {
+        try {
+            readResult = ReadEntryData(queued, *pSource);
+        } catch (...) {
+            // Out of memory: the entry fails, and what is queued before it is still written.
+            queued.m_allRead = true;
+            queued.m_readFailed = true;
+            EmitAll();
+            TakeDeferred();
+            throw;
+        }
+    }
+    queued.m_allRead = true;
+    queued.m_readFailed = readResult != KVXZIP_OK;
+    file.Close();
+    if (m_compressor->Workers() == 0 || readResult != KVXZIP_OK) {
+        // Nothing runs alongside: the entry is written now and its own result returned. A read failure
+        // is returned by the addition that met it, as it would be without the threads.
+        EmitAll();
+        return TakeDeferred();
+    }
+    EmitReady();
+    return KVXZIP_OK;
+}
+
+bool CZipWriter::ReadPiece(SDataBlock& block, IByteSource& source, uint64_t declaredLeft, bool& eof)
+{
+    // Reads of the encoder's old input size; the piece ends at KVXZIP_BLOCK_SIZE or at the end of data.
+    constexpr size_t READ_SIZE = CDeflateEncoder::INPUT_PIECE_SIZE;
+    block.m_input.reserve(block.m_dictionary +
+                          static_cast<size_t>(std::min<uint64_t>(KVXZIP_BLOCK_SIZE, declaredLeft + 1)));
+    while (block.Length() < KVXZIP_BLOCK_SIZE) {
+        const size_t before = block.m_input.size();
+        const size_t want = std::min(READ_SIZE, KVXZIP_BLOCK_SIZE - block.Length());
+        block.m_input.resize(before + want);
+        size_t got = 0;
+        if (!source.Read(block.m_input.data() + before, want, got)) {
+            block.m_input.resize(before);
+            return false;
+        }
+        got = std::min(got, want);
+        block.m_input.resize(before + got);
+        if (got == 0) {
+            eof = true;
+            break;
+        }
+    }
+    return true;
+}
+
+ZRESULT CZipWriter::ReadEntryData(SPendingEntry& pending, IByteSource& source)
+{
+    const bool deflate = pending.m_entry.m_method == ZIP_METHOD_DEFLATED;
+    const uint64_t declared = pending.m_info.m_size;
+    uint64_t readSoFar = 0;
+    // What a piece of this size will hold at most while it waits: its input, and its output, which
+    // for incompressible data is a little larger than the input.
+    auto budgetOf = [](size_t dictionary, size_t length) { return dictionary + 2 * length + length / 64 + 64; };
+    auto newPiece = [&](const SDataBlock* previous, size_t& reservation) {
+        auto block = std::make_unique<SDataBlock>();
+        block->m_deflate = deflate;
+        size_t dictionary = 0;
+        if (deflate && previous != nullptr) {
+            dictionary = std::min(CDeflateEncoder::MAX_DICTIONARY, previous->m_input.size());
+        }
+        const uint64_t left = declared > readSoFar ? declared - readSoFar : 0;
+        reservation = budgetOf(dictionary, static_cast<size_t>(std::min<uint64_t>(KVXZIP_BLOCK_SIZE, left)));
+        Reserve(reservation);
+        if (dictionary > 0) {
+            block->m_input.assign(previous->m_input.end() - static_cast<ptrdiff_t>(dictionary), previous->m_input.end());
+            block->m_dictionary = dictionary;
+        }
+        return block;
+    };
+    size_t reservation = 0;
+    std::unique_ptr<SDataBlock> current = newPiece(nullptr, reservation);
+    bool eof = false;
+    if (!ReadPiece(*current, source, declared, eof)) {
+        m_reserved -= reservation;
+        return KVXZIP_ERR_READ;
+    }
+    readSoFar += current->Length();
+    for (;;) {
+        if (eof || current->Length() < KVXZIP_BLOCK_SIZE) {
+            current->m_final = true;
+            Queue(pending, std::move(current), reservation);
+            return KVXZIP_OK;
+        }
+        // A full piece is the last one only if nothing follows it, which only the next read can tell.
+        size_t nextReservation = 0;
+        std::unique_ptr<SDataBlock> next = newPiece(current.get(), nextReservation);
+        const uint64_t left = declared > readSoFar ? declared - readSoFar : 0;
+        if (!ReadPiece(*next, source, left, eof)) {
+            m_reserved -= reservation + nextReservation;
+            return KVXZIP_ERR_READ;
+        }
+        if (next->Length() == 0) {
+            m_reserved -= nextReservation;
+            current->m_final = true;
+            Queue(pending, std::move(current), reservation);
+            return KVXZIP_OK;
+        }
+        readSoFar += next->Length();
+        current->m_final = false;
+        Queue(pending, std::move(current), reservation);
+        current = std::move(next);
+        reservation = nextReservation;
+    }
+}
+
+void CZipWriter::Queue(SPendingEntry& pending, std::unique_ptr<SDataBlock> block, size_t reservation)
+{
+    SDataBlock& submitted = *block;
+    pending.m_blocks.push_back(std::move(block));
+    pending.m_reservations.push_back(reservation);
+    ++m_queuedBlocks;
+    m_compressor->Submit(submitted);
+}
+
+void CZipWriter::Reserve(size_t cb)
+{
+    // The oldest piece is always queued or done, so waiting for it ends.
+    while ((m_reserved + cb > KVXZIP_PIPELINE_BUDGET || m_queuedBlocks >= KVXZIP_PIPELINE_MAX_BLOCKS) &&
+           EmitStep(true)) {
+    }
+    m_reserved += cb;
+}
+
+bool CZipWriter::EmitStep(bool wait)
+{
+    if (m_pending.empty()) {
+        return false;
+    }
+    SPendingEntry& pending = *m_pending.front();
+    if (!pending.m_started) {
+        StartEntry(pending);
+        return true;
+    }
+    if (!pending.m_blocks.empty()) {
+        SDataBlock& block = *pending.m_blocks.front();
+        if (wait) {
+            m_compressor->Wait(block);
+        } else if (!m_compressor->IsDone(block)) {
+            return false;
+        }
+        if (pending.m_result == KVXZIP_OK) {
+            WritePiece(pending, block);
+        }
+        m_reserved -= pending.m_reservations.front();
+        --m_queuedBlocks;
+        pending.m_reservations.pop_front();
+        pending.m_blocks.pop_front();
+        return true;
+    }
+    if (!pending.m_allRead) {
+        return false;
+    }
+    const ZRESULT result = FinishEntry(pending);
+    if (result != KVXZIP_OK && m_deferred == KVXZIP_OK) {
+        m_deferred = result;
+    }
+    m_pending.pop_front();
+    return true;
+}
+
+void CZipWriter::EmitReady()
+{
+    while (EmitStep(false)) {
+    }
+}
+
+void CZipWriter::EmitAll()
+{
+    while (EmitStep(true)) {
+    }
+}
+
+ZRESULT CZipWriter::TakeDeferred()
+{
+    const ZRESULT result = m_deferred;
+    m_deferred = KVXZIP_OK;
+    return result;
+}
+
+void CZipWriter::StartEntry(SPendingEntry& pending)
+{
+    pending.m_started = true;
+    if (m_stickyError != KVXZIP_OK) {
+        pending.m_result = m_stickyError;
+        return;
+    }
+    if (m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
+        pending.m_result = KVXZIP_ERR_ARGUMENTS;
+        return;
+    }
+    SZipEntry& entry = pending.m_entry;
     entry.m_localHeaderOffset = static_cast<uint32_t>(m_bytesWritten);
     // What earlier entries wrote is final. An encrypted entry's header is never rewritten (its sizes
     // follow in a data descriptor), so it and all its data are final as soon as they are written;
     // any other entry's header waits for the rewrite.
     m_settleAsWritten = false;
     m_output->Settled(m_bytesWritten);
-    if (!WriteLocalHeader(entry, firstFlags, 0, firstCompressedSize, declaredSize, info)) {
-        return KVXZIP_ERR_WRITE;
+    if (!WriteLocalHeader(entry, pending.m_firstFlags, 0, pending.m_firstCompressedSize,
+                          static_cast<uint32_t>(pending.m_info.m_size), pending.m_info)) {
+        pending.m_result = KVXZIP_ERR_WRITE;
+        return;
     }
-
-    if (encrypt) {
+    if (pending.m_encrypt) {
         m_settleAsWritten = true;
         m_output->Settled(m_bytesWritten);
         m_crypto.Init(m_password.data(), m_password.size());
@@ -404,35 +522,67 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
         MakeEncryptionHeader(entry.m_dosTime, header);
         m_crypto.Encrypt(header, sizeof(header));
         if (!WriteOut(header, sizeof(header))) {
-            return KVXZIP_ERR_WRITE;
+            pending.m_result = KVXZIP_ERR_WRITE;
         }
     }
-    uint32_t crc = 0;
-    uint64_t bytesRead = 0;
-    uint64_t bytesWritten = 0;
-    ZRESULT dataResult = KVXZIP_OK;
-    if (!isFolder) {
-        dataResult = WriteEntryData(*pSource, entry.m_method, encrypt, crc, bytesRead, bytesWritten);
-    }
-    file.Close();
+}
 
+void CZipWriter::WritePiece(SPendingEntry& pending, SDataBlock& block)
+{
+    switch (block.m_status) {
+    case eDeflateStatus_OK:
+        break;
+    case eDeflateStatus_READ_FAILED:
+        pending.m_result = KVXZIP_ERR_READ;
+        return;
+    default:
+        pending.m_result = KVXZIP_ERR_WRITE;
+        return;
+    }
+    if (pending.m_encrypt) {
+        // The piece's output is the writer's own: it is encrypted where it lies.
+        m_crypto.Encrypt(block.m_output.data(), block.m_output.size());
+    }
+    // The output still goes out in the pieces it always did: a sink sees the same writes as before.
+    for (size_t done = 0; done < block.m_output.size();) {
+        const size_t piece = std::min<size_t>(block.m_output.size() - done, ZIP_DATA_BUFFER_SIZE);
+        if (!WriteOut(block.m_output.data() + done, piece)) {
+            pending.m_result = m_stickyError != KVXZIP_OK ? m_stickyError : KVXZIP_ERR_WRITE;
+            return;
+        }
+        done += piece;
+    }
+    pending.m_bytesWritten += block.m_output.size();
+    pending.m_crc = CCrc32::Combine(pending.m_crc, block.m_crc, block.m_length);
+    pending.m_bytesRead += block.m_length;
+    std::vector<uint8_t>().swap(block.m_output);
+}
+
+ZRESULT CZipWriter::FinishEntry(SPendingEntry& pending)
+{
     if (m_stickyError != KVXZIP_OK) {
         return m_stickyError;
     }
-    if (dataResult != KVXZIP_OK) {
-        return dataResult;
+    if (pending.m_result != KVXZIP_OK) {
+        return pending.m_result;
     }
-    const uint64_t compressedSize = bytesWritten + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0);
-    if (bytesRead > ZIP_MAX_32BIT_VALUE || compressedSize > ZIP_MAX_32BIT_VALUE || m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
+    if (pending.m_readFailed) {
+        return KVXZIP_ERR_READ; // what was read is in the file, as far as it went, but no entry
+    }
+    SZipEntry& entry = pending.m_entry;
+    const bool encrypt = pending.m_encrypt;
+    const uint64_t compressedSize = pending.m_bytesWritten + (encrypt ? ZIP_ENCRYPTION_HEADER_SIZE : 0);
+    if (pending.m_bytesRead > ZIP_MAX_32BIT_VALUE || compressedSize > ZIP_MAX_32BIT_VALUE ||
+        m_bytesWritten > ZIP_MAX_32BIT_VALUE) {
         return KVXZIP_ERR_SIZE_CHANGED;
     }
-    entry.m_crc = crc;
+    entry.m_crc = pending.m_crc;
     entry.m_compressedSize = static_cast<uint32_t>(compressedSize);
-    entry.m_uncompressedSize = static_cast<uint32_t>(bytesRead);
+    entry.m_uncompressedSize = static_cast<uint32_t>(pending.m_bytesRead);
 
     if (!encrypt) {
         // The output can seek: the local header gets the final values and bit 3 goes.
-        uint16_t flags = firstFlags;
+        uint16_t flags = pending.m_firstFlags;
         if (entry.m_method == ZIP_METHOD_DEFLATED) {
             flags |= ZIP_FLAG_DEFLATE_MAXIMUM;
         }
@@ -446,7 +596,7 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
         }
         m_bytesWritten = entry.m_localHeaderOffset;
         const bool rewritten = WriteLocalHeader(entry, flags, entry.m_crc, entry.m_compressedSize,
-                                                entry.m_uncompressedSize, info);
+                                                entry.m_uncompressedSize, pending.m_info);
         const bool back = m_output->Seek(endOffset);
         m_bytesWritten = endOffset;
         if (!back) {
@@ -459,10 +609,10 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
             return KVXZIP_ERR_WRITE;
         }
     } else {
-        if (entry.m_method == ZIP_METHOD_STORED && entry.m_compressedSize != firstCompressedSize) {
+        if (entry.m_method == ZIP_METHOD_STORED && entry.m_compressedSize != pending.m_firstCompressedSize) {
             return KVXZIP_ERR_CHANGED_MIND;
         }
-        entry.m_flags = firstFlags;
+        entry.m_flags = pending.m_firstFlags;
         CRecordBuilder r;
         r.U32(ZIP_SIG_DATA_DESCRIPTOR);
         r.U32(entry.m_crc);
@@ -478,7 +628,8 @@ ZRESULT CZipWriter::AddEntry(const char* pszName, IEntrySource* pSource, const c
 
 ZRESULT CZipWriter::Close()
 {
-    ZRESULT result = KVXZIP_OK;
+    EmitAll();
+    ZRESULT result = TakeDeferred();
     if (!m_ended) {
         m_ended = true;
         const uint64_t directoryOffset = m_bytesWritten;
@@ -534,7 +685,7 @@ ZRESULT CZipWriter::Close()
             r.U16(0); // comment length
             ok = WriteOut(r.Data(), r.Size());
         }
-        if (!ok) {
+        if (!ok && result == KVXZIP_OK) {
             result = m_stickyError == KVXZIP_ERR_SEEK ? KVXZIP_ERR_SEEK : KVXZIP_ERR_WRITE;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "common/log/GuardedOperation.h"
 #include "common/win/UniqueHandles.h"
+#include "core/helpers/PackageCopyFeed.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <new>
@@ -360,6 +361,8 @@ DWORD CSysUtilsHelper::CloneDirectory(const std::string& strSource, const std::s
         if (!AddFilesToVector(source, files)) {
             return ERROR_DIRECTORY;
         }
+        // Pack and send packs each file as soon as it is here (see CPackageCopyFeed).
+        CPackageCopyFeed* pFeed = CPackageCopyFeed::OfThisThread();
         for (const std::string& file : files) {
             const std::string target = destination + file.substr(source.size());
             const std::string targetDirectory = target.substr(0, target.find_last_of("\\/"));
@@ -371,6 +374,9 @@ DWORD CSysUtilsHelper::CloneDirectory(const std::string& strSource, const std::s
                 KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo copiar %s en %s 0x%08lx", file.c_str(), target.c_str(),
                         dwError);
                 return dwError;
+            }
+            if (pFeed != nullptr) {
+                pFeed->Copied(file.substr(source.size()), target);
             }
         }
         return KVXDIAG2_OK;

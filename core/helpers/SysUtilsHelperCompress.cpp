@@ -8,9 +8,11 @@
 #include "core/archive/ZipFolderPacker.h"
 #include "core/helpers/BackgroundSha256.h"
 #include "core/helpers/CngSha256.h"
+#include "core/helpers/PackageCopyFeed.h"
 #include "core/helpers/PackageManifest.h"
 #include "core/interface/KVXDiagTypes.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,44 @@ void LogArchiveDigest(CCngSha256& sha256, DWORD dwOpened, CBackgroundSha256* pSt
     }
 }
 
+// The files of a copy being made, packed in the order they arrive. The copy holds no directory
+// without a file (the clone makes only the parents of files), so each folder entry is made just before
+// the first file below it: where a walk of the finished copy would put it.
+ZRESULT AddCopiedFiles(HZIPARCHIVE hZip, CPackageCopyFeed& feed, CPackageManifest* pManifest)
+{
+    std::set<std::string> folders;
+    CPackageCopyFeed::SItem item;
+    while (feed.Next(item)) {
+        const std::string& name = item.m_relativePath;
+        if (item.m_dwError != 0) {
+            if (pManifest != nullptr) {
+                pManifest->AddUnreadable(name, item.m_dwError);
+            }
+            continue;
+        }
+        if (pManifest != nullptr && CPackageManifest::IsManifest(name)) {
+            continue;
+        }
+        for (size_t slash = name.find('\\'); slash != std::string::npos; slash = name.find('\\', slash + 1)) {
+            const std::string folder = name.substr(0, slash);
+            if (folders.insert(folder).second) {
+                const ZRESULT result = AddFolderEntry(hZip, folder.c_str());
+                if (result != KVXZIP_OK) {
+                    return result;
+                }
+            }
+        }
+        if (pManifest != nullptr) {
+            pManifest->AddFile(name, item.m_copiedPath);
+        }
+        const ZRESULT result = AddFileEntry(hZip, name.c_str(), item.m_copiedPath.c_str());
+        if (result != KVXZIP_OK) {
+            return result;
+        }
+    }
+    return KVXZIP_OK;
+}
+
 } // namespace
 
 DWORD CSysUtilsHelper::CompressFolder(const std::string& strFolder, const std::string& strPassword,
@@ -164,21 +204,26 @@ DWORD CSysUtilsHelper::AddDirectoryToArchive(HANDLE hArchive, const std::string&
         // (the writer turns them into slashes); the first failing entry ends the walk with its code.
         const HZIPARCHIVE hZip = static_cast<HZIPARCHIVE>(hArchive);
         CPackageManifest* pManifest = CPackageManifest::OfThisThread();
+        CPackageCopyFeed* pFeed = CPackageCopyFeed::OfThisThread();
         if (pManifest == nullptr || !strRelativePath.empty()) {
-            return CZipFolderPacker::AddDirectory(hZip, strBaseFolder, strRelativePath);
+            return pFeed != nullptr && strRelativePath.empty() ? AddCopiedFiles(hZip, *pFeed, nullptr)
+                                                               : CZipFolderPacker::AddDirectory(hZip, strBaseFolder,
+                                                                                                strRelativePath);
         }
         // A package: each file is queued for its digest as it is packed, and the manifest goes last,
         // in place of any file of that name the folder already held.
-        const ZRESULT added = CZipFolderPacker::Walk(strBaseFolder, std::string(), [&](const SPackedItem& item) {
-            if (item.m_isDirectory) {
-                return AddFolderEntry(hZip, item.m_archiveName.c_str());
-            }
-            if (CPackageManifest::IsManifest(item.m_archiveName)) {
-                return KVXZIP_OK;
-            }
-            pManifest->AddFile(item.m_archiveName, item.m_path);
-            return AddFileEntry(hZip, item.m_archiveName.c_str(), item.m_path.c_str());
-        });
+        const ZRESULT added =
+            pFeed != nullptr ? AddCopiedFiles(hZip, *pFeed, pManifest)
+                             : CZipFolderPacker::Walk(strBaseFolder, std::string(), [&](const SPackedItem& item) {
+                                   if (item.m_isDirectory) {
+                                       return AddFolderEntry(hZip, item.m_archiveName.c_str());
+                                   }
+                                   if (CPackageManifest::IsManifest(item.m_archiveName)) {
+                                       return KVXZIP_OK;
+                                   }
+                                   pManifest->AddFile(item.m_archiveName, item.m_path);
+                                   return AddFileEntry(hZip, item.m_archiveName.c_str(), item.m_path.c_str());
+                               });
         if (added != KVXZIP_OK) {
             return added;
         }

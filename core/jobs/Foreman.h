@@ -10,12 +10,15 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
 
 class IReporter;
+class CPackageCopyFeed;
+class CPackageManifest;
 
 // One stored job. Handles stay open until the job is released by CancelJob.
 struct SJobData {
@@ -141,8 +144,12 @@ private:
     // The report's line for a change the journal could not record, and that was therefore not made.
     void ReportNotRecorded(const std::string& name);
     DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
-    DWORD CloneResultsDirectory(const std::string& copyDirectory);
-    DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
+    void CloneResultsDirectory(ITask& task, const std::string& copyDirectory);
+    // Compresses the copy while copyWhileCompressing fills it (on the job thread); the copy runs
+    // in every case, also when the compress task cannot be made.
+    DWORD CompressResults(const std::string& copyDirectory, const std::string& destination,
+                          CPackageManifest* pManifest, CPackageCopyFeed& feed,
+                          const std::function<void()>& copyWhileCompressing);
 
 private:
     struct SThreadParams;

@@ -8,14 +8,19 @@
 
 #include "common/win/UniqueHandles.h"
 #include "core/archive/ZipFolderPacker.h"
+#include "core/helpers/PackageCopyFeed.h"
 #include "core/helpers/PackageManifest.h"
 #include "core/jobs/PackageCleaning.h"
+#include "core/privacy/PrivacyCleaner.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataString.h"
 #include "core/tasks/TaskIds.h"
 
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,31 +40,52 @@ void MakeParents(const std::string& root, const std::string& relativePath)
 }
 
 // The clone stops at the first file it cannot copy (one the product holds without sharing, say), and
-// every file after it would be missing from the package. Each file it left out is copied here; those
-// that still cannot be copied are returned with the reason.
-std::vector<std::pair<std::string, DWORD>> CompleteCopy(const std::string& resultsDirectory,
-                                                        const std::string& copyDirectory)
+// every file after it would be missing from the package. Each file it left out is copied here and
+// handed to the packing; those that still cannot be copied are handed over with the reason.
+void CompleteCopy(const std::string& resultsDirectory, const std::string& copyDirectory, CPackageCopyFeed& feed)
 {
     KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
-    std::vector<std::pair<std::string, DWORD>> failed;
     CZipFolderPacker::Walk(resultsDirectory, std::string(), [&](const SPackedItem& item) {
-        if (item.m_isDirectory) {
+        if (item.m_isDirectory || feed.Has(item.m_archiveName)) {
             return KVXZIP_OK;
         }
         const std::string target = copyDirectory + "\\" + item.m_archiveName;
-        if (::GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return KVXZIP_OK;
-        }
         MakeParents(copyDirectory, item.m_archiveName);
-        if (!::CopyFileA(item.m_path.c_str(), target.c_str(), TRUE)) {
+        // A copy the clone broke off may have left a part of the file behind.
+        if (!::CopyFileA(item.m_path.c_str(), target.c_str(), FALSE)) {
             const DWORD dwError = ::GetLastError();
             KVX_LOG(eKVXDiagLog_ERROR, "No se pudo copiar %s para el paquete 0x%08lx", item.m_path.c_str(), dwError);
-            failed.emplace_back(item.m_archiveName, dwError);
+            feed.NotCopied(item.m_archiveName, dwError);
+        } else {
+            feed.Copied(item.m_archiveName, target);
         }
         return KVXZIP_OK;
     });
-    return failed;
 }
+
+// What happens to each copied file before it is packed: the table of tokens never leaves the machine,
+// and with the user's choice every other file is cleaned of personal data, or left out.
+CPackageCopyFeed::FileTransform PackageFileTransform(CPackageCleaning* pCleaning)
+{
+    return [pCleaning](const std::string& copiedPath, const std::string& relativePath) -> DWORD {
+        if (relativePath == CPrivacyCleaner::KVX_PRIVACY_MAP_NAME) {
+            return CPackageCopyFeed::LEFT_OUT;
+        }
+        return pCleaning != nullptr ? pCleaning->CleanCopiedFile(copiedPath, relativePath) : KVXDIAG2_OK;
+    };
+}
+
+// However the copy ends, the packing is told that no more files come.
+class CFeedFinisher {
+public:
+    explicit CFeedFinisher(CPackageCopyFeed& feed) : m_feed(feed) {}
+    ~CFeedFinisher() { m_feed.Finish(); }
+    CFeedFinisher(const CFeedFinisher&) = delete;
+    CFeedFinisher& operator=(const CFeedFinisher&) = delete;
+
+private:
+    CPackageCopyFeed& m_feed;
+};
 
 // The manifest of a package: its files are hashed while they are packed (see CPackageManifest); the
 // files the copy lacks are named after them. Without the system's SHA-256 the package goes without.
@@ -140,47 +166,43 @@ void RemoveCopyDirectory(const std::string& copyDirectory)
 
 } // namespace
 
-DWORD CForeman::CloneResultsDirectory(const std::string& copyDirectory)
+void CForeman::CloneResultsDirectory(ITask& task, const std::string& copyDirectory)
 {
     KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
-    kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_CLONE_DIRECTORY);
-    if (!task) {
-        KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR! No se ha podido crear tarea id 0x%lX (KVXDIAG2_TASKID_CLONE_DIRECTORY).",
-                static_cast<unsigned long>(KVXDIAG2_TASKID_CLONE_DIRECTORY));
-        return KVXDIAG2_ERR_CREATE_FAILED;
-    }
     KVX_LOG(eKVXDiagLog_INFO, "Se establece el primer parámetro: El path del directorio que se quiere clonar %s.",
             m_strResultsDirectory.c_str());
     CTaskDataString source(m_strResultsDirectory);
     KVX_LOG(eKVXDiagLog_INFO, "Se establece el segundo parámetro: El path completo al directorio de destino %s.",
             copyDirectory.c_str());
     CTaskDataString destination(copyDirectory);
-    const DWORD dwConfig = task->SetConfig({&source, &destination});
+    const DWORD dwConfig = task.SetConfig({&source, &destination});
     if (dwConfig != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR,
                 "Error! No se pudieron establecer los parámetros necesarios para el Task. Error devuelto: 0x%lX.",
                 static_cast<unsigned long>(dwConfig));
-        return KVXDIAG2_OK;
+        return;
     }
     KVX_LOG(eKVXDiagLog_INFO, "%s", "Configuración establecida con éxito en el task. Se procede a su ejecución.");
     // A partial copy is still worth packing: whatever was copied goes to support.
-    if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
+    if (task.Execute(m_pReporter) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "La operación no tuvo éxito. No pudo clonarse el directorio %s en %s.",
                 m_strResultsDirectory.c_str(), copyDirectory.c_str());
     } else {
         KVX_LOG(eKVXDiagLog_INFO, "La operación tuvo éxito. El directorio fue clonado en la ruta indicada: %s.",
                 copyDirectory.c_str());
     }
-    return KVXDIAG2_OK;
 }
 
-DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::string& destination)
+DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::string& destination,
+                                CPackageManifest* pManifest, CPackageCopyFeed& feed,
+                                const std::function<void()>& copyWhileCompressing)
 {
     KVX_FUNCTION_QUIET("CForeman::PackAndSendResults");
     kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_COMPRESS_FOLDER);
     if (!task) {
         KVX_LOG(eKVXDiagLog_SYSTEM, "ERROR! No se ha podido crear tarea id 0x%lX (KVXDIAG2_TASKID_COMPRESS_FOLDER).",
                 static_cast<unsigned long>(KVXDIAG2_TASKID_COMPRESS_FOLDER));
+        copyWhileCompressing();
         NotifyValue(eKVXDIAG2Notify_PACKANDSEND_CANCEL, "ERROR: Notify object not available!", KVXDIAG2_ERR_NO_OBJECT);
         return KVXDIAG2_ERR_CREATE_FAILED;
     }
@@ -197,12 +219,43 @@ DWORD CForeman::CompressResults(const std::string& copyDirectory, const std::str
         KVX_LOG(eKVXDiagLog_ERROR,
                 "Error! No se pudieron establecer los parámetros necesarios para el Task. Error devuelto: ox%lX.",
                 static_cast<unsigned long>(dwResult));
+        copyWhileCompressing();
         NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwResult);
         return dwResult;
     }
     KVX_LOG(eKVXDiagLog_INFO, "%s", "Configuración establecida con éxito en el task. Se procede a su ejecución.");
     NotifyValue(eKVXDIAG2Notify_PACKANDSEND_IN_PROGRESS, "Building results file package...", 0);
-    dwResult = task->Execute(m_pReporter);
+    // The task packs on a thread of its own, each file as soon as the copy on this thread has made it;
+    // notifications and the task's lifetime stay on the job's thread.
+    auto execute = [&]() {
+        CPackageCopyFeed::CScope feedScope(feed);
+        if (pManifest == nullptr) {
+            dwResult = task->Execute(m_pReporter);
+            return;
+        }
+        CPackageManifest::CScope manifestScope(*pManifest);
+        dwResult = task->Execute(m_pReporter);
+    };
+    std::thread packer;
+    try {
+        packer = std::thread(execute);
+    } catch (const std::system_error&) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "ERROR! No se pudo crear el hilo de compresión, se copia antes de comprimir.");
+    }
+    try {
+        copyWhileCompressing();
+    } catch (...) {
+        // The copy has told the packing that no more files come; it ends, and only then may this go.
+        if (packer.joinable()) {
+            packer.join();
+        }
+        throw;
+    }
+    if (packer.joinable()) {
+        packer.join();
+    } else {
+        execute();
+    }
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s",
                 "La operación no tuvo éxito. No se ha generado el paquete con los resultados.");
@@ -244,31 +297,46 @@ DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination
         }
         KVX_LOG(eKVXDiagLog_INFO, "Generado path completo al directorio de resultados finales para comprimir %s",
                 copyDirectory.c_str());
-        const bool bRemovePersonalData = CPackageCleaning::Requested(m_pReporter);
-        const DWORD dwResult = CloneResultsDirectory(copyDirectory);
-        if (dwResult != KVXDIAG2_OK) {
-            return dwResult;
+        kvx::UniqueTask cloneTask = kvx::MakeTask(KVXDIAG2_TASKID_CLONE_DIRECTORY);
+        if (!cloneTask) {
+            KVX_LOG(eKVXDiagLog_SYSTEM,
+                    "ERROR! No se ha podido crear tarea id 0x%lX (KVXDIAG2_TASKID_CLONE_DIRECTORY).",
+                    static_cast<unsigned long>(KVXDIAG2_TASKID_CLONE_DIRECTORY));
+            return KVXDIAG2_ERR_CREATE_FAILED;
         }
-        const std::vector<std::pair<std::string, DWORD>> notCopied = CompleteCopy(m_strResultsDirectory, copyDirectory);
-        // What the user asked to keep off the package must be off before anything is packed.
-        const DWORD dwCleaned = !CPackageCleaning::LeaveOutTable(copyDirectory) ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
-            : bRemovePersonalData ? CPackageCleaning(m_strResultsDirectory, copyDirectory).Run(m_pReporter)
-                                  : KVXDIAG2_OK;
-        if (dwCleaned != KVXDIAG2_OK) {
-            NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwCleaned);
-            return dwCleaned;
+        // The copy and the compression overlap: the clone and the completion of the copy hand each
+        // file to the packing as soon as it is copied (see CPackageCopyFeed).
+        // The user's choice is in the report before the copy, so the package holds it.
+        std::unique_ptr<CPackageCleaning> cleaning;
+        if (CPackageCleaning::Requested(m_pReporter)) {
+            cleaning = std::make_unique<CPackageCleaning>(m_strResultsDirectory, copyDirectory);
+            const DWORD dwPrepared = cleaning->Prepare();
+            if (dwPrepared != KVXDIAG2_OK) {
+                NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwPrepared);
+                return dwPrepared;
+            }
         }
+        CPackageCopyFeed feed(PackageFileTransform(cleaning.get()));
+        auto copy = [&]() {
+            CFeedFinisher finisher(feed);
+            CPackageCopyFeed::CScope scope(feed);
+            CloneResultsDirectory(*cloneTask, copyDirectory);
+            cloneTask.reset();
+            CompleteCopy(m_strResultsDirectory, copyDirectory, feed);
+            if (cleaning) {
+                // The note of what was removed is packed and listed like any file.
+                const std::string note = cleaning->Finish(m_pReporter);
+                if (!note.empty()) {
+                    feed.Copied(CPrivacyCleaner::KVX_PRIVACY_NOTE_NAME, note);
+                }
+            }
+        };
         CPackageManifest manifest;
-        if (!StartManifest(manifest, notCopied)) {
-            return CompressResults(copyDirectory, destination);
-        }
-        DWORD dwCompressed = KVXDIAG2_OK;
-        {
-            CPackageManifest::CScope scope(manifest);
-            dwCompressed = CompressResults(copyDirectory, destination);
-        }
-        if (dwCompressed != KVXDIAG2_OK && !manifest.Written()) {
-            WriteManifestOfCopy(copyDirectory, notCopied);
+        const bool withManifest = StartManifest(manifest, {});
+        const DWORD dwCompressed =
+            CompressResults(copyDirectory, destination, withManifest ? &manifest : nullptr, feed, copy);
+        if (withManifest && dwCompressed != KVXDIAG2_OK && !manifest.Written()) {
+            WriteManifestOfCopy(copyDirectory, feed.Failures());
         }
         return dwCompressed;
     });

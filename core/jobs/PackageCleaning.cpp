@@ -6,6 +6,7 @@
 #include "core/interface/KVXDiagTypes.h"
 #include "core/interface/ResumeState.h"
 #include "core/privacy/PrivacyCleaner.h"
+#include "core/helpers/PackageCopyFeed.h"
 #include "core/report/IReporter.h"
 
 #include <ntsecapi.h>
@@ -72,18 +73,6 @@ bool WriteWhole(const std::string& path, const std::string& text)
         dwWritten == text.size();
 }
 
-// A file of the copy that must not be packed; a read-only one is made writable first.
-bool RemoveFile(const std::string& path)
-{
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    }
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    }
-    return ::DeleteFileA(path.c_str()) != 0;
-}
 
 std::string ArchiveName(std::string name)
 {
@@ -118,20 +107,118 @@ bool CPackageCleaning::Requested(IReporter* pReporter)
     return bRemove;
 }
 
-bool CPackageCleaning::LeaveOutTable(const std::string& copyDirectory)
-{
-    KVX_FUNCTION_QUIET("CPackageCleaning::LeaveOutTable");
-    if (RemoveFile(copyDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_MAP_NAME)) {
-        return true;
-    }
-    KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible quitar la tabla de sustituciones de la copia 0x%08lx",
-            ::GetLastError());
-    return false;
-}
 
 CPackageCleaning::CPackageCleaning(std::string resultsDirectory, std::string copyDirectory)
     : m_resultsDirectory(std::move(resultsDirectory)), m_copyDirectory(std::move(copyDirectory))
 {
+}
+
+CPackageCleaning::~CPackageCleaning() = default;
+
+// A fresh key, the table of an earlier package of this results directory (so its tokens stay the
+// same), and the names this machine gives itself.
+DWORD CPackageCleaning::StartCleaner()
+{
+    KVX_FUNCTION_QUIET("CPackageCleaning::Run");
+    std::array<uint8_t, 16> key = {};
+    if (!RtlGenRandom(key.data(), static_cast<ULONG>(key.size()))) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible generar la clave de sustitución 0x%08lx", ::GetLastError());
+        return static_cast<DWORD>(NTE_FAIL);
+    }
+    m_dwStart = ::GetTickCount();
+    m_cleaner = std::make_unique<CPrivacyCleaner>(key);
+    const std::string tablePath = m_resultsDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_MAP_NAME;
+    std::string table;
+    if (ReadWhole(tablePath, table) && m_cleaner->LoadMap(table)) {
+        KVX_LOG(eKVXDiagLog_INFO, "Se reutiliza la tabla de sustituciones %s", tablePath.c_str());
+    }
+    CollectMachineValues(*m_cleaner);
+    m_leftOut.clear();
+    m_cleaned = 0;
+    m_seen = 0;
+    return KVXDIAG2_OK;
+}
+
+DWORD CPackageCleaning::Prepare()
+{
+    KVX_FUNCTION("CPackageCleaning::Prepare");
+    try {
+        const DWORD dwResult = StartCleaner();
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+        // The originals hold what their copies will: learning from them lets every copy be cleaned the
+        // moment it is made, with every name of every file already known.
+        m_files.clear();
+        ListFiles(m_resultsDirectory, std::string());
+        for (const auto& file : m_files) {
+            if (file.first != CPrivacyCleaner::KVX_PRIVACY_MAP_NAME) {
+                m_cleaner->LearnFile(file.second, file.first);
+            }
+        }
+        return KVXDIAG2_OK;
+    } catch (...) {
+        KVX_LOG(eKVXDiagLog_EXCEPTION, "%s", "Excepción al preparar la eliminación de los datos personales");
+        m_cleaner.reset();
+        return KVXDIAG2_ERR_EXCEPTION;
+    }
+}
+
+DWORD CPackageCleaning::CleanCopiedFile(const std::string& copiedPath, const std::string& relativePath)
+{
+    KVX_FUNCTION_QUIET("CPackageCleaning::CleanCopiedFile");
+    if (!m_cleaner) {
+        return static_cast<DWORD>(ERROR_INVALID_STATE);
+    }
+    ++m_seen;
+    const DWORD attributes = ::GetFileAttributesA(copiedPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetFileAttributesA(copiedPath.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    std::string reason;
+    const CPrivacyCleaner::EFileOutcome outcome = m_cleaner->CleanFile(copiedPath, relativePath, reason);
+    if (outcome == CPrivacyCleaner::eFile_CLEANED) {
+        ++m_cleaned;
+    }
+    if (outcome != CPrivacyCleaner::eFile_LEFT_OUT && outcome != CPrivacyCleaner::eFile_FAILED) {
+        return KVXDIAG2_OK;
+    }
+    if (outcome == CPrivacyCleaner::eFile_FAILED) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible limpiar %s (%s), se deja fuera del paquete",
+                copiedPath.c_str(), reason.c_str());
+        reason = "could not be cleaned: " + reason;
+    }
+    // The feed removes the copy: a file that holds what the user asked to remove never reaches the package.
+    m_leftOut.emplace_back(ArchiveName(relativePath), reason);
+    return CPackageCopyFeed::LEFT_OUT;
+}
+
+std::string CPackageCleaning::Finish(IReporter* pReporter)
+{
+    KVX_FUNCTION("CPackageCleaning::Finish");
+    if (!m_cleaner) {
+        return std::string();
+    }
+    const std::string notePath = m_copyDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_NOTE_NAME;
+    const bool bNote = WriteWhole(notePath, m_cleaner->NoteText(m_leftOut));
+    if (!bNote) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir la nota de limpieza 0x%08lx", ::GetLastError());
+    }
+    const std::string tablePath = m_resultsDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_MAP_NAME;
+    // Without its table the customer cannot say which machine a token names; the package is still sound.
+    if (!WriteWhole(tablePath, m_cleaner->MapText())) {
+        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir la tabla de sustituciones %s 0x%08lx",
+                tablePath.c_str(), ::GetLastError());
+    }
+    const DWORD dwElapsed = ::GetTickCount() - m_dwStart;
+    if (pReporter != nullptr) {
+        pReporter->Report("Personal data removed from the package: %u of %u files cleaned, %u left out, in %lu ms; "
+                          "tokens in %s",
+                          static_cast<unsigned>(m_cleaned), static_cast<unsigned>(m_seen),
+                          static_cast<unsigned>(m_leftOut.size()), static_cast<unsigned long>(dwElapsed),
+                          tablePath.c_str());
+    }
+    return bNote ? notePath : std::string();
 }
 
 void CPackageCleaning::CollectMachineValues(CPrivacyCleaner& cleaner) const
@@ -205,88 +292,4 @@ void CPackageCleaning::ListFiles(const std::string& directory, const std::string
             m_files.emplace_back(archiveName, path);
         }
     } while (::FindNextFileA(find.get(), &data));
-}
-
-DWORD CPackageCleaning::Run(IReporter* pReporter)
-{
-    KVX_FUNCTION("CPackageCleaning::Run");
-    // The copy may be half cleaned when memory runs out: the job must fail, not pack it.
-    try {
-        return Clean(pReporter);
-    } catch (...) {
-        KVX_LOG(eKVXDiagLog_EXCEPTION, "%s", "Excepción al eliminar los datos personales de la copia");
-        return KVXDIAG2_ERR_EXCEPTION;
-    }
-}
-
-DWORD CPackageCleaning::Clean(IReporter* pReporter)
-{
-    KVX_FUNCTION_QUIET("CPackageCleaning::Run");
-    std::array<uint8_t, 16> key = {};
-    if (!RtlGenRandom(key.data(), static_cast<ULONG>(key.size()))) {
-        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible generar la clave de sustitución 0x%08lx", ::GetLastError());
-        return static_cast<DWORD>(NTE_FAIL);
-    }
-    const DWORD dwStart = ::GetTickCount();
-    CPrivacyCleaner cleaner(key);
-    const std::string tablePath = m_resultsDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_MAP_NAME;
-    std::string table;
-    if (ReadWhole(tablePath, table) && cleaner.LoadMap(table)) {
-        KVX_LOG(eKVXDiagLog_INFO, "Se reutiliza la tabla de sustituciones %s", tablePath.c_str());
-    }
-    CollectMachineValues(cleaner);
-    m_files.clear();
-    ListFiles(m_copyDirectory, std::string());
-    for (const auto& file : m_files) {
-        // The copy is ours to rewrite, whatever the attributes its originals had.
-        const DWORD attributes = ::GetFileAttributesA(file.second.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            ::SetFileAttributesA(file.second.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        }
-        cleaner.LearnFile(file.second, file.first);
-    }
-    std::vector<std::pair<std::string, std::string>> leftOut;
-    size_t cleaned = 0;
-    for (const auto& file : m_files) {
-        std::string reason;
-        const CPrivacyCleaner::EFileOutcome outcome = cleaner.CleanFile(file.second, file.first, reason);
-        if (outcome == CPrivacyCleaner::eFile_CLEANED) {
-            ++cleaned;
-        }
-        if (outcome != CPrivacyCleaner::eFile_LEFT_OUT && outcome != CPrivacyCleaner::eFile_FAILED) {
-            continue;
-        }
-        if (outcome == CPrivacyCleaner::eFile_FAILED) {
-            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible limpiar %s (%s), se deja fuera del paquete",
-                    file.second.c_str(), reason.c_str());
-            reason = "could not be cleaned: " + reason;
-        }
-        // A file that holds what the user asked to remove must not reach the package uncleaned.
-        if (!RemoveFile(file.second)) {
-            const DWORD dwError = ::GetLastError();
-            KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible quitar %s de la copia 0x%08lx", file.second.c_str(),
-                    dwError);
-            return dwError != 0 ? dwError : static_cast<DWORD>(ERROR_ACCESS_DENIED);
-        }
-        leftOut.emplace_back(ArchiveName(file.first), reason);
-    }
-    if (!WriteWhole(m_copyDirectory + "\\" + CPrivacyCleaner::KVX_PRIVACY_NOTE_NAME, cleaner.NoteText(leftOut))) {
-        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir la nota de limpieza 0x%08lx", ::GetLastError());
-    }
-    // Without its table the customer cannot say which machine a token names; the package is still sound.
-    if (!WriteWhole(tablePath, cleaner.MapText())) {
-        KVX_LOG(eKVXDiagLog_ERROR, "ERROR! No fue posible escribir la tabla de sustituciones %s 0x%08lx",
-                tablePath.c_str(), ::GetLastError());
-    }
-    const DWORD dwElapsed = ::GetTickCount() - dwStart;
-    KVX_LOG(eKVXDiagLog_EVENT, "Datos personales eliminados: %u ficheros limpiados, %u dejados fuera, en %lu ms",
-            static_cast<unsigned>(cleaned), static_cast<unsigned>(leftOut.size()), static_cast<unsigned long>(dwElapsed));
-    if (pReporter != nullptr) {
-        pReporter->Report("Personal data removed from the package: %u of %u files cleaned, %u left out, in %lu ms; "
-                          "tokens in %s",
-                          static_cast<unsigned>(cleaned), static_cast<unsigned>(m_files.size()),
-                          static_cast<unsigned>(leftOut.size()), static_cast<unsigned long>(dwElapsed),
-                          tablePath.c_str());
-    }
-    return KVXDIAG2_OK;
 }

@@ -1,7 +1,7 @@
-// Pack and send's pass that removes personal data from the copy of the results directory, when the
-// user asked for it: the values this machine names itself by are collected, every file of the copy is
-// read once to learn the names its fields give and once to replace them (see CPrivacyCleaner), the
-// files that cannot be cleaned are removed from the copy, and the copy gets a note of what was done.
+// Pack and send's removal of personal data from the copy of the results directory, when the user asked
+// for it: the values this machine names itself by are collected, every original is read once to learn
+// the names its fields give, and each copy is cleaned as it is made (see CPrivacyCleaner); the files
+// that cannot be cleaned are left out, and the copy gets a note of what was done.
 // The table of tokens is written to the results directory, the only change this job makes there.
 //
 // The choice reaches the core as the REG_DWORD KVXDIAG2_PACK_REMOVE_PERSONAL_DATA under the resume key
@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,22 +24,31 @@ class CPackageCleaning {
 public:
     // Reads the user's choice and writes it to the report (before the copy, so that the package holds it).
     static bool Requested(IReporter* pReporter);
-    // The table of tokens never leaves the machine: it is removed from every copy, cleaned or not.
-    // False when it is in the copy and cannot be removed.
-    static bool LeaveOutTable(const std::string& copyDirectory);
 
     CPackageCleaning(std::string resultsDirectory, std::string copyDirectory);
+    ~CPackageCleaning();
+    CPackageCleaning(const CPackageCleaning&) = delete;
+    CPackageCleaning& operator=(const CPackageCleaning&) = delete;
 
-    // 0, or a Windows code when the copy still holds a file that could be neither cleaned nor removed:
-    // such a copy must not be packed.
-    DWORD Run(IReporter* pReporter);
+    // File by file, as pack and send copies and packs at once: Prepare learns the names from the results
+    // directory (the copy's originals) before anything is copied; CleanCopiedFile then cleans each copy
+    // before it is packed, answering 0 or CPackageCopyFeed::LEFT_OUT; Finish writes the note into the
+    // copy (its path is returned, to be packed like any file) and the table into the results directory.
+    DWORD Prepare();
+    DWORD CleanCopiedFile(const std::string& copiedPath, const std::string& relativePath);
+    std::string Finish(IReporter* pReporter);
 
 private:
-    DWORD Clean(IReporter* pReporter);
+    DWORD StartCleaner();
     void CollectMachineValues(CPrivacyCleaner& cleaner) const;
     void ListFiles(const std::string& directory, const std::string& archivePrefix);
 
     std::string m_resultsDirectory;
     std::string m_copyDirectory;
     std::vector<std::pair<std::string, std::string>> m_files; // archive name, path
+    std::unique_ptr<CPrivacyCleaner> m_cleaner;
+    std::vector<std::pair<std::string, std::string>> m_leftOut; // archive name, reason
+    size_t m_cleaned = 0;
+    size_t m_seen = 0;
+    DWORD m_dwStart = 0;
 };

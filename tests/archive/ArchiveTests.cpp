@@ -194,6 +194,18 @@ TEST(Crc32, KnownValues)
     EXPECT_EQ(ReferenceCrc32(zeros.data(), zeros.size()), CCrc32::Update(0, zeros.data(), zeros.size()));
 }
 
+TEST(Crc32, CombiningPiecesGivesTheCrcOfTheWhole)
+{
+    const std::vector<uint8_t> data = PseudoRandomBytes(3 * 65536 + 17, 11);
+    const uint32_t whole = CCrc32::Update(0, data.data(), data.size());
+    for (size_t split : {size_t(0), size_t(1), size_t(4095), size_t(65536), data.size() - 1, data.size()}) {
+        SCOPED_TRACE(split);
+        const uint32_t a = CCrc32::Update(0, data.data(), split);
+        const uint32_t b = CCrc32::Update(0, data.data() + split, data.size() - split);
+        EXPECT_EQ(whole, CCrc32::Combine(a, b, data.size() - split));
+    }
+}
+
 TEST(Crc32, BothPathsAgreeWithTheReferenceAtEveryLengthAlignmentAndSplit)
 {
     RecordProperty("carryless", CCrc32::HasCarrylessMultiply() ? "yes" : "no");
@@ -813,6 +825,52 @@ TEST_F(ZipWriterTest, DataGoesOutInPiecesOf16KiBAndEveryEntryRoundTrips)
             std::string error;
             ASSERT_TRUE(ExtractEntry(archive, archive.m_entries[i], password ? password : "", data, error)) << error;
             EXPECT_TRUE(data == files[i].second);
+        }
+    }
+}
+
+// Large entries are cut into pieces compressed on several threads: the pieces join into one stream
+// that inflates to the input, at the piece boundaries too, and the archive does not depend on the
+// number of threads.
+TEST_F(ZipWriterTest, TheArchiveIsTheSameWhateverTheNumberOfThreads)
+{
+    const size_t piece = KVXZIP_BLOCK_SIZE;
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+        {"logs/service.log", TextLikeBytes(2 * piece + piece / 2, 7)},
+        {"dumps/exact.dmp", TextLikeBytes(piece, 8)}, // a full last piece, then nothing
+        {"random.bin", PseudoRandomBytes(piece + 1, 9)},
+        {"empty.txt", {}},
+        {"old.zip", PseudoRandomBytes(piece + 7, 10)},
+        {"zeros.dat", std::vector<uint8_t>(piece + 5, 0)},
+    };
+    for (const char* password : {static_cast<const char*>(nullptr), "tarsk-708"}) {
+        SCOPED_TRACE(password ? password : "(none)");
+        std::vector<uint8_t> first;
+        for (unsigned threads : {1u, 2u, 4u}) {
+            SCOPED_TRACE(threads);
+            m_output = SMemoryOutput();
+            CZipWriter writer(std::make_unique<CMemorySink>(m_output), password, threads);
+            writer.SetRandomSeed(25);
+            // (No folder entry: it carries the time of adding.)
+            for (const auto& f : files) {
+                ASSERT_EQ(KVXZIP_OK, AddMemoryFile(writer, f.first.c_str(), f.second));
+            }
+            ASSERT_EQ(KVXZIP_OK, writer.Close());
+            if (first.empty()) {
+                first = m_output.m_bytes;
+                const SArchive archive = ParseOrFail(first);
+                ASSERT_EQ(files.size(), archive.m_entries.size());
+                for (size_t i = 0; i < files.size(); ++i) {
+                    SCOPED_TRACE(files[i].first);
+                    std::vector<uint8_t> data;
+                    std::string error;
+                    ASSERT_TRUE(ExtractEntry(archive, archive.m_entries[i], password ? password : "", data, error))
+                        << error;
+                    EXPECT_TRUE(data == files[i].second);
+                }
+            } else {
+                EXPECT_TRUE(m_output.m_bytes == first);
+            }
         }
     }
 }

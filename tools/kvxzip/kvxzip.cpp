@@ -1,10 +1,14 @@
-// kvxzip [-p PASSWORD] ARCHIVE FOLDER
+// kvxzip [-p PASSWORD] [-j THREADS] ARCHIVE FOLDER
 // Packs FOLDER into ARCHIVE with the core library's archive writer: a folder entry for each
 // subdirectory ahead of its contents, names relative to FOLDER, optional traditional encryption.
+// -j sets the number of compressing threads (default min(processors, 4)); the archive's bytes do not
+// depend on it.
+#include "core/archive/BlockCompressor.h"
 #include "core/archive/ZipArchive.h"
 #include "core/archive/ZipFolderPacker.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,7 +22,8 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: kvxzip [-p PASSWORD] ARCHIVE FOLDER\n");
+    std::fprintf(stderr, "usage: kvxzip [-p PASSWORD] [-j THREADS] ARCHIVE FOLDER\n"
+                         "  -j THREADS  compressing threads, 1 to 4 (default: processors, at most 4)\n");
     return 2;
 }
 
@@ -46,10 +51,19 @@ void Report(const char* pszWhat, ZRESULT result)
 int main(int argc, char** argv)
 {
     std::string password;
+    unsigned threads = 0;
     int arg = 1;
     while (arg < argc && argv[arg][0] == '-' && argv[arg][1] != '\0') {
         if (std::strcmp(argv[arg], "-p") == 0 && arg + 1 < argc) {
             password = argv[arg + 1];
+            arg += 2;
+        } else if (std::strcmp(argv[arg], "-j") == 0 && arg + 1 < argc) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(argv[arg + 1], &end, 10);
+            if (end == argv[arg + 1] || *end != '\0' || n < 1 || n > KVXZIP_MAX_THREADS) {
+                return Usage();
+            }
+            threads = static_cast<unsigned>(n);
             arg += 2;
         } else if (std::strcmp(argv[arg], "--") == 0) {
             ++arg;
@@ -68,7 +82,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    HZIPARCHIVE hZip = CreateArchive(archive, password.c_str());
+    HZIPARCHIVE hZip = CreateArchive(archive, password.c_str(), nullptr, threads);
     if (hZip == nullptr) {
         Report("cannot create the archive", GetMostRecentZipResult());
         return 1;
