@@ -520,7 +520,7 @@ void TMainForm::CancelRequest(ECancelRequest request, LPARAM lParam)
             job.cancelled = job.cancelled || job.id == m_iCancelJobId;
         }
         // A deep analysis whose cancel failed keeps its resume state, and EndRun then keeps the rest.
-        EndRun("Cancelación de un análisis");
+        EndRun("Cancelación de un análisis", false);
         if (m_iCancelJobType == eKVXDiag2Job_DEEP_ANALYSIS && !IsDeepAnalysisPending()) {
             // The drivers that the core set back to their start types come back at the next boot.
             m_bOfferClosingReboot = true;
@@ -646,6 +646,8 @@ void TMainForm::StopRunningWork()
         WaitPumping(m_hCancelThread.get());
         m_hCancelThread.reset();
     }
+    // Before the core's end, which puts back every change of the product that is not kept.
+    ReleaseKeptSolutionIfUnchecked();
     if (!m_pKVXDiagCore) {
         return;
     }
