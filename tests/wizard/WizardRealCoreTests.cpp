@@ -286,6 +286,12 @@ TEST_F(WizardRealCore, BasicAnalysisNotFixedSixTimesEndsUnsuccessfulWithEveryFil
 // back at the next start, and Yes has the core's start put it back.
 TEST_F(WizardRealCore, TheCulpritStaysOffOnlyWhilePageSixteenSaysSoAndALaterRunOffersItBack)
 {
+    // An SDK generation that switches the plug-ins itself, so that their state can be read back.
+    SSimProductOptions options;
+    options.sdk = ESimSdk::V3_2;
+    m_product.reset();
+    m_product.reset(new CSimProduct(options));
+    ASSERT_EQ("", m_product->Error());
     std::string keptCulprit;
     for (const bool keep : {false, true}) {
         SCOPED_TRACE(keep ? "checked" : "unchecked");
