@@ -401,6 +401,16 @@ TEST_F(WizardRealCoreReboot, NoSolutionAfterTwoRebootsFromAFreshStart)
         << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
     VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS, "real");
     EXPECT_EQ(1u, ServiceStart("KVXNMGR").value_or(0));
+    // The verdict's clean-up leaves the wizard's autostart value: the shield is still off, and a wizard
+    // killed on this page must come back to switch it on.
+    const double cleanedBy = CWizardDriver::NowMs() + 30000;
+    while (ReadFileText(resultsDir + "\\KVXDiagLog.dat").find("Eliminados restos de análisis pendientes") ==
+               std::string::npos &&
+           CWizardDriver::NowMs() < cleanedBy) {
+        ::Sleep(50);
+    }
+    std::string autostart;
+    EXPECT_TRUE(ReadAutostart(autostart)) << "nothing would bring back a wizard killed after the verdict";
 
     // The restarts came through the batch file that the core named, and each run's log went on in the
     // one results directory.
