@@ -106,8 +106,9 @@ public:
 
 private:
     // Stages of the deep analysis, the reboot operations and pack and send.
-    DWORD SwitchDriver(const std::string& name, bool bActivate);
-    DWORD SwitchIntermediateDriver(bool bActivate);
+    // bNotify false: a switch that only returns to the previous configuration tells the caller nothing.
+    DWORD SwitchDriver(const std::string& name, bool bActivate, bool bNotify);
+    DWORD SwitchIntermediateDriver(bool bActivate, bool bNotify);
     DWORD RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure, const char* pszSuccess);
     void NotifyTaskNotCreated(const char* pszFunction, DWORD dwTaskId);
     void PrepareProcessReboot();
@@ -120,9 +121,9 @@ private:
     void RestoreSwitchedDrivers(const std::string& keepOff);
     // Puts one journaled driver back at its recorded state; the entry is forgotten once that worked.
     DWORD RestoreDriver(const kvx::SJournalEntry& entry);
-    // The journal's entry for a driver about to be switched off, its original read first; false (logged
-    // and reported) when the original cannot be read, and then the driver is not switched.
-    bool MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry);
+    // The journal's entry for a driver about to be switched off, its original read first; the registry's
+    // code (logged and reported) when the original cannot be read, and then the driver is not switched.
+    DWORD MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry);
     // The logs and captures of the given owner switched off, if its entry says they are on.
     void SwitchOffJournaledLogs(DWORD dwOwner, const std::string& fallbackDirectory);
     // Writes the step to resume at before the switch it names, so that no ending asks the previous
@@ -133,7 +134,12 @@ private:
     void KeepDriver(const std::string& name);
     // Deletes the autostart value the core wrote, unless the wizard's own entry holds it.
     void ForgetCoreAutostart();
-    DWORD ExecuteIntermediateSwitch(bool bActivate, std::string& name);
+    // The intermediate driver's component switched through its task; pOnlyPaths limits an enable to the
+    // listed binding paths (one token a line).
+    DWORD ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths);
+    DWORD MakeBindingsEntry(kvx::SJournalEntry& entry);
+    // The report's line for a change the journal could not record, and that was therefore not made.
+    void ReportNotRecorded(const std::string& name);
     DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);

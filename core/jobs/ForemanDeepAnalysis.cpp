@@ -4,6 +4,8 @@
 // to try. The transition table is the whole strategy; the rest of this file carries it out.
 #include "core/jobs/Foreman.h"
 
+#include "core/helpers/HelperRef.h"
+#include "core/helpers/NetCfgHelper.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
@@ -237,22 +239,22 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
 DWORD CForeman::ActivateFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::ActivateFilter");
-    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, true); });
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, true, true); });
 }
 
 DWORD CForeman::DeactivateFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::DeactivateFilter");
-    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, false); });
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, false, true); });
 }
 
 // Every driver but the intermediate one is switched through its service's start type; the intermediate
 // driver has no start type of its own that takes it out of the stack, only its network bindings.
-DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
+DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate, bool bNotify)
 {
     const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
     if (name == KVXDRIVER_INTERMEDIATE) {
-        return SwitchIntermediateDriver(bActivate);
+        return SwitchIntermediateDriver(bActivate, bNotify);
     }
     if (name.empty()) {
         KVX_LOG(eKVXDiagLog_INFO, "%s",
@@ -280,16 +282,21 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
         return KVXDIAG2_ERR_CREATE_FAILED;
     }
     kvx::SJournalEntry entry;
-    if (!MakeDriverEntry(name, entry)) {
-        return static_cast<DWORD>(ERROR_CANTREAD);
+    const DWORD dwRead = MakeDriverEntry(name, entry);
+    if (dwRead != KVXDIAG2_OK) {
+        return dwRead;
     }
     CTaskDataString driver(name);
     if (task->SetConfig({&driver}) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
+    bool bRecorded = false;
     const DWORD dwResult =
-        kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return task->Execute(m_pReporter); });
+        kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return task->Execute(m_pReporter); }, &bRecorded);
+    if (!bRecorded) {
+        ReportNotRecorded(name);
+    }
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del filtro %s. Error devuelto: %lu",
                 name.c_str(), static_cast<unsigned long>(dwResult));
@@ -297,13 +304,13 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
     }
     KVX_LOG(eKVXDiagLog_EVENT,
             bActivate ? "El filtro %s, se reactivo con éxito." : "El filtro %s, se desactivo con éxito.", name.c_str());
-    if (!bActivate) {
+    if (!bActivate && bNotify) {
         NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
     }
     return KVXDIAG2_OK;
 }
 
-DWORD CForeman::ExecuteIntermediateSwitch(bool bActivate, std::string& name)
+DWORD CForeman::ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths)
 {
     const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
     const DWORD dwComponentTaskId =
@@ -336,7 +343,12 @@ DWORD CForeman::ExecuteIntermediateSwitch(bool bActivate, std::string& name)
     }
     KVX_LOG(eKVXDiagLog_INFO, "El nombre del IM es: %s", name.c_str());
     CTaskDataString component(name);
-    if (componentTask->SetConfig({&component}) != KVXDIAG2_OK) {
+    CTaskDataString onlyPaths(pOnlyPaths != nullptr ? kvx::NarrowAscii(*pOnlyPaths) : std::string());
+    TaskDataList params{&component};
+    if (pOnlyPaths != nullptr) {
+        params.push_back(&onlyPaths);
+    }
+    if (componentTask->SetConfig(params) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
@@ -349,26 +361,33 @@ DWORD CForeman::ExecuteIntermediateSwitch(bool bActivate, std::string& name)
     return KVXDIAG2_OK;
 }
 
-DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
+DWORD CForeman::SwitchIntermediateDriver(bool bActivate, bool bNotify)
 {
     const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
     std::string name;
-    const auto execute = [&](bool bOn) -> DWORD { return ExecuteIntermediateSwitch(bOn, name); };
     DWORD dwResult = KVXDIAG2_OK;
     kvx::SJournalEntry recorded;
     if (bActivate && kvx::FindDriverEntry(KVXDRIVER_INTERMEDIATE, recorded)) {
-        // Back to what the journal says, which is "on" unless the customer had them off.
+        // Back to what the journal says: the bindings that were on, and only those.
         dwResult = RestoreDriver(recorded);
     } else {
-        kvx::SJournalEntry entry = kvx::DriverEntry(KVXDRIVER_INTERMEDIATE, bActivate ? 0 : 1);
-        dwResult = kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return execute(bActivate); });
+        kvx::SJournalEntry entry;
+        dwResult = MakeBindingsEntry(entry);
+        if (dwResult == KVXDIAG2_OK) {
+            bool bRecorded = false;
+            dwResult = kvx::CChangeJournal::Apply(
+                entry, [&]() -> DWORD { return ExecuteIntermediateSwitch(bActivate, name, nullptr); }, &bRecorded);
+            if (!bRecorded) {
+                ReportNotRecorded(KVXDRIVER_INTERMEDIATE);
+            }
+        }
     }
     if (dwResult != KVXDIAG2_OK) {
         return dwResult;
     }
     KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El IM %s, se reactivo con éxito." : "El IM %s, se desactivo con éxito.",
             name.c_str());
-    if (!bActivate) {
+    if (!bActivate && bNotify) {
         NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
     }
     return KVXDIAG2_OK;
@@ -382,7 +401,8 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         // still loaded is what crashes some machines.
         const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
         kvx::SJournalEntry entry;
-        DWORD dwResult = MakeDriverEntry(KVXDRIVER_TDI_MANAGER, entry) ? ERROR_SUCCESS : ERROR_CANTREAD;
+        DWORD dwResult = MakeDriverEntry(KVXDRIVER_TDI_MANAGER, entry);
+        bool bRecorded = true;
         if (dwResult == ERROR_SUCCESS) {
             dwResult = kvx::CChangeJournal::Apply(entry, [&]() -> DWORD {
                 kvx::UniqueHkey key;
@@ -398,7 +418,10 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
                     dwWrite = static_cast<DWORD>(::RegFlushKey(key.get()));
                 }
                 return dwWrite;
-            });
+            }, &bRecorded);
+            if (!bRecorded) {
+                ReportNotRecorded(KVXDRIVER_TDI_MANAGER);
+            }
         }
         if (dwResult != ERROR_SUCCESS) {
             KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo desactivar el servicio %s. Error devuelto: %lu",
@@ -555,11 +578,18 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
         dwResult = ActivateFilter(reactivate);
         if (dwResult != KVXDIAG2_OK) {
+            StoreResumeStep(dwStep);
             return dwResult;
         }
         m_pReporter->Report("Deactivating actual filter: %s ...", deactivate.c_str());
         dwResult = DeactivateFilter(deactivate);
         if (dwResult != KVXDIAG2_OK) {
+            // The run ends without its reboot, and the next start must ask this run's question again:
+            // against the drivers it was asked about, under the step it was asked at.
+            if (!reactivate.empty()) {
+                SwitchDriver(reactivate, false, false);
+            }
+            StoreResumeStep(dwStep);
             return dwResult;
         }
         iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, deactivate, 0);
@@ -664,27 +694,58 @@ DWORD CForeman::CancelForUnknownFilters(DWORD dwStep, DWORD dwResult)
     return dwResult;
 }
 
-bool CForeman::MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry)
+DWORD CForeman::MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry)
 {
     KVX_FUNCTION_QUIET("CForeman::DeactivateFilter");
     if (name == KVXDRIVER_INTERMEDIATE) {
-        entry = kvx::DriverEntry(name, 1);
-        return true;
+        return MakeBindingsEntry(entry);
     }
     DWORD dwStart = 0;
-    if (!kvx::ReadServiceStart(name, dwStart)) {
+    bool bKeyMissing = false;
+    const DWORD dwResult = kvx::QueryServiceStart(name, dwStart, bKeyMissing);
+    if (dwResult != ERROR_SUCCESS) {
         // Without the original there is nothing to put back from, so the change is not made.
-        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el valor Start del servicio %s; no se cambia.",
-                name.c_str());
-        if (m_pReporter != nullptr) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el valor Start del servicio %s; no se cambia. Error: %lu",
+                name.c_str(), static_cast<unsigned long>(dwResult));
+        if (!bKeyMissing && m_pReporter != nullptr) {
             m_pReporter->Report("Could not read the start type of %s; it is left unchanged.", name.c_str());
         }
-        return false;
+        return dwResult;
     }
     KVX_LOG(eKVXDiagLog_INFO, "Se registra el valor Start original del servicio %s: %lu", name.c_str(),
             static_cast<unsigned long>(dwStart));
     entry = kvx::DriverEntry(name, dwStart);
-    return true;
+    return KVXDIAG2_OK;
+}
+
+// The intermediate driver's bindings are journaled path by path: the ones that are on now, so that
+// putting them back leaves off what the customer had off. Without that list nothing is switched.
+DWORD CForeman::MakeBindingsEntry(kvx::SJournalEntry& entry)
+{
+    KVX_FUNCTION_QUIET("CForeman::DeactivateFilter");
+    kvx::CHelperRef<CNetCfgHelper> netCfg(KVXDIAG2_HELPER_NETCFG);
+    std::string component;
+    std::vector<std::pair<std::wstring, bool>> states;
+    DWORD dwResult = netCfg ? netCfg->GetIMName(component) : KVXDIAG2_ERR_NO_LIBRARY;
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = netCfg->GetBindingStates(component, states);
+    }
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el estado de los bindings del IM; no se cambian. Error: 0x%lX",
+                static_cast<unsigned long>(dwResult));
+        if (m_pReporter != nullptr) {
+            m_pReporter->Report("Could not read the bindings of %s; they are left unchanged.", KVXDRIVER_INTERMEDIATE);
+        }
+        return dwResult;
+    }
+    entry = kvx::DriverEntry(KVXDRIVER_INTERMEDIATE, 0);
+    for (const auto& state : states) {
+        if (state.second) {
+            entry.original = 1;
+            entry.detail += (entry.detail.empty() ? L"" : L"\n") + state.first;
+        }
+    }
+    return KVXDIAG2_OK;
 }
 
 DWORD CForeman::RestoreDriver(const kvx::SJournalEntry& entry)
@@ -693,7 +754,11 @@ DWORD CForeman::RestoreDriver(const kvx::SJournalEntry& entry)
     if (entry.kind == kvx::eJournalKind_BINDING) {
         std::string component;
         return kvx::CChangeJournal::Undo(entry, [&](const kvx::SJournalEntry& e) -> DWORD {
-            return ExecuteIntermediateSwitch(e.original != 0, component);
+            if (e.original == 0) {
+                return KVXDIAG2_OK; // none was on
+            }
+            // An entry without its list of paths (from an older version) means every path was on.
+            return ExecuteIntermediateSwitch(true, component, e.detail.empty() ? nullptr : &e.detail);
         });
     }
     return kvx::CChangeJournal::Undo(entry, [&](const kvx::SJournalEntry& e) -> DWORD {
@@ -858,5 +923,12 @@ void CForeman::KeepDriver(const std::string& name)
         KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo marcar en el diario que %s se mantiene desactivado.",
                 name.c_str());
+    }
+}
+
+void CForeman::ReportNotRecorded(const std::string& name)
+{
+    if (m_pReporter != nullptr) {
+        m_pReporter->Report("Could not record the original state of %s; it is left unchanged.", name.c_str());
     }
 }

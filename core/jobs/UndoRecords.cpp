@@ -9,21 +9,32 @@ namespace kvx {
 
 bool ReadServiceStart(const std::string& service, DWORD& dwStart)
 {
+    bool bKeyMissing = false;
+    return QueryServiceStart(service, dwStart, bKeyMissing) == ERROR_SUCCESS;
+}
+
+DWORD QueryServiceStart(const std::string& service, DWORD& dwStart, bool& bKeyMissing)
+{
     UniqueHkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_READ, key.put()) !=
-        ERROR_SUCCESS) {
-        return false;
+    const LONG rc =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_READ, key.put());
+    bKeyMissing = rc == ERROR_FILE_NOT_FOUND;
+    if (rc != ERROR_SUCCESS) {
+        return static_cast<DWORD>(rc);
     }
     DWORD dwType = 0;
     DWORD dwValue = 0;
     DWORD dwSize = sizeof dwValue;
-    if (::RegQueryValueExA(key.get(), "Start", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &dwSize) !=
-            ERROR_SUCCESS ||
-        dwType != REG_DWORD || dwSize != sizeof dwValue) {
-        return false;
+    const LONG query =
+        ::RegQueryValueExA(key.get(), "Start", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &dwSize);
+    if (query != ERROR_SUCCESS) {
+        return static_cast<DWORD>(query);
+    }
+    if (dwType != REG_DWORD || dwSize != sizeof dwValue) {
+        return ERROR_INVALID_DATA;
     }
     dwStart = dwValue;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 DWORD WriteServiceStart(const std::string& service, DWORD dwStart)

@@ -17,6 +17,8 @@ constexpr const wchar_t* KVXDIAG2_JOURNAL_LOGS_TARGET = L"ModuleLogsAndCaptures"
 
 // The "Start" value of a driver service; false when the key or the value is missing.
 bool ReadServiceStart(const std::string& service, DWORD& dwStart);
+// The same with the registry's code; bKeyMissing tells a service that is not installed.
+DWORD QueryServiceStart(const std::string& service, DWORD& dwStart, bool& bKeyMissing);
 DWORD WriteServiceStart(const std::string& service, DWORD dwStart);
 
 // The entry for a driver the deep analysis switches: its service's start type, or for the intermediate

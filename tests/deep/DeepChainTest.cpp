@@ -280,9 +280,15 @@ TEST_F(DeepChainTest, ReleasingAnEndedJobKeepsTheRebootAndTheVerdict)
     ExpectStarts({{"KVXFLTE", 4}, {"KVXFLTD", 3}});
     EXPECT_EQ(kvxtest::ReadResumeState().step.value_or(0), 4u);
 
+    // A refused reboot: the step that names the new configuration is stored all the same, and the
+    // driver switched back gets its own start type again.
+    boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED, 0);
+    ExpectStarts({{"KVXFLTE", 3}, {"KVXFLTD", 4}});
+    EXPECT_EQ(kvxtest::ReadResumeState().step.value_or(0), 5u);
+
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_FIXED, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
-    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {15, "KVXFLTE"}});
-    ExpectStarts({{"KVXFLTE", 4}, {"KVXFLTD", 3}, {"KVXTMGR", 1}, {"KVXNMGR", 1}});
+    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {15, "KVXFLTD"}});
+    ExpectStarts({{"KVXFLTE", 3}, {"KVXFLTD", 4}, {"KVXTMGR", 1}, {"KVXNMGR", 1}});
     ExpectCleared();
     const std::vector<kvx::SJournalEntry> entries = kvx::CChangeJournal::Entries();
     ASSERT_EQ(entries.size(), 1u) << "the culprit alone, kept";
@@ -334,7 +340,7 @@ TEST_F(DeepChainTest, TDISuspiciousBranchEndsWithTheWorkaround)
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
     ExpectNotifications(boot,
                         {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXMON"}, {13, "KVXMON"}});
-    ExpectStarts({{"KVXFLTF", 1}, {"KVXMON", 4}});
+    ExpectStarts({{"KVXFLTF", 3}, {"KVXMON", 4}}); // back to its own start type, not the system's
     EXPECT_TRUE(kvxtest::ReadResumeState().tdiSuspicious);
     ExpectStoredAndRebooted(10);
 
@@ -441,7 +447,8 @@ TEST_F(DeepChainTest, IntermediateDriverThroughItsNetworkComponent)
     ASSERT_EQ(registration.Result(), 0u);
     kvxtest::CSimNetCfgModel model;
     ASSERT_EQ(model.Result(), 0u);
-    ASSERT_EQ(model.AddTypicalMachine(), 0u);
+    // The customer had the second binding off: it must stay off when the bindings are put back.
+    ASSERT_EQ(model.AddTypicalMachine(false), 0u);
 
     SDriverRun boot = Boot(0);
     ExpectStoredAndRebooted(2);
@@ -464,7 +471,7 @@ TEST_F(DeepChainTest, IntermediateDriverThroughItsNetworkComponent)
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
     ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {16, "KVXIMD"}});
     EXPECT_EQ(model.IsPathEnabled(L"kvximd", 0).value_or(false), true);
-    EXPECT_EQ(model.IsPathEnabled(L"kvximd", 1).value_or(false), true);
+    EXPECT_EQ(model.IsPathEnabled(L"kvximd", 1).value_or(true), false);
     ExpectCleared();
 }
 

@@ -71,10 +71,10 @@ protected:
     {
         CForeman foreman;
         ASSERT_EQ(foreman.Init(5, false, m_results.Path()), 0u);
+        ASSERT_TRUE(kvxtest::StoreResumeState(3, m_results.Path()));
         ASSERT_EQ(foreman.DeactivateFilter("KVXNMGR"), 0u);
         foreman.Finish();
         ASSERT_TRUE(kvx::WriteServiceStart("KVXTMGR", 4) == 0 && kvxtest::RecordDriver("KVXTMGR", 1) == 0);
-        ASSERT_TRUE(kvxtest::StoreResumeState(3, m_results.Path()));
         HKEY run = nullptr;
         ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
                                   KEY_SET_VALUE, &run),
