@@ -120,6 +120,9 @@ TMainForm::TMainForm(HINSTANCE hInstance) : m_hInstance(hInstance)
     ApplyLanguage();
     LayoutFrame();
     SetPageIndex(KVXDIAG2_GUI_PAGE_INITIAL);
+    // Both before the core is loaded: its start puts back the product's entries that are no longer kept.
+    ApplyStartRule();
+    AskAboutKeptSolution();
     Initializations();
     KVX_LOG(eKVXDiagLog_TRACE, "%s", "Fin función.");
 }
@@ -250,6 +253,8 @@ bool TMainForm::CreateControls()
         pfnSetWindowTheme(bar, L" ", L" ");
     }
     ::SendMessageW(Ctl(rbBAUserResponseFixed), BM_SETCHECK, BST_CHECKED, 0);
+    // Kept unless the user says otherwise: the culprit stays switched off, as the verdict left it.
+    ::SendMessageW(Ctl(CheckBox1), BM_SETCHECK, BST_CHECKED, 0);
 
     const HWND listView = Ctl(ListView1);
     ::SendMessageW(listView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -728,6 +733,7 @@ void TMainForm::nbMainPageChanged()
         SetStep(eStep_DEEPANALYSIS);
         ManageDeepAnalysis(page);
     } else if (page == KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS) {
+        m_bVerdictShown = true;
         if (m_bBasicAnalysisRunning) {
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Se trata del análisis básico...");
             ManageBasicAnalysis(page);
@@ -973,7 +979,7 @@ void TMainForm::btCancelClick()
     ProcessMessages();
     // A pending deep analysis that no job of this run can cancel stays for the next start, which can:
     // only the core knows how to put its drivers back, and forgetting the state would leave them off.
-    EndRun("Cancelar sin análisis en curso");
+    EndRun("Cancelar sin análisis en curso", false);
 }
 
 void TMainForm::nbMainClick()
@@ -1021,6 +1027,9 @@ void TMainForm::Initializations()
 void TMainForm::FormCreate()
 {
     KVX_FUNCTION("TMainForm::FormCreate");
+    // The autostart value first: a start that ends before the run does (a crash, a kill, a power cut)
+    // must bring the wizard back to put the shield and the module back.
+    MarkAppToAutoLunch();
     DeactivateShield(m_bShieldDeactivated);
     DeactivateConflictiveModules(m_bModulesDeactivated);
     if (!m_pKVXDiagCore) {
@@ -1058,7 +1067,6 @@ void TMainForm::FormShow()
     KVX_LOG(eKVXDiagLog_INFO, "%s", m_bSpanishInterface ? "Seleccionado idioma SPANISH." : "Seleccionado idioma ENGLISH.");
     ApplyLanguage();
 
-    MarkAppToAutoLunch();
     if (m_bShieldDeactivated || m_bModulesDeactivated) {
         AskStartupReboot();
     }
@@ -1069,7 +1077,7 @@ void TMainForm::FormDestroy()
     KVX_FUNCTION("TMainForm::FormDestroy");
     CPackChoice::Forget();
     // Every job has stopped by now (StopRunningWork), so what the resume state says is final.
-    EndRun("Cierre del asistente");
+    EndRun("Cierre del asistente", true);
     // The last page always offers the restart; any other ending when it put something back.
     if ((PageIndex() == KVXDIAG2_GUI_PAGE_FINAL || m_bOfferClosingReboot) && !m_bRestarting) {
         m_bOfferClosingReboot = false;
@@ -1077,53 +1085,60 @@ void TMainForm::FormDestroy()
     }
 }
 
-bool TMainForm::RestoreMachineAndForgetRun()
+bool TMainForm::RestoreMachineAndForgetRun(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::RestoreMachineAndForgetRun");
-    // A cancelled or abandoned run ends as a finished one does: once the autostart value and the resume
-    // state are gone, no later start would know that the shield and the antivirus module are still
-    // switched off.
     bool shield = false;
     bool module = false;
-    ActivateShield(shield);
-    ActivateConflictiveModules(module);
-    UnmarkAppToAutoLunch();
+    const bool bShieldBack = ActivateShield(shield);
+    const bool bModuleBack = ActivateConflictiveModules(module) != FALSE;
+    bChanged = shield || module;
+    // The resume state and the log configuration go with the run; the journal lives in a key of its
+    // own that no ending deletes.
     const std::string wizardKey = VendorKey() + "\\Orvex Network Manager\\KVXDIAG2";
     RegDeleteKeyRecursively(HKEY_LOCAL_MACHINE, wizardKey.c_str());
-    return shield || module;
+    const bool bCoreLeft = AreCoreChangesLeft();
+    if (!bShieldBack || !bModuleBack || bCoreLeft) {
+        // The autostart value is what brings the wizard (and with it the core) back to try again.
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Quedan cambios sin deshacer (asistente: %s, núcleo: %s). Se conserva el autoarranque para "
+                "reintentarlo.",
+                bShieldBack && bModuleBack ? "no" : "sí", bCoreLeft ? "sí" : "no");
+        return false;
+    }
+    UnmarkAppToAutoLunch();
+    return true;
 }
 
-void TMainForm::EndRun(const char* pszHow)
+void TMainForm::EndRun(const char* pszHow, bool bFinal)
 {
     KVX_FUNCTION("TMainForm::EndRun");
     if (m_bRunEnded) {
         return;
     }
-    m_bRunEnded = true;
     if (m_bRestarting) {
+        m_bRunEnded = true;
         KVX_LOG(eKVXDiagLog_INFO, "%s: hay un reinicio en curso, se conservan los cambios.", pszHow);
         return;
     }
     if (IsDeepAnalysisPending()) {
+        m_bRunEnded = true;
         KVX_LOG(eKVXDiagLog_INFO, "%s: hay un análisis en profundidad pendiente, se conserva todo para reanudarlo.",
                 pszHow);
         return;
     }
-    if (AreCoreChangesLeft()) {
-        // The records live in the wizard's key, and the autostart value is what brings the core back to
-        // read them: both stay. The wizard's own changes are put back all the same.
-        KVX_LOG(eKVXDiagLog_ERROR,
-                "%s: quedan cambios del núcleo sin deshacer. Se conservan el autoarranque y su registro.", pszHow);
-        bool shield = false;
-        bool module = false;
-        ActivateShield(shield);
-        ActivateConflictiveModules(module);
-        m_bOfferClosingReboot = shield || module;
+    KVX_LOG(eKVXDiagLog_INFO, "%s: no hay análisis pendiente, se restaura el equipo.", pszHow);
+    bool changed = false;
+    const bool bAllBack = RestoreMachineAndForgetRun(changed);
+    m_bOfferClosingReboot = m_bOfferClosingReboot || changed;
+    if (bAllBack) {
+        m_bRunEnded = true;
         return;
     }
-    KVX_LOG(eKVXDiagLog_INFO, "%s: no hay análisis pendiente, se restaura el equipo.", pszHow);
-    if (RestoreMachineAndForgetRun()) {
-        m_bOfferClosingReboot = true;
+    // Not ended: the close tries again, once the core's end has put back what it can.
+    if (bFinal) {
+        ::MessageBoxW(nullptr, Text(eCodeText_CHANGES_LEFT), KVXDIAG2_FORM_TITLE,
+                      MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
     }
 }
 

@@ -13,8 +13,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Steps of the indicator on the left.
@@ -144,19 +146,36 @@ private:
     void RegSetValueA(const char* pszValueName, const BYTE* pData, DWORD dwType, DWORD dwSize);
     void SaveIncidenceData(const std::string& incidentNumber, const std::string& description, size_t length);
     void DeactivateShield(bool& bChanged);
-    void ActivateShield(bool& bChanged);
-    bool GetPathAV(char* pszBuffer, DWORD dwSize);
+    // The shield back to its recorded start type; false when that could not be done.
+    bool ActivateShield(bool& bChanged);
+    bool GetPathAV(std::wstring& path);
     BOOL DeactivateConflictiveModules(bool& bChanged);
     BOOL ActivateConflictiveModules(bool& bChanged);
     DWORD MarkAppToAutoLunch();
     DWORD UnmarkAppToAutoLunch();
     DWORD RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath);
-    int Reboot();
+    // bRunWaits: this run goes on after the boot (the start-up reboot), so its changes are not put back
+    // by the start that follows it.
+    int Reboot(bool bRunWaits);
     void AskStartupReboot();
     void AskClosingReboot();
-    // Shield and module back on, autostart value and resume state gone: the end of a finished or
-    // cancelled run. True when the shield or the module was put back (a reboot makes it effective).
-    bool RestoreMachineAndForgetRun();
+    // Puts back the wizard's own journal entries of these kinds, newest first; an entry whose undo
+    // failed stays. True when none is left; bChanged when something on the machine was put back.
+    bool PutBackWizardChanges(std::initializer_list<DWORD> kinds, bool& bChanged);
+    // The shield or the module is still switched by this tool (the autostart value must then stay).
+    bool HasWizardChanges();
+    // At each start, before the core is loaded: the wizard's entries are put back unless they belong to
+    // the run that waited for this boot, or to a deep analysis that waits to be resumed.
+    void ApplyStartRule();
+    // At each start, before the core is loaded (its start puts back what is no longer kept): offers to
+    // put back what an earlier run kept applied.
+    void AskAboutKeptSolution();
+    // Page 16's choice: unchecked, what this run kept goes back with the core's end.
+    void ReleaseKeptSolutionIfUnchecked();
+    // Shield and module back, autostart value and resume state gone: the end of a finished or
+    // cancelled run. False when something could not be put back; it then stays recorded, with the
+    // autostart value, for the next start.
+    bool RestoreMachineAndForgetRun(bool& bChanged);
     // A deep analysis waits to be resumed: its stored step (2 to 10) with a results directory.
     bool IsDeepAnalysisPending();
     // The core's records of what its analyses switched off are still there after its jobs ended: the
@@ -164,7 +183,8 @@ private:
     bool AreCoreChangesLeft();
     // However the run ends: with a deep analysis pending, everything stays for the resume; otherwise
     // the machine is put back as the last page does. Runs once.
-    void EndRun(const char* pszHow);
+    // bFinal: the wizard is closing, and the user is told of anything that could not be put back.
+    void EndRun(const char* pszHow, bool bFinal);
     std::string VendorKey() const;
 
     HINSTANCE m_hInstance;
@@ -228,6 +248,11 @@ private:
     bool m_bRestarting = false;
     // The core reported a pending deep analysis at start-up.
     bool m_bPendingAtStart = false;
+    // The journal's kept entries once the start-up question was answered (kind, target): anything kept
+    // beyond these was kept by this run.
+    std::vector<std::pair<DWORD, std::wstring>> m_keptAtStart;
+    // Page 16 was shown: a verdict was reached in this run.
+    bool m_bVerdictShown = false;
 
     // Process-wide flags.
     bool m_b64BitSystem = false;

@@ -520,7 +520,7 @@ void TMainForm::CancelRequest(ECancelRequest request, LPARAM lParam)
             job.cancelled = job.cancelled || job.id == m_iCancelJobId;
         }
         // A deep analysis whose cancel failed keeps its resume state, and EndRun then keeps the rest.
-        EndRun("Cancelación de un análisis");
+        EndRun("Cancelación de un análisis", false);
         if (m_iCancelJobType == eKVXDiag2Job_DEEP_ANALYSIS && !IsDeepAnalysisPending()) {
             // The drivers that the core set back to their start types come back at the next boot.
             m_bOfferClosingReboot = true;
@@ -646,21 +646,24 @@ void TMainForm::StopRunningWork()
         WaitPumping(m_hCancelThread.get());
         m_hCancelThread.reset();
     }
-    if (!m_pKVXDiagCore) {
-        return;
-    }
     // Every job this run started is cancelled, and each cancel waits for its thread. A deep analysis is
     // the exception: closing the window is not a cancel, and the core's cancel would put its drivers
     // back and forget the resume state. Its question has been answered "exiting", and the core's End
-    // stops it without undoing anything.
+    // stops it without undoing anything. After its verdict, though, the core's cancel only waits for
+    // the job and releases it, and page 16's choice needs the verdict's marks in place.
     for (SStartedJob& job : m_startedJobs) {
-        if (job.cancelled || job.type == eKVXDiag2Job_DEEP_ANALYSIS) {
+        if (!m_pKVXDiagCore || job.cancelled || (job.type == eKVXDiag2Job_DEEP_ANALYSIS && !m_bVerdictShown)) {
             continue;
         }
         KVX_LOG(eKVXDiagLog_INFO, "Se cancela el trabajo %d antes del cierre.", job.id);
         SCancelAtClose request{m_pKVXDiagCore.get(), job.id};
         RunWhilePumping(CancelAtCloseThread, &request);
         job.cancelled = true;
+    }
+    // Before the core's end, which puts back every change of the product that is not kept.
+    ReleaseKeptSolutionIfUnchecked();
+    if (!m_pKVXDiagCore) {
+        return;
     }
     // The core goes before the run is ended, so that no job can change the resume state afterwards.
     RunWhilePumping(ReleaseCoreThread, &m_pKVXDiagCore);

@@ -3,9 +3,9 @@
 // autostart entry, and the reboot with its two questions.
 #include "wizard/Unitmain.h"
 
+#include "common/journal/ChangeJournal.h"
 #include "common/win/ProcAddress.h"
 #include "core/interface/ResumeState.h"
-#include "common/journal/ChangeJournal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -31,27 +31,43 @@ constexpr DWORD KVXDIAG2_LAST_RESUMED_STEP = 10;
 // The 32-bit view, from either build; a 32-bit system ignores the flag.
 constexpr REGSAM KVXDIAG2_VENDOR_VIEW = KEY_WOW64_32KEY;
 
-// The antivirus's shield driver: the first of these service keys that exists is the one in use.
-// Services and the Run key are the system's own keys, read in the process's default view, as the
-// core reads and writes them.
-constexpr const char* KVXDIAG2_SHIELD_KEYS[2] = {"SYSTEM\\CurrentControlSet\\Services\\AVGUARD1",
-                                                 "SYSTEM\\CurrentControlSet\\Services\\AVGUARD2"};
-constexpr const char* KVXDIAG2_SHIELD_START = "Start";
+// Services and the Run key are the system's own keys, opened in the process's default view, as the
+// core opens them. The antivirus's shield driver is off at 4 and started by the system at boot at 1.
 constexpr DWORD KVXDIAG2_SHIELD_OFF = SERVICE_DISABLED;   // 4
 constexpr DWORD KVXDIAG2_SHIELD_ON = SERVICE_SYSTEM_START; // 1
-// The antivirus's installation directory, and the service executable that gets in the way.
-constexpr const char* KVXDIAG2_AV_SETUP_KEY = "\\Setup";
+// The antivirus's installation directory (1024 characters at most, with the terminator), and the
+// service executable that gets in the way.
+constexpr const wchar_t* KVXDIAG2_AV_SETUP_KEY_W = L"SOFTWARE\\Orvex Software\\Setup";
 constexpr const char* KVXDIAG2_AV_PATH_VALUE = "PATH";
-constexpr DWORD KVXDIAG2_AV_PATH_SIZE = 1024;
-constexpr const char* KVXDIAG2_CONFLICTIVE_MODULE = "HOSTGUARD.exe";
-constexpr const char* KVXDIAG2_CONFLICTIVE_MODULE_ASIDE = "HOSTGUARD.exe.kvxdiag2";
+constexpr const wchar_t* KVXDIAG2_AV_PATH_VALUE_W = L"PATH";
+constexpr size_t KVXDIAG2_AV_PATH_SIZE = 1024;
+constexpr const wchar_t* KVXDIAG2_CONFLICTIVE_MODULE_W = L"HOSTGUARD.exe";
+constexpr const wchar_t* KVXDIAG2_CONFLICTIVE_MODULE_ASIDE_W = L"HOSTGUARD.exe.kvxdiag2";
 constexpr const char* KVXDIAG2_RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const char* KVXDIAG2_AUTOSTART_VALUE = "KVXDIAG2_AUTOSTART";
+constexpr const wchar_t* KVXDIAG2_RUN_KEY_W = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* KVXDIAG2_AUTOSTART_VALUE_W = L"KVXDIAG2_AUTOSTART";
 // The wizard's own path: 519 characters and the terminator.
 constexpr DWORD KVXDIAG2_EXE_PATH_SIZE = 520;
 
 using UniqueFile = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+// A string value of any length; false when it is missing or not a string.
+bool ReadRegistryText(HKEY key, const wchar_t* pszName, std::wstring& value)
+{
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (::RegQueryValueExW(key, pszName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_SZ) {
+        return false;
+    }
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (::RegQueryValueExW(key, pszName, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    value = text;
+    return true;
+}
 
 // The core's resume state: a step from 2 on with a results directory is a run that continues.
 bool PendingResultsDirectory(std::string& directory)
@@ -102,6 +118,7 @@ bool TMainForm::IsDeepAnalysisPending()
 
 bool TMainForm::AreCoreChangesLeft()
 {
+    // What the core changed and was not kept: its jobs have ended, so only its next start can put it back.
     for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
         if (entry.owner != kvx::eJournalOwner_WIZARD && !entry.kept) {
             return true;
@@ -284,17 +301,28 @@ DWORD TMainForm::RegDeleteKeyRecursively(HKEY hRoot, const char* pszKeyPath)
 }
 
 // ---------------------------------------------------------------------------------------------------
-// The antivirus shield and its conflicting module
+// The antivirus shield, its conflicting module and the autostart value: every change goes through the
+// journal (recorded and flushed first), and comes back from what was recorded.
 
 namespace {
 
+using kvx::CChangeJournal;
+using kvx::SJournalEntry;
+
+// The shield's service: the first of these that exists is the one in use.
+constexpr const wchar_t* KVXDIAG2_SHIELD_SERVICES[2] = {L"AVGUARD1", L"AVGUARD2"};
+constexpr const wchar_t* KVXDIAG2_SERVICES_KEY = L"SYSTEM\\CurrentControlSet\\Services\\";
+
+std::string Narrow(const std::wstring& text) { return kvxui::NarrowText(text, CP_ACP); }
+
 // Opens the shield's service key, AVGUARD1 or else AVGUARD2. The start-up check tells the debugger
-// why each attempt failed; the restore at the end only logs the outcome.
-LONG OpenShieldKey(kvx::UniqueHkey& key, const char* pszDebugPrefix)
+// why each attempt failed.
+LONG OpenShieldKey(kvx::UniqueHkey& key, size_t& index, const char* pszDebugPrefix)
 {
     LONG rc = ERROR_SUCCESS;
-    for (size_t index = 0; index < 2; ++index) {
-        rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_SHIELD_KEYS[index], 0, KEY_ALL_ACCESS, key.put());
+    for (index = 0; index < 2; ++index) {
+        const std::wstring path = std::wstring(KVXDIAG2_SERVICES_KEY) + KVXDIAG2_SHIELD_SERVICES[index];
+        rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.put());
         if (rc == ERROR_SUCCESS) {
             return rc;
         }
@@ -317,128 +345,243 @@ bool ReadShieldStart(HKEY key, DWORD& value)
 {
     DWORD type = 0;
     DWORD size = sizeof(value);
-    return ::RegQueryValueExA(key, KVXDIAG2_SHIELD_START, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+    return ::RegQueryValueExW(key, L"Start", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
                ERROR_SUCCESS &&
            type == REG_DWORD && size == sizeof(value);
 }
 
-// Opens whichever shield key exists and reads its start type. Each failure is logged under the caller's
-// name; the key is then left alone.
-bool OpenAndReadShield(const char* pszFunction, const char* pszDebugPrefix, kvx::UniqueHkey& key, DWORD& start)
-{
-    if (OpenShieldKey(key, pszDebugPrefix) != ERROR_SUCCESS) {
-        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
-                                 "Error: La clave del escudo no existe!!!");
-        return false;
-    }
-    CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
-                             "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
-    // A start type that cannot be read is left alone: writing one would invent a value that the
-    // restore at the end would then turn into "started at boot".
-    if (!ReadShieldStart(key.get(), start)) {
-        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s",
-                                 "Error: No se puede leer el valor START");
-        return false;
-    }
-    return true;
-}
-
 LONG WriteShieldStart(HKEY key, DWORD value)
 {
-    return ::RegSetValueExA(key, KVXDIAG2_SHIELD_START, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                            sizeof(value));
+    return ::RegSetValueExW(key, L"Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
-// One direction of the shield switch: the start type wanted and what is said about it.
-struct SShieldSwitch {
-    DWORD target;
-    const char* pszDebugPrefix; // debugger lines while opening the keys, or none
-    const char* pszAlreadyDebug; // debugger line when the shield is already so, or none
-    const char* pszFailure;
-    const char* pszDone;
-};
+bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Sets the shield's start type; true when it was changed.
-bool SwitchShield(const char* pszFunction, const SShieldSwitch& step)
+// Puts the shield's start type back to what the journal says it was. The texts of the usual case
+// (started at boot) are kept; another start type is named.
+DWORD UndoShield(const SJournalEntry& entry, bool& bChanged)
 {
+    KVX_FUNCTION_QUIET("TMainForm::ActivateShield");
     kvx::UniqueHkey key;
+    const std::wstring path = KVXDIAG2_SERVICES_KEY + entry.target;
+    const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.put());
+    if (opened != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: La clave del escudo no existe!!!");
+        // A service that is gone has no start type left to put back; anything else is tried again.
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
     DWORD start = 0;
-    if (!OpenAndReadShield(pszFunction, step.pszDebugPrefix, key, start)) {
-        return false;
+    if (!ReadShieldStart(key.get(), start)) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: No se puede leer el valor START");
+    } else if (start == entry.original) {
+        return ERROR_SUCCESS;
     }
-    if (start == step.target) {
-        if (step.pszAlreadyDebug != nullptr) {
-            ::OutputDebugStringA(step.pszAlreadyDebug);
-        }
-        return false;
-    }
-    const LONG rc = WriteShieldStart(key.get(), step.target);
+    const LONG rc = WriteShieldStart(key.get(), entry.original);
+    const bool bOn = entry.original == KVXDIAG2_SHIELD_ON;
     if (rc != ERROR_SUCCESS) {
-        CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "Error %ld: %s",
-                                 static_cast<long>(rc), step.pszFailure);
-        return false;
+        if (bOn) {
+            KVX_LOG(eKVXDiagLog_INFO, "Error %ld: No se puede activar el escudo", static_cast<long>(rc));
+        } else {
+            KVX_LOG(eKVXDiagLog_INFO, "Error %ld: No se puede restablecer el valor START del escudo a %lu",
+                    static_cast<long>(rc), static_cast<unsigned long>(entry.original));
+        }
+        return static_cast<DWORD>(rc);
     }
-    CKVXDiagObject::WriteLog(eKVXDiagLog_INFO, KVXDIAG_LOG_MODULE, pszFunction, "%s", step.pszDone);
-    return true;
+    if (bOn) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Se ha activado el escudo OK...");
+    } else {
+        KVX_LOG(eKVXDiagLog_INFO, "Se ha restablecido el valor START del escudo a %lu OK...",
+                static_cast<unsigned long>(entry.original));
+    }
+    bChanged = true;
+    return ERROR_SUCCESS;
 }
 
-// Renames the conflicting module inside the antivirus's directory, out of the way (bAside) or back.
-// kvxFunctionName_ is the caller's name, which its log lines carry.
-BOOL MoveConflictiveModule(const char* kvxFunctionName_, const std::string& directory, bool bAside, bool& bChanged)
+// Moves the conflicting module back to its own name from the one it was given.
+DWORD UndoModuleRename(const SJournalEntry& entry, bool& bChanged)
 {
-    const std::string original = directory + KVXDIAG2_CONFLICTIVE_MODULE;
-    const std::string aside = directory + KVXDIAG2_CONFLICTIVE_MODULE_ASIDE;
-    const std::string& source = bAside ? original : aside;
-    const std::string& target = bAside ? aside : original;
-    KVX_LOG(eKVXDiagLog_INFO, "Fichero a renombrar: %s", source.c_str());
-    KVX_LOG(eKVXDiagLog_INFO, "por este nuevo: %s", target.c_str());
-    // Both names must fit the same 1024 bytes the directory came in; a longer one is refused rather
-    // than cut into the name of some other file.
-    if (source.size() >= KVXDIAG2_AV_PATH_SIZE || target.size() >= KVXDIAG2_AV_PATH_SIZE) {
-        KVX_LOG(eKVXDiagLog_INFO, "Error %d: Renombrando fichero", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
-        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
+    KVX_FUNCTION_QUIET("TMainForm::ActivateConflictiveModules");
+    KVX_LOG(eKVXDiagLog_INFO, "Fichero a renombrar: %s", Narrow(entry.detail).c_str());
+    KVX_LOG(eKVXDiagLog_INFO, "por este nuevo: %s", Narrow(entry.target).c_str());
+    if (!FileExists(entry.detail)) {
+        // Back already, or removed with the antivirus: either way nothing is left to move. A file
+        // under its own name is never overwritten.
+        KVX_LOG(eKVXDiagLog_INFO, "El fichero %s ya no existe, no hay nada que renombrar.",
+                Narrow(entry.detail).c_str());
+        return ERROR_SUCCESS;
     }
-    if (!::MoveFileA(source.c_str(), target.c_str())) {
+    if (!::MoveFileW(entry.detail.c_str(), entry.target.c_str())) {
         const DWORD error = ::GetLastError();
         KVX_LOG(eKVXDiagLog_INFO, "Error %lu: Renombrando fichero", static_cast<unsigned long>(error));
-        ::SetLastError(error);
-        return FALSE;
+        return error != ERROR_SUCCESS ? error : ERROR_FUNCTION_FAILED;
     }
     KVX_LOG(eKVXDiagLog_INFO, "%s", "Fichero renombrado OK");
     bChanged = true;
-    return TRUE;
+    return ERROR_SUCCESS;
+}
+
+// The autostart value goes from both views of the Run key: each view starts its own wizard at logon,
+// and the other build's value would start a wizard of a run that is over.
+DWORD DeleteAutostartEverywhere()
+{
+    KVX_FUNCTION_QUIET("TMainForm::UnmarkAppToAutoLunch");
+    DWORD result = ERROR_SUCCESS;
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        kvx::UniqueHkey key;
+        LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVXDIAG2_RUN_KEY_W, 0, KEY_SET_VALUE | view, key.put());
+        if (rc == ERROR_FILE_NOT_FOUND) {
+            continue;
+        }
+        if (rc != ERROR_SUCCESS) {
+            KVX_LOG(eKVXDiagLog_INFO,
+                    "Error! No se pudo abrir la clave de registro para RunOnce. Clave: %s. Error devuelto: %ld",
+                    KVXDIAG2_RUN_KEY, static_cast<long>(rc));
+            result = static_cast<DWORD>(rc);
+            continue;
+        }
+        rc = ::RegDeleteValueW(key.get(), KVXDIAG2_AUTOSTART_VALUE_W);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+            KVX_LOG(eKVXDiagLog_INFO, "Error! Al eliminar la clave de registro RunOnce. Error devuelto: %ld",
+                    static_cast<long>(rc));
+            result = static_cast<DWORD>(rc);
+        }
+    }
+    if (result == ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Autorranque -RunOnce- eliminado OK");
+    }
+    return result;
+}
+
+DWORD UndoWizardEntry(const SJournalEntry& entry, bool& bChanged)
+{
+    switch (entry.kind) {
+    case kvx::eJournalKind_SERVICE_START:
+        return UndoShield(entry, bChanged);
+    case kvx::eJournalKind_FILE_NAME:
+        return UndoModuleRename(entry, bChanged);
+    case kvx::eJournalKind_AUTOSTART:
+        return DeleteAutostartEverywhere();
+    default:
+        // Not a kind the wizard makes: left for whoever can put it back.
+        return ERROR_NOT_SUPPORTED;
+    }
+}
+
+bool OneOf(DWORD kind, std::initializer_list<DWORD> kinds)
+{
+    for (DWORD k : kinds) {
+        if (k == kind) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
+bool TMainForm::PutBackWizardChanges(std::initializer_list<DWORD> kinds, bool& bChanged)
+{
+    KVX_FUNCTION("TMainForm::PutBackWizardChanges");
+    bool bAllBack = true;
+    for (const SJournalEntry& entry : CChangeJournal::Entries()) {
+        if (entry.owner != kvx::eJournalOwner_WIZARD || entry.kept || !OneOf(entry.kind, kinds)) {
+            continue;
+        }
+        bool changed = false;
+        const DWORD rc = CChangeJournal::Undo(
+            entry, [&changed](const SJournalEntry& recorded) { return UndoWizardEntry(recorded, changed); });
+        bChanged = bChanged || changed;
+        if (rc != ERROR_SUCCESS) {
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo deshacer el cambio de %s. Se conserva en el diario. Error "
+                                       "devuelto: %lu",
+                    Narrow(entry.target).c_str(), static_cast<unsigned long>(rc));
+            bAllBack = false;
+        }
+    }
+    return bAllBack;
+}
+
+bool TMainForm::HasWizardChanges()
+{
+    for (const SJournalEntry& entry : CChangeJournal::Entries()) {
+        if (entry.owner == kvx::eJournalOwner_WIZARD && !entry.kept && entry.kind != kvx::eJournalKind_AUTOSTART) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TMainForm::DeactivateShield(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::DeactivateShield");
-    bChanged = SwitchShield(kvxFunctionName_, {KVXDIAG2_SHIELD_OFF, "TMainForm::DeactivateShield()-> ",
-                                               "TMainForm::DeactivateShield()-> El escudo ya esta desactivado, salimos "
-                                               "sin mas...",
-                                               "No se puede establecer el valor de START a 4",
-                                               "Se ha desactivado el escudo OK..."});
+    bChanged = false;
+    kvx::UniqueHkey key;
+    size_t index = 0;
+    if (OpenShieldKey(key, index, "TMainForm::DeactivateShield()-> ") != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: La clave del escudo no existe!!!");
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "La clave del escudo ha sido abierta con exito. Se procede a leer el valor START");
+    // A start type that cannot be read is left alone: there would be nothing true to put back.
+    DWORD start = 0;
+    if (!ReadShieldStart(key.get(), start)) {
+        KVX_LOG(eKVXDiagLog_INFO, "%s", "Error: No se puede leer el valor START");
+        return;
+    }
+    SJournalEntry entry;
+    entry.kind = kvx::eJournalKind_SERVICE_START;
+    entry.owner = kvx::eJournalOwner_WIZARD;
+    entry.target = KVXDIAG2_SHIELD_SERVICES[index];
+    if (start == KVXDIAG2_SHIELD_OFF) {
+        ::OutputDebugStringA("TMainForm::DeactivateShield()-> El escudo ya esta desactivado, salimos sin mas...");
+        // Off without a record of this tool is how its own start-up reboot leaves the shield when the
+        // record is lost (an older version kept none): protection on is the safe side to return to.
+        SJournalEntry existing;
+        if (!CChangeJournal::Find(entry.kind, entry.target, existing)) {
+            entry.original = KVXDIAG2_SHIELD_ON;
+            const DWORD rc = CChangeJournal::Record(entry);
+            KVX_LOG(eKVXDiagLog_INFO, "El escudo ya estaba desactivado sin registro propio; se activará al terminar. "
+                                      "Resultado del diario: %lu",
+                    static_cast<unsigned long>(rc));
+        }
+        return;
+    }
+    entry.original = start;
+    bool bRecorded = false;
+    const DWORD rc = CChangeJournal::Apply(entry, [&]() {
+        bRecorded = true;
+        return static_cast<DWORD>(WriteShieldStart(key.get(), KVXDIAG2_SHIELD_OFF));
+    });
+    if (!bRecorded) {
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Error %lu: No se pudo anotar en el diario el valor START del escudo. El escudo no se modifica.",
+                static_cast<unsigned long>(rc));
+        return;
+    }
+    if (rc != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_INFO, "Error %lu: No se puede establecer el valor de START a 4",
+                static_cast<unsigned long>(rc));
+        return;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Se ha desactivado el escudo OK...");
+    bChanged = true;
 }
 
-void TMainForm::ActivateShield(bool& bChanged)
+bool TMainForm::ActivateShield(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::ActivateShield");
-    bChanged = SwitchShield(kvxFunctionName_, {KVXDIAG2_SHIELD_ON, nullptr, nullptr, "No se puede activar el escudo",
-                                               "Se ha activado el escudo OK..."});
+    bChanged = false;
+    return PutBackWizardChanges({kvx::eJournalKind_SERVICE_START}, bChanged);
 }
 
-bool TMainForm::GetPathAV(char* pszBuffer, DWORD dwSize)
+bool TMainForm::GetPathAV(std::wstring& path)
 {
     KVX_FUNCTION("TMainForm::GetPathAV");
-    if (pszBuffer == nullptr || dwSize < 2) {
-        return false;
-    }
-    pszBuffer[0] = '\0';
-    const std::string keyPath = VendorKey() + KVXDIAG2_AV_SETUP_KEY;
+    path.clear();
+    const std::wstring keyPath = KVXDIAG2_AV_SETUP_KEY_W;
     kvx::UniqueHkey key;
-    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | KVXDIAG2_VENDOR_VIEW, key.put());
+    LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | KVXDIAG2_VENDOR_VIEW, key.put());
     if (rc != ERROR_SUCCESS) {
         KVX_LOG(eKVXDiagLog_INFO, "Error %ld: Al intentar abrir la clave de registro KVXDIAG2_REG_KEY_AVPATH",
                 static_cast<long>(rc));
@@ -446,39 +589,37 @@ bool TMainForm::GetPathAV(char* pszBuffer, DWORD dwSize)
     }
     KVX_LOG(eKVXDiagLog_INFO, "%s", "La clave del escudo KVXDIAG2_REG_KEY_AVPATH ha sido abierta con exito");
 
-    // One byte stays free for the terminator, which the registry does not promise. A value that does
-    // not fit is refused (ERROR_MORE_DATA) instead of being cut into a different directory.
+    // At most 1024 characters with the terminator, which the registry does not promise. A value that
+    // does not fit is refused (ERROR_MORE_DATA) instead of being cut into a different directory.
+    std::wstring buffer(KVXDIAG2_AV_PATH_SIZE, L'\0');
     DWORD type = 0;
-    DWORD size = dwSize - 1;
-    rc = ::RegQueryValueExA(key.get(), KVXDIAG2_AV_PATH_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(pszBuffer),
+    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    rc = ::RegQueryValueExW(key.get(), KVXDIAG2_AV_PATH_VALUE_W, nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]),
                             &size);
     if (rc == ERROR_SUCCESS && type != REG_SZ) {
         rc = ERROR_DATATYPE_MISMATCH;
     }
-    size_t length = 0;
     if (rc == ERROR_SUCCESS) {
-        pszBuffer[size] = '\0';
-        length = strlen(pszBuffer);
+        buffer.resize(wcsnlen(buffer.c_str(), size / sizeof(wchar_t)));
         // The directory is joined with file names, so it must end in a separator; an empty one would
         // name files in whatever the current directory happens to be.
-        if (length == 0) {
+        if (buffer.empty()) {
             rc = ERROR_INVALID_DATA;
-        } else if (pszBuffer[length - 1] != '\\') {
-            if (length + 1 < dwSize) {
-                pszBuffer[length++] = '\\';
-                pszBuffer[length] = '\0';
+        } else if (buffer.back() != L'\\') {
+            if (buffer.size() + 1 < KVXDIAG2_AV_PATH_SIZE) {
+                buffer += L'\\';
             } else {
                 rc = ERROR_MORE_DATA;
             }
         }
     }
     if (rc != ERROR_SUCCESS) {
-        pszBuffer[0] = '\0';
         KVX_LOG(eKVXDiagLog_INFO, "Error %ld: Al intentar leer el valor de %s.", static_cast<long>(rc),
                 KVXDIAG2_AV_PATH_VALUE);
         return false;
     }
-    KVX_LOG(eKVXDiagLog_INFO, "Path del AV obtenido OK: %s", pszBuffer);
+    path = buffer;
+    KVX_LOG(eKVXDiagLog_INFO, "Path del AV obtenido OK: %s", Narrow(path).c_str());
     return true;
 }
 
@@ -486,25 +627,68 @@ BOOL TMainForm::DeactivateConflictiveModules(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::DeactivateConflictiveModules");
     bChanged = false;
-    char path[KVXDIAG2_AV_PATH_SIZE];
+    std::wstring directory;
     // Without the antivirus's directory there is nothing to move; a guess would move some other file.
-    if (!GetPathAV(path, sizeof(path))) {
+    if (!GetPathAV(directory)) {
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    return MoveConflictiveModule(kvxFunctionName_, path, true, bChanged);
+    SJournalEntry entry;
+    entry.kind = kvx::eJournalKind_FILE_NAME;
+    entry.owner = kvx::eJournalOwner_WIZARD;
+    entry.target = directory + KVXDIAG2_CONFLICTIVE_MODULE_W;
+    entry.detail = directory + KVXDIAG2_CONFLICTIVE_MODULE_ASIDE_W;
+    KVX_LOG(eKVXDiagLog_INFO, "Fichero a renombrar: %s", Narrow(entry.target).c_str());
+    KVX_LOG(eKVXDiagLog_INFO, "por este nuevo: %s", Narrow(entry.detail).c_str());
+    // Both names must fit the same 1024 characters the directory came in; a longer one is refused
+    // rather than cut into the name of some other file.
+    if (entry.target.size() >= KVXDIAG2_AV_PATH_SIZE || entry.detail.size() >= KVXDIAG2_AV_PATH_SIZE) {
+        KVX_LOG(eKVXDiagLog_INFO, "Error %d: Renombrando fichero", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    if (!FileExists(entry.target) && FileExists(entry.detail)) {
+        // Already aside: like a shield found off, it comes back at the end even without a record.
+        SJournalEntry existing;
+        if (!CChangeJournal::Find(entry.kind, entry.target, existing)) {
+            const DWORD rc = CChangeJournal::Record(entry);
+            KVX_LOG(eKVXDiagLog_INFO, "El fichero ya estaba renombrado sin registro propio; se restaurará al terminar. "
+                                      "Resultado del diario: %lu",
+                    static_cast<unsigned long>(rc));
+        }
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    bool bRecorded = false;
+    const DWORD rc = CChangeJournal::Apply(entry, [&]() -> DWORD {
+        bRecorded = true;
+        if (::MoveFileW(entry.target.c_str(), entry.detail.c_str())) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_FUNCTION_FAILED;
+    });
+    if (!bRecorded) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error %lu: No se pudo anotar en el diario el renombrado. El fichero no se mueve.",
+                static_cast<unsigned long>(rc));
+        ::SetLastError(rc);
+        return FALSE;
+    }
+    if (rc != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_INFO, "Error %lu: Renombrando fichero", static_cast<unsigned long>(rc));
+        ::SetLastError(rc);
+        return FALSE;
+    }
+    KVX_LOG(eKVXDiagLog_INFO, "%s", "Fichero renombrado OK");
+    bChanged = true;
+    return TRUE;
 }
 
 BOOL TMainForm::ActivateConflictiveModules(bool& bChanged)
 {
     KVX_FUNCTION("TMainForm::ActivateConflictiveModules");
     bChanged = false;
-    char path[KVXDIAG2_AV_PATH_SIZE];
-    if (!GetPathAV(path, sizeof(path))) {
-        ::SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    return MoveConflictiveModule(kvxFunctionName_, path, false, bChanged);
+    return PutBackWizardChanges({kvx::eJournalKind_FILE_NAME}, bChanged) ? TRUE : FALSE;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -529,56 +713,60 @@ DWORD TMainForm::MarkAppToAutoLunch()
         return ERROR_FILENAME_EXCED_RANGE;
     }
     const std::wstring program(path, length);
-    KVX_LOG(eKVXDiagLog_INFO, "Comprobada accesibilidad al path de proceso actual: %s",
-            kvxui::NarrowText(program, CP_ACP).c_str());
+    KVX_LOG(eKVXDiagLog_INFO, "Comprobada accesibilidad al path de proceso actual: %s", Narrow(program).c_str());
 
+    // Written in this build's own view of the Run key, which is the one that starts this build.
     kvx::UniqueHkey key;
-    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RUN_KEY, 0, KEY_ALL_ACCESS, key.put());
+    LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVXDIAG2_RUN_KEY_W, 0, KEY_ALL_ACCESS, key.put());
     if (rc != ERROR_SUCCESS) {
         KVX_LOG(eKVXDiagLog_INFO,
                 "Error! No se pudo abrir la clave de registro para RunOnce. Clave: %s. Error devuelto: %ld",
                 KVXDIAG2_RUN_KEY, static_cast<long>(rc));
         return static_cast<DWORD>(rc);
     }
+    SJournalEntry entry;
+    entry.kind = kvx::eJournalKind_AUTOSTART;
+    entry.owner = kvx::eJournalOwner_WIZARD;
+    entry.target = KVXDIAG2_AUTOSTART_VALUE_W;
+    entry.hadOriginal = ReadRegistryText(key.get(), KVXDIAG2_AUTOSTART_VALUE_W, entry.originalText);
     // Quoted, as the core quotes its own entry: a path with spaces would otherwise be read at logon as
     // a shorter program name followed by arguments.
     const std::wstring command = L"\"" + program + L"\"";
-    rc = ::RegSetValueExW(key.get(), KVXDIAG2_AUTOSTART_VALUE_W, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(command.c_str()),
-                          static_cast<DWORD>(command.size() * sizeof(wchar_t)));
-    if (rc != ERROR_SUCCESS) {
+    bool bRecorded = false;
+    const DWORD result = CChangeJournal::Apply(entry, [&]() {
+        bRecorded = true;
+        return static_cast<DWORD>(::RegSetValueExW(key.get(), KVXDIAG2_AUTOSTART_VALUE_W, 0, REG_SZ,
+                                                   reinterpret_cast<const BYTE*>(command.c_str()),
+                                                   static_cast<DWORD>(command.size() * sizeof(wchar_t))));
+    });
+    if (!bRecorded) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo anotar el autorranque en el diario. Error devuelto: %lu",
+                static_cast<unsigned long>(result));
+        return result;
+    }
+    if (result != ERROR_SUCCESS) {
         KVX_LOG(eKVXDiagLog_INFO,
-                "Error! Al establecer la nueva clave de registro RunOnce. Clave: %s. Error devuelto: %ld",
-                KVXDIAG2_RUN_KEY, static_cast<long>(rc));
-        return static_cast<DWORD>(rc);
+                "Error! Al establecer la nueva clave de registro RunOnce. Clave: %s. Error devuelto: %lu",
+                KVXDIAG2_RUN_KEY, static_cast<unsigned long>(result));
+        return result;
     }
     KVX_LOG(eKVXDiagLog_INFO, "Autorranque preparado con éxito. Creado valor en el RunOnce para el proceso: %s",
-            kvxui::NarrowText(program, CP_ACP).c_str());
+            Narrow(program).c_str());
     return ERROR_SUCCESS;
 }
 
 DWORD TMainForm::UnmarkAppToAutoLunch()
 {
     KVX_FUNCTION("TMainForm::UnmarkAppToAutoLunch");
-    kvx::UniqueHkey key;
-    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RUN_KEY, 0, KEY_ALL_ACCESS, key.put());
-    if (rc != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO,
-                "Error! No se pudo abrir la clave de registro para RunOnce. Clave: %s. Error devuelto: %ld",
-                KVXDIAG2_RUN_KEY, static_cast<long>(rc));
-        return static_cast<DWORD>(rc);
+    SJournalEntry entry;
+    if (!CChangeJournal::Find(kvx::eJournalKind_AUTOSTART, KVXDIAG2_AUTOSTART_VALUE_W, entry)) {
+        // No record (an older version's value, or the core's): the run is over all the same.
+        return DeleteAutostartEverywhere();
     }
-    rc = ::RegDeleteValueA(key.get(), KVXDIAG2_AUTOSTART_VALUE);
-    if (rc != ERROR_SUCCESS) {
-        KVX_LOG(eKVXDiagLog_INFO, "Error! Al eliminar la clave de registro RunOnce. Error devuelto: %ld",
-                static_cast<long>(rc));
-        return static_cast<DWORD>(rc);
-    }
-    KVX_LOG(eKVXDiagLog_INFO, "%s", "Autorranque -RunOnce- eliminado OK");
-    return ERROR_SUCCESS;
+    return CChangeJournal::Undo(entry, [](const SJournalEntry&) { return DeleteAutostartEverywhere(); });
 }
 
-int TMainForm::Reboot()
+int TMainForm::Reboot(bool bRunWaits)
 {
     KVX_FUNCTION("TMainForm::Reboot");
     kvx::UniqueHandle token;
@@ -603,6 +791,11 @@ int TMainForm::Reboot()
                 static_cast<unsigned long>(::GetLastError()));
         return -1;
     }
+    // The mark comes before the request: a boot that follows it at once must still find it. A mark
+    // that cannot be written leaves the next start to put everything back, the safe side.
+    if (bRunWaits) {
+        kvx::CChangeJournal::MarkAwaitingReboot(kvx::eJournalParty_BOTH);
+    }
     // A refused restart is a failure, not a restart under way: the caller must not act as if one were.
     if (!::ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_RECONFIG |
                                          SHTDN_REASON_FLAG_PLANNED)) {
@@ -620,20 +813,16 @@ void TMainForm::AskStartupReboot()
     const int choice = ::MessageBoxW(m_hwnd, Text(kvxui::eCodeText_STARTUP_REBOOT_QUESTION), kvxui::KVXDIAG2_FORM_TITLE,
                                      MB_OKCANCEL | MB_ICONQUESTION);
     if (choice == IDOK) {
-        m_bRestarting = Reboot() == 0;
+        m_bRestarting = Reboot(true) == 0;
         return;
     }
-    // Without the reboot the changes would never take effect, so they are undone; only what this start
-    // changed, so that a shield the user had switched off stays off.
+    // Without the reboot the changes would never take effect, so they are put back from the journal
+    // (a failure stays recorded for the end of the run).
     bool changed = false;
-    if (m_bShieldDeactivated) {
-        ActivateShield(changed);
-        m_bShieldDeactivated = false;
-    }
-    if (m_bModulesDeactivated) {
-        ActivateConflictiveModules(changed);
-        m_bModulesDeactivated = false;
-    }
+    ActivateShield(changed);
+    ActivateConflictiveModules(changed);
+    m_bShieldDeactivated = false;
+    m_bModulesDeactivated = false;
 }
 
 void TMainForm::AskClosingReboot()
@@ -643,7 +832,9 @@ void TMainForm::AskClosingReboot()
     const int choice =
         ::MessageBoxW(nullptr, Text(kvxui::eCodeText_CLOSING_REBOOT_QUESTION), kvxui::KVXDIAG2_FORM_TITLE,
                       MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
+    // The run is over: nothing waits for this boot, and whatever could not be put back is retried by
+    // the next start.
     if (choice == IDOK) {
-        Reboot();
+        Reboot(false);
     }
 }

@@ -295,6 +295,16 @@ const SCodeText kCodeTexts[eCodeText_COUNT] = {
     {L"KVXDiag2 necesita reiniciar el sistema operativo para reestablecer los ajustes originales. ¿Desea reiniciar el "
      L"S.O ahora?",
      L"KVXDiag2 needs to reboot the system to recover the original settings. Do you want to reboot the system now?"},
+    {L"KVXDiag2 ya se está ejecutando en este equipo. Termine o cierre ese asistente antes de iniciarlo de nuevo.",
+     L"KVXDiag2 is already running on this computer. Finish or close that wizard before starting it again."},
+    {L"Sigue aplicada una solución temporal de un análisis anterior: %1. ¿Desea reactivarla ahora?",
+     L"A temporary solution from an earlier analysis is still applied: %1. Switch it back on now?"},
+    {L"%1 desactivado el %2", L"%1 switched off on %2"},
+    {L", ", L", "},
+    {L"No ha sido posible restablecer todos los ajustes originales del equipo. Se volverá a intentar la próxima vez "
+     L"que se inicie este asistente, que lo hará automáticamente al iniciar la sesión.",
+     L"Not all of the computer's original settings could be restored. This wizard will try again the next time it "
+     L"starts, which it will do by itself at the next logon."},
 };
 
 const STextTable kFrameTable = KVX_ROWS(kFrame);

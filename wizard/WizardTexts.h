@@ -70,6 +70,11 @@ enum ECodeText : int {
     eCodeText_COUNTDOWN_AFTER,         // reboot countdown, after the number
     eCodeText_STARTUP_REBOOT_QUESTION, // reboot question at start
     eCodeText_CLOSING_REBOOT_QUESTION, // reboot question at the end
+    eCodeText_ANOTHER_INSTANCE,        // a wizard started while another one runs
+    eCodeText_KEPT_SOLUTION_QUESTION,  // at start, with kept changes: %1 is the list of KEPT_SOLUTION_ITEM
+    eCodeText_KEPT_SOLUTION_ITEM,      // one kept change: %1 what was switched off, %2 the day
+    eCodeText_KEPT_SOLUTION_SEPARATOR, // between two items of that list
+    eCodeText_CHANGES_LEFT,            // at the end, when some change could not be put back
     eCodeText_COUNT
 };
 const wchar_t* CodeText(ECodeText text, ELanguage language);

@@ -1,5 +1,6 @@
-// Entry point of KVXDiag2.exe: the library search restricted, common controls and COM for the
-// dialogs, then the main form.
+// Entry point of KVXDiag2.exe: the library search restricted, one wizard per machine, common controls
+// and COM for the dialogs, then the main form.
+#include "common/journal/InstanceMutex.h"
 #include "common/win/LibraryLoading.h"
 #include "wizard/Unitmain.h"
 
@@ -13,6 +14,18 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 {
     // Before any other load: the program runs elevated from wherever it was unpacked.
     kvx::HardenLibrarySearch();
+
+    // Before anything touches the machine, the log configuration included: a second wizard would put
+    // back what the running one has just switched off, and both would resume the same analysis. The
+    // mutex outlives the form, whose end releases the core, so the next wizard starts only after the
+    // core has finished with the journal.
+    kvx::CInstanceMutex instance;
+    if (!instance.Acquire()) {
+        const kvxui::ELanguage language = kvxui::ChooseLanguage(::GetSystemDefaultLangID());
+        ::MessageBoxW(nullptr, kvxui::CodeText(kvxui::eCodeText_ANOTHER_INSTANCE, language),
+                      kvxui::KVXDIAG2_FORM_TITLE, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+        return static_cast<int>(kvx::KVXDIAG2_ERR_ANOTHER_INSTANCE);
+    }
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);

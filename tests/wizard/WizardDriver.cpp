@@ -69,7 +69,8 @@ BOOL CALLBACK FindMessageBox(HWND hwnd, LPARAM lParam)
     }
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != find->processId) {
+    // A driver that started nothing looks at every process (a wizard that something else started).
+    if (find->processId != 0 && pid != find->processId) {
         return TRUE;
     }
     find->found = hwnd;

@@ -51,7 +51,8 @@ public:
     bool SetText(int id, const std::wstring& text) const;
     std::wstring ListViewColumn(int id, int column) const;
 
-    // A message box of the wizard's process, its text, and a click on one of its buttons.
+    // A message box of the wizard's process (of any process when the driver has none), its text, and a
+    // click on one of its buttons.
     HWND WaitForMessageBox(DWORD timeoutMs) const;
     static std::wstring MessageBoxText(HWND box);
     static bool AnswerMessageBox(HWND box, int buttonId);

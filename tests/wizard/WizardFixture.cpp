@@ -45,6 +45,8 @@ constexpr REGSAM KVX_VENDOR_VIEW = KEY_WOW64_32KEY;
 constexpr const char* KVX_RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* KVX_AUTOSTART_VALUE = "KVXDIAG2_AUTOSTART";
 constexpr DWORD KVX_QUESTION_TIMEOUT_MS = 30000;
+constexpr DWORD KVX_REBOOT_TIMEOUT_MS = 30000;
+constexpr const char* KVX_JOURNAL_KEY = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal";
 
 void MakeDirectories(const std::wstring& path)
 {
@@ -158,6 +160,7 @@ void WizardTest::SetUp()
     m_vendorKey = KVX_VENDOR_KEY;
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
                                 KVX_VENDOR_VIEW);
+    CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, KVX_JOURNAL_KEY, KVX_VENDOR_VIEW);
     // Every start of the wizard writes the autostart value; one left over would start a wizard at
     // the next reboot of the session.
     DeleteAutostart();
@@ -204,6 +207,7 @@ void WizardTest::TearDown()
     RemoveResultsDirectories();
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, m_vendorKey + "\\Orvex Network Manager\\KVXDIAG2",
                                 KVX_VENDOR_VIEW);
+    CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, KVX_JOURNAL_KEY, KVX_VENDOR_VIEW);
     DeleteAutostart();
     m_temp.reset();
 }
@@ -279,10 +283,61 @@ bool WizardTest::ReadAutostart(std::string& value)
 
 void WizardTest::DeleteAutostart()
 {
-    kvx::UniqueHkey run;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVX_RUN_KEY, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
-        ::RegDeleteValueA(run.get(), KVX_AUTOSTART_VALUE);
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        kvx::UniqueHkey run;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVX_RUN_KEY, 0, KEY_SET_VALUE | view, run.put()) == ERROR_SUCCESS) {
+            ::RegDeleteValueA(run.get(), KVX_AUTOSTART_VALUE);
+        }
     }
+}
+
+bool WizardTest::FollowRebootAsABoot(const std::wstring& exe, const std::vector<std::wstring>& environment)
+{
+    kvx::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kvx::KVXDIAG2_INSTANCE_MUTEX));
+    if (!mutex) {
+        ADD_FAILURE() << "cannot open the instance mutex: " << ::GetLastError();
+        return false;
+    }
+    // Granted the moment the ending wizard lets it go (or dies with it), before the restart starts the
+    // next one.
+    const DWORD wait = ::WaitForSingleObject(mutex.get(), KVX_REBOOT_TIMEOUT_MS);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+        ADD_FAILURE() << "the wizard did not end for its reboot";
+        return false;
+    }
+    const bool ended = m_driver.WaitForExit(KVX_REBOOT_TIMEOUT_MS);
+    EXPECT_TRUE(ended) << "the reboot did not end the wizard";
+    // The wizard that the restart starts finds the mutex taken, says so and leaves.
+    CWizardDriver anyProcess;
+    const HWND box = anyProcess.WaitForMessageBox(KVX_REBOOT_TIMEOUT_MS);
+    bool bounced = box != nullptr;
+    EXPECT_TRUE(bounced) << "the autostart value did not start the wizard again";
+    if (bounced) {
+        EXPECT_EQ(std::wstring(kvxui::CodeText(kvxui::eCodeText_ANOTHER_INSTANCE, m_language)),
+                  CWizardDriver::MessageBoxText(box));
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(box, &pid);
+        kvx::UniqueHandle second(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
+        EXPECT_TRUE(CWizardDriver::AnswerMessageBox(box, IDOK));
+        DWORD code = 0;
+        bounced = second && ::WaitForSingleObject(second.get(), KVX_QUESTION_TIMEOUT_MS) == WAIT_OBJECT_0 &&
+                  ::GetExitCodeProcess(second.get(), &code) && code == kvx::KVXDIAG2_ERR_ANOTHER_INSTANCE;
+        EXPECT_TRUE(bounced) << "the second wizard did not leave with 1152 (exit code " << code << ")";
+    }
+    if (m_beforeBoot) {
+        m_beforeBoot();
+    }
+    // The boot: the mark that the wizard left before its restart is volatile, and only a boot clears it.
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(KVX_JOURNAL_KEY) + "\\BootMarker", KVX_VENDOR_VIEW))
+        << "no reboot mark was left before the restart";
+    CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, std::string(KVX_JOURNAL_KEY) + "\\BootMarker", KVX_VENDOR_VIEW);
+    ::ReleaseMutex(mutex.get());
+    mutex.reset();
+    if (!m_driver.Launch(exe, environment)) {
+        ADD_FAILURE() << "cannot start " << Narrow(exe);
+        return false;
+    }
+    return ended && bounced && m_driver.WaitForWindow(KVX_START_TIMEOUT_MS);
 }
 
 void WizardTest::VisitPage(int page, const char* shotSuffix)

@@ -3,6 +3,8 @@
 // once per language, reads the stand-in core's journal, and leaves the prefix as it found it.
 #pragma once
 
+#include "common/journal/ChangeJournal.h"
+#include "common/journal/InstanceMutex.h"
 #include "core/interface/KVXDiagTypes.h"
 #include "tests/support/TestSupport.h"
 #include "tests/wizard/WizardDriver.h"
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,7 +60,16 @@ protected:
     bool CloseAnsweringTheClosingQuestion();
     // The wizard's autostart value (the process's own view of the Run key), if there is one.
     static bool ReadAutostart(std::string& value);
+    // Both views of the Run key: each one starts its own wizard at logon.
     static void DeleteAutostart();
+    // After the wizard asked for a restart: Wine's restart ends the session and runs the autostart value
+    // at once, but it is no boot (the volatile reboot mark survives it). This stands in for the boot:
+    // the test holds the tool's mutex from the moment the wizard ends, so the wizard that the restart
+    // starts must say so and leave; m_beforeBoot then looks at the machine; the mark is removed as a boot
+    // removes it, and the wizard is started as the autostart value would start it. True when all of it
+    // happened and the new wizard's window shows.
+    bool FollowRebootAsABoot(const std::wstring& exe, const std::vector<std::wstring>& environment);
+    std::function<void()> m_beforeBoot;
 
     // Asserts the page, compares its texts with the tables and photographs it (once per language).
     void VisitPage(int page, const char* shotSuffix = nullptr);

@@ -17,9 +17,6 @@ namespace {
 using namespace kvxui;
 
 constexpr DWORD KVX_ANALYSIS_TIMEOUT_MS = 240000;
-// Where the deep analysis records each driver's start type before it first switches it.
-constexpr const char* KVX_SWITCHED_DRIVERS_KEY =
-    "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\SwitchedDrivers";
 
 bool IsWineBuiltinStub(const std::wstring& path)
 {
@@ -110,7 +107,8 @@ protected:
 bool WaitForPageLong(const CWizardDriver& driver, int page) { return driver.WaitForPage(page, KVX_ANALYSIS_TIMEOUT_MS); }
 
 // The deep analysis across real reboots of the Wine session: the core's reboot ends the wizard, and the
-// autostart entry (KVXDiag2.bat beside the program) starts it again at once. The antivirus is as the
+// autostart entry (KVXDiag2.bat beside the program) starts it again at once, which the test's hold on
+// the tool's mutex turns away until the boot is simulated. The antivirus is as the
 // first start left it (shield off, module aside), so no start asks anything until the end.
 class WizardRealCoreReboot : public WizardRealCore {
 protected:
@@ -153,8 +151,7 @@ protected:
             << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
         VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISREBOOT, "real");
         ASSERT_TRUE(m_driver.Click(Button1));
-        ASSERT_TRUE(m_driver.WaitForExit(60000)) << "the reboot did not end the wizard";
-        ASSERT_TRUE(m_driver.Attach(120000)) << "the autostart entry did not start the wizard again";
+        ASSERT_TRUE(FollowRebootAsABoot(RealWizardPath(), {})) << "the reboot was not followed by the next start";
         ExpectNoQuestion();
         // The wizard's own entry has replaced the core's by the time its window shows.
         std::string autostart;
@@ -303,6 +300,66 @@ TEST_F(WizardRealCore, BasicAnalysisNotFixedSixTimesEndsUnsuccessfulWithEveryFil
     }
 }
 
+// Page 16's box decides whether the culprit stays off after the run; a culprit that stays is offered
+// back at the next start, and Yes has the core's start put it back.
+TEST_F(WizardRealCore, TheCulpritStaysOffOnlyWhilePageSixteenSaysSoAndALaterRunOffersItBack)
+{
+    // An SDK generation that switches the plug-ins itself, so that their state can be read back.
+    SSimProductOptions options;
+    options.sdk = ESimSdk::V3_2;
+    m_product.reset();
+    m_product.reset(new CSimProduct(options));
+    ASSERT_EQ("", m_product->Error());
+    std::string keptCulprit;
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "checked" : "unchecked");
+        StartWithRealCore();
+        StartBasicAnalysis();
+        if (HasFatalFailure()) {
+            return;
+        }
+        AnswerBasicQuestion(true);
+        ASSERT_TRUE(WaitForPageLong(m_driver, KVXDIAG2_GUI_PAGE_ANALYSISSUCCESS));
+        std::string culprit;
+        for (const char* filter : {"KVXFLTA", "KVXFLTB", "KVXFLTC", "KVXFLTD", "KVXFLTE", "KVXFLTF"}) {
+            culprit = m_product->FilterEnabled(filter) ? culprit : filter;
+        }
+        ASSERT_FALSE(culprit.empty()) << "no filter is off after the verdict";
+        EXPECT_TRUE(m_driver.IsChecked(CheckBox1));
+        if (!keep) {
+            ASSERT_TRUE(m_driver.Click(CheckBox1));
+        }
+        ASSERT_TRUE(m_driver.Click(btCancel));
+        if (!keep) {
+            AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
+        }
+        ASSERT_TRUE(m_driver.WaitForExit(30000));
+        EXPECT_EQ(!keep, m_product->FilterEnabled(culprit)) << culprit;
+        size_t keptEntries = 0;
+        for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
+            keptEntries += entry.kept ? 1 : 0;
+            EXPECT_TRUE(entry.kept) << "left in the journal: " << Narrow(entry.target);
+        }
+        EXPECT_EQ(keep ? 1u : 0u, keptEntries);
+        if (keep) {
+            keptCulprit = culprit;
+        }
+    }
+
+    LaunchWithRealCore();
+    ASSERT_FALSE(HasFatalFailure());
+    const HWND box = m_driver.WaitForMessageBox(60000);
+    ASSERT_NE(nullptr, box) << "the kept culprit was not offered back";
+    const std::wstring question = CWizardDriver::MessageBoxText(box);
+    EXPECT_NE(std::wstring::npos, question.find(Widen(keptCulprit))) << Narrow(question);
+    ASSERT_TRUE(CWizardDriver::AnswerMessageBox(box, IDYES));
+    ASSERT_TRUE(m_driver.WaitForWindow(60000));
+    EXPECT_TRUE(m_product->FilterEnabled(keptCulprit)) << "the core's start did not put the culprit back";
+    for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
+        EXPECT_EQ(static_cast<DWORD>(kvx::eJournalOwner_WIZARD), entry.owner) << Narrow(entry.target);
+    }
+}
+
 TEST_F(WizardRealCore, CancelDuringAQuestionStopsTheRealJob)
 {
     StartWithRealCore();
@@ -362,6 +419,16 @@ TEST_F(WizardRealCoreReboot, NoSolutionAfterTwoRebootsFromAFreshStart)
         << "last notification " << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
     VisitPage(KVXDIAG2_GUI_PAGE_DEEPANALYSISUNSUCCESS, "real");
     EXPECT_EQ(1u, ServiceStart("KVXNMGR").value_or(0));
+    // The verdict's clean-up leaves the wizard's autostart value: the shield is still off, and a wizard
+    // killed on this page must come back to switch it on.
+    const double cleanedBy = CWizardDriver::NowMs() + 30000;
+    while (ReadFileText(resultsDir + "\\KVXDiagLog.dat").find("Eliminados restos de análisis pendientes") ==
+               std::string::npos &&
+           CWizardDriver::NowMs() < cleanedBy) {
+        ::Sleep(50);
+    }
+    std::string autostart;
+    EXPECT_TRUE(ReadAutostart(autostart)) << "nothing would bring back a wizard killed after the verdict";
 
     // The restarts came through the batch file that the core named, and each run's log went on in the
     // one results directory.
@@ -383,7 +450,7 @@ TEST_F(WizardRealCoreReboot, AFilterNamedAfterThreeRebootsFromTheReferenceStep)
     ASSERT_TRUE(StoreResumeState(2, results.Path()));
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXTMGR", "Start", 4));
     // As the first step leaves it: the TDI manager's start type before it was switched is on record.
-    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, KVX_SWITCHED_DRIVERS_KEY, "KVXTMGR", 1, KEY_WOW64_32KEY));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RecordDriver("KVXTMGR", 1));
 
     StartWithRealCore();
     ASSERT_FALSE(HasFatalFailure());
@@ -444,6 +511,8 @@ TEST_F(WizardRealCoreReboot, EveryEndingWithoutAPendingAnalysisPutsTheMachineBac
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // A culprit that the previous case kept would be offered back first.
+        ClearJournal();
         ReinstallAntivirusLeftOff();
         m_product.reset();
         m_product.reset(new CSimProduct());
@@ -529,7 +598,7 @@ TEST_F(WizardRealCoreReboot, DeepAnalysisCancelledAtStepThreePutsBothManagersBac
     CScopedTempDir results("KVXDIAG2-Results-seed");
     ASSERT_TRUE(StoreResumeState(3, results.Path()));
     for (const char* driver : {"KVXTMGR", "KVXNMGR"}) {
-        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, KVX_SWITCHED_DRIVERS_KEY, driver, 2, KEY_WOW64_32KEY));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RecordDriver(driver, 2));
         ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + driver,
                              "Start", 4));
     }

@@ -11,6 +11,9 @@
 //   KVXFAKE_BASIC_HOLD_MS  the basic job waits this long (cancellable) before its first question
 //   KVXFAKE_PARALLEL       "1": the first question of the basic job comes from two threads at once
 //   KVXFAKE_PACK_FAIL      "1": pack and send ends with notification 21
+//
+// Like the core, its start and its end put back (here: forget) every change of the machine's journal
+// that the product's analyses made and that is not kept, and journal "replay at=... target=...".
 #include "common/win/UniqueHandles.h"
 #include "core/interface/KVXDiagTypes.h"
 
@@ -245,6 +248,46 @@ int RunningJobs()
     return running;
 }
 
+// The journal's layout (a key per entry with "Owner", "Kept" and "Target"); the wizard owns 1.
+void ReplayProductEntries(const char* pszWhen)
+{
+    const wchar_t* entriesKey = L"SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal\\Entries";
+    kvx::UniqueHkey entries;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, entriesKey, 0, KEY_READ | KEY_WOW64_32KEY, entries.put()) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        if (::RegEnumKeyExW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name, length);
+    }
+    entries.reset();
+    for (const std::wstring& name : names) {
+        const std::wstring path = std::wstring(entriesKey) + L"\\" + name;
+        DWORD owner = 0;
+        DWORD kept = 0;
+        kvx::UniqueHkey entry;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, entry.put()) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD size = sizeof(DWORD);
+        ::RegQueryValueExW(entry.get(), L"Owner", nullptr, nullptr, reinterpret_cast<BYTE*>(&owner), &size);
+        size = sizeof(DWORD);
+        ::RegQueryValueExW(entry.get(), L"Kept", nullptr, nullptr, reinterpret_cast<BYTE*>(&kept), &size);
+        entry.reset();
+        if (owner == 1 || kept != 0) {
+            continue;
+        }
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_32KEY, 0);
+        Journal("replay at=" + std::string(pszWhen) + " target=" + std::string(name.begin(), name.end()));
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -263,6 +306,7 @@ DWORD WINAPI _0003_(int* pPending, int* pStep)
         *pStep = step;
     }
     g_initialised = true;
+    ReplayProductEntries("init");
     // Like the core, a fresh start makes the results directory: the first free name of the series.
     if (pending.empty()) {
         char temp[MAX_PATH + 1];
@@ -291,6 +335,7 @@ DWORD WINAPI _0001_(void)
     }
     g_jobs.clear();
     g_initialised = false;
+    ReplayProductEntries("end");
     return KVXDIAG2_OK;
 }
 
