@@ -7,6 +7,8 @@
 #include "common/win/ProcAddress.h"
 #include "common/win/UniqueHandles.h"
 #include "core/helpers/HelperRef.h"
+#include "core/helpers/KVXApiFactory.h"
+#include "core/jobs/ExtendedEvidenceDrivers.h"
 #include "core/jobs/ExtendedEvidenceProgram.h"
 #include "core/report/IReporter.h"
 
@@ -492,16 +494,15 @@ bool CExtendedEvidence::RunWritingFile(IReporter& out, const char* pszLabel, con
     const std::string said = Said(result.strOutput);
     const std::string saidText = said.empty() ? std::string() : "; it said: " + said;
     ULONGLONG cbSize = 0;
-    if (!FileSize(target, cbSize)) {
-        out.Report("%s: not written, the program wrote no file (exit code %lu%s)%s", pszLabel,
-                   static_cast<unsigned long>(result.dwExitCode), result.bStopped ? ", stopped at its time limit" : "",
-                   saidText.c_str());
-        return true;
-    }
-    if (result.bStopped && !bText) {
+    if (result.bStopped && (!bText || !FileSize(target, cbSize))) {
         ::DeleteFileA(target.c_str());
         out.Report("%s: not written, the program did not finish within %lu s and was stopped%s", pszLabel,
                    static_cast<unsigned long>((dwLimitMs + 999) / 1000), saidText.c_str());
+        return true;
+    }
+    if (!FileSize(target, cbSize)) {
+        out.Report("%s: not written, the program wrote no file (exit code %lu)%s", pszLabel,
+                   static_cast<unsigned long>(result.dwExitCode), saidText.c_str());
         return true;
     }
     const std::string stopped = result.bStopped ? StoppedLine(dwLimitMs) : std::string();
@@ -1125,4 +1126,29 @@ std::vector<SExtendedItem> CExtendedEvidence::SetupLogItems()
     };
 }
 
-void CExtendedEvidence::ReportProductDrivers(IReporter& out) { out.Report("Product drivers: pending"); }
+void CExtendedEvidence::ReportProductDrivers(IReporter& out)
+{
+    const char* label = "Product drivers";
+    if (!Proceed(out, label)) {
+        return;
+    }
+    static const char* const drivers[] = {"KVXTMGR", "KVXNMGR", "KVXIMD", "KVXMON", "KVXFLTA",
+                                          "KVXFLTB", "KVXFLTC", "KVXFLTD", "KVXFLTE", "KVXFLTF"};
+    std::string windows = WindowsDirectory();
+    if (!windows.empty()) {
+        windows.pop_back();
+    }
+    std::vector<SDriverFacts> facts;
+    for (const char* driver : drivers) {
+        facts.push_back(CExtendedEvidenceDrivers::Service(driver, m_settings.hControlSetRoot, ControlSetKey(L"Services"),
+                                                          windows, NativeSystemDirectory()));
+    }
+    // The SDK is the file the SDK adapters load.
+    std::string sdk = m_settings.strSdkPath;
+    if (sdk.empty() && CKVXApiFactory::GetLibraryPath(sdk) != KVXDIAG2_OK) {
+        sdk.clear();
+    }
+    facts.push_back(CExtendedEvidenceDrivers::File("SDK", sdk));
+    WriteText(out, label, "product-drivers.txt", CExtendedEvidenceDrivers::Table(facts), m_settings.cbTextLimit, false,
+              CExtendedEvidenceDrivers::Summary(facts), "");
+}

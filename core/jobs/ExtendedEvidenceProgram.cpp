@@ -79,6 +79,10 @@ void AppendPiece(std::string& output, const char* piece, DWORD length, size_t cb
         return;
     }
     length = static_cast<DWORD>(std::min<size_t>(length, cbKeep - output.size()));
+    if (std::memchr(piece, 0, length) == nullptr) {
+        output.append(piece, length);
+        return;
+    }
     for (DWORD i = 0; i < length; ++i) {
         if (piece[i] != '\0') {
             output += piece[i];

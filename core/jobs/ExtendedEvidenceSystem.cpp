@@ -4,7 +4,6 @@
 #include "core/jobs/ExtendedEvidence.h"
 
 #include "common/log/GuardedOperation.h"
-#include "common/win/ComApartment.h"
 #include "common/win/ProcAddress.h"
 #include "common/win/UniqueHandles.h"
 #include "core/report/IReporter.h"
@@ -134,6 +133,25 @@ private:
 };
 
 constexpr LONG KVXEXTENDED_WMI_NEXT_MS = 10000;
+
+// The items run on the section's worker threads, several at once: in the multithreaded apartment no
+// call waits for a message loop that such a thread does not run.
+class CMultithreadedApartment {
+public:
+    CMultithreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~CMultithreadedApartment()
+    {
+        if (SUCCEEDED(m_hr)) {
+            ::CoUninitialize();
+        }
+    }
+    CMultithreadedApartment(const CMultithreadedApartment&) = delete;
+    CMultithreadedApartment& operator=(const CMultithreadedApartment&) = delete;
+    HRESULT Result() const { return m_hr == RPC_E_CHANGED_MODE ? S_OK : m_hr; }
+
+private:
+    HRESULT m_hr;
+};
 
 } // namespace
 
@@ -363,7 +381,7 @@ void CExtendedEvidence::ReportSecurityProducts(IReporter& out, const char* pszLa
     if (!Proceed(out, pszLabel)) {
         return;
     }
-    kvx::CComApartment apartment;
+    CMultithreadedApartment apartment;
     kvx::UniqueComPtr<IWbemLocator> locator;
     kvx::UniqueComPtr<IWbemServices> services;
     kvx::UniqueComPtr<IEnumWbemClassObject> results;

@@ -111,6 +111,7 @@ EInspectResult CPackageReader::Inspect(const uint8_t* pData, size_t cb, const st
     }
 
     inspection.m_story = CReportReader::Read(inputs);
+    inspection.m_system = CSystemBlock::Read(report);
     inspection.m_verified = inspection.m_problems.empty();
     return inspection.m_verified ? eInspectResult_VERIFIED : eInspectResult_FAILED;
 }

@@ -2,6 +2,8 @@
 // verification found, and the story the report tells. The text, JSON and HTML writers read only these.
 #pragma once
 
+#include "tools/packagereader/SystemBlock.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -122,4 +124,5 @@ struct SInspection {
     std::vector<std::string> m_problems;
     SManifestCheck m_manifest;
     SPackageStory m_story;
+    SSystemFacts m_system;
 };
