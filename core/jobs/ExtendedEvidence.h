@@ -37,7 +37,7 @@ struct SExtendedEvidenceSettings {
     HKEY hControlSetRoot = HKEY_LOCAL_MACHINE;
     std::wstring strControlSet = L"SYSTEM\\CurrentControlSet";
     std::string strSdkPath; // empty: kvxapi.dll in the product's MainPath
-    // Hears each item's label as it starts (from the thread that runs it).
+    // Hears each item's label as it starts, on the thread that runs the section (the job's).
     std::function<void(const std::string&)> onItemStart;
 };
 

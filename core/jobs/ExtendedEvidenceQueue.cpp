@@ -36,6 +36,7 @@ void CExtendedEvidenceQueue::Run(std::vector<SExtendedItem> items, IReporter& re
     std::mutex lock;
     std::condition_variable changed;
     size_t next = 0;
+    std::vector<std::string> started; // labels of items begun, not yet told to onStart
 
     auto work = [&]() {
         for (;;) {
@@ -57,7 +58,9 @@ void CExtendedEvidenceQueue::Run(std::vector<SExtendedItem> items, IReporter& re
                                   static_cast<unsigned long>(m_dwDeadlineMs / 1000));
             } else {
                 if (m_onStart) {
-                    m_onStart(item.strLabel);
+                    std::lock_guard<std::mutex> guard(lock);
+                    started.push_back(item.strLabel);
+                    changed.notify_all();
                 }
                 kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&] { item.run(slot.lines); });
                 if (slot.lines.Lines().empty()) {
@@ -85,7 +88,21 @@ void CExtendedEvidenceQueue::Run(std::vector<SExtendedItem> items, IReporter& re
     }
     for (size_t index = 0; index < slots.size(); ++index) {
         std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return slots[index].bDone; });
+        for (;;) {
+            changed.wait(guard, [&] { return slots[index].bDone || !started.empty(); });
+            if (started.empty()) {
+                break;
+            }
+            // Told from this thread, the caller's, so that a notification built on it keeps to the
+            // job's thread.
+            std::vector<std::string> told;
+            told.swap(started);
+            guard.unlock();
+            for (const std::string& label : told) {
+                kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&] { m_onStart(label); });
+            }
+            guard.lock();
+        }
         SSlot& slot = slots[index];
         guard.unlock();
         std::vector<std::string>& lines = slot.lines.Lines();

@@ -18,8 +18,8 @@ struct SExtendedItem {
 
 class CExtendedEvidenceQueue {
 public:
-    // dwDeadlineMs counts from the call of Run; onStart (may be empty) hears each item's label as it
-    // starts, on the thread that runs it.
+    // dwDeadlineMs counts from the call of Run; onStart (may be empty) hears each item's label soon
+    // after it starts, on the thread that called Run.
     CExtendedEvidenceQueue(unsigned uConcurrency, DWORD dwDeadlineMs, std::function<bool()> isCancelled,
                            std::function<void(const std::string&)> onStart = {});
 

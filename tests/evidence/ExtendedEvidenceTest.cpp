@@ -154,7 +154,16 @@ protected:
 
 TEST_F(ExtendedEvidenceTest, WritesEveryItemAndTheRealVersion)
 {
+    std::vector<std::string> heard;
+    bool bOnCallersThread = true;
+    const DWORD caller = ::GetCurrentThreadId();
+    m_settings.onItemStart = [&](const std::string& label) {
+        heard.push_back(label);
+        bOnCallersThread &= ::GetCurrentThreadId() == caller;
+    };
     const std::vector<std::string> lines = Run();
+    EXPECT_EQ(heard.size(), sizeof ITEMS / sizeof ITEMS[0]);
+    EXPECT_TRUE(bOnCallersThread) << "a notification built on the hook must stay on the job's thread";
     std::cout << "extended data section: " << m_elapsedMs << " ms, " << m_bytes << " bytes\n";
     for (const char* item : ITEMS) {
         SCOPED_TRACE(item);
