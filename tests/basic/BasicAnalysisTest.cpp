@@ -302,7 +302,7 @@ TEST_F(BasicAnalysisTest, FixedAtTheThirdFilterLeavesItDisabled)
         {0, "-> Extended Data"},
         {1, "Windows version: *"},
         {1, "System information (systeminfo): written to " + r + "\\DataGathering\\ExtendedData\\systeminfo.txt*"},
-        {1, "WFP filters (netsh wfp show filters): written to *"},
+        {1, "WFP filters (netsh wfp show filters): not run, the filters are part of wfpstate.xml*"},
         {1, "Network configuration (ipconfig /all): written to *"},
         {1, "System event log, last 7 days (wevtutil epl): written to *"},
         {1, "Minidumps: *"},
