@@ -1031,7 +1031,7 @@ void CExtendedEvidence::ReportDumpBugchecks(IReporter& out)
             described = "no kernel dump header";
         }
         text += dumps[i].name + "\t" + LocalTimeText(dumps[i].written) + "\t" + described + "\r\n";
-        if (i < 5) {
+        if (i < 5 && described.compare(0, 2, "0x") == 0) {
             summary += "; " + dumps[i].name + " " + described.substr(0, described.find(' '));
         }
     }
