@@ -1,6 +1,7 @@
 // The "Extended Data" section against the console stand-ins of the test prefix: every item, and each
 // way a program or a folder can let it down.
 #include "core/jobs/ExtendedEvidence.h"
+#include "core/jobs/ExtendedEvidenceDrivers.h"
 #include "core/jobs/ExtendedEvidenceProgram.h"
 #include "tests/support/CoreTestSupport.h"
 #include "tests/support/SimWmi.h"
@@ -583,6 +584,41 @@ TEST_F(ExtendedEvidenceTest, SystemDescriptions)
     EXPECT_TRUE(CExtendedEvidence::NeedsSysnative(IMAGE_FILE_MACHINE_I386, IMAGE_FILE_MACHINE_AMD64));
     EXPECT_FALSE(CExtendedEvidence::NeedsSysnative(0, 0xAA64));
     EXPECT_EQ(CExtendedEvidence::DescribeDumpHeader("MDMP"), "");
+}
+
+// The driver facts table: a service whose ImagePath names an unsigned file, one without a key, the
+// SDK's file.
+TEST_F(ExtendedEvidenceTest, ProductDriverFactsNameFileSignatureAndStart)
+{
+    kvxtest::CScopedTempDir files("kvxdrivers");
+    const std::string driver = files.Path() + "\\kvxtmgr.sys";
+    ASSERT_TRUE(kvxtest::MakeFile(driver, std::string(3000, 'd')));
+    ASSERT_TRUE(kvxtest::MakeFile(files.Path() + "\\kvxapi.dll", "sdk"));
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(TEST_CONTROL_SET) + "\\Services\\KVXTMGR").c_str(), 0,
+                                nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::string image = "\\??\\" + driver;
+    const DWORD start = 1;
+    ::RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(image.c_str()),
+                     static_cast<DWORD>(image.size() + 1));
+    ::RegSetValueExA(key, "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&start), sizeof start);
+    ::RegCloseKey(key);
+    m_settings.strSdkPath = files.Path() + "\\kvxapi.dll";
+
+    const std::string outcome = LineOf(Run(&CExtendedEvidence::GatherFiltersAndSecurity), "Product drivers");
+    EXPECT_NE(outcome.find("; KVXTMGR none not signed, "), std::string::npos) << outcome;
+    EXPECT_NE(outcome.find(", system; SDK none not signed; not installed: KVXNMGR, KVXIMD, KVXMON"), std::string::npos)
+        << outcome;
+    const std::string table = kvxtest::ReadFileText(Out() + "product-drivers.txt");
+    EXPECT_NE(table.find("KVXTMGR\t" + driver + "\tnone\t3000\t"), std::string::npos) << table;
+    EXPECT_NE(table.find("KVXFLTF\tnot installed\r\n"), std::string::npos);
+
+    EXPECT_EQ(CExtendedEvidenceDrivers::ResolveImagePath("\\SystemRoot\\System32\\drivers\\a.sys", "C:\\Windows",
+                                                          "C:\\Windows\\Sysnative"),
+              "C:\\Windows\\Sysnative\\drivers\\a.sys");
+    EXPECT_EQ(CExtendedEvidenceDrivers::ResolveImagePath("System32\\DRIVERS\\b.sys", "C:\\Windows", ""),
+              "C:\\Windows\\System32\\DRIVERS\\b.sys");
 }
 
 } // namespace
