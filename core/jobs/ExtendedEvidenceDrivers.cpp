@@ -137,6 +137,7 @@ std::string TrustText(LONG rc)
     switch (static_cast<unsigned long>(rc)) {
     case 0: return "signed";
     case 0x800B0100ul: return "not signed"; // TRUST_E_NOSIGNATURE
+    case 0x800B0003ul: return "not a signable file"; // TRUST_E_SUBJECT_FORM_UNKNOWN: no PE image
     case 0x800B0109ul: return "signed, root not trusted"; // CERT_E_UNTRUSTEDROOT
     case 0x800B0101ul: return "signed, certificate expired"; // CERT_E_EXPIRED
     case 0x80096010ul: return "signature broken, the file was changed"; // TRUST_E_BAD_DIGEST
