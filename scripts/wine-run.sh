@@ -28,12 +28,12 @@ if [ ! -f "$prefix/.kvx-ready" ]; then
 fi
 # Our console stand-ins replace Wine's own ping (which could send packets) and fill the gaps; the list
 # grew after prefixes were made, hence its own marker.
-if [ ! -f "$prefix/.kvx-standins-2" ]; then
-  for exe in route nbtstat nslookup driverquery ping ipconfig netsh systeminfo wevtutil fltmc; do
+if [ ! -f "$prefix/.kvx-standins-3" ]; then
+  for exe in route nbtstat nslookup driverquery ping ipconfig netsh systeminfo wevtutil fltmc auditpol; do
     wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$exe.exe" /d native /f >/dev/null 2>&1 || true
   done
   wineserver -w
-  touch "$prefix/.kvx-standins-2"
+  touch "$prefix/.kvx-standins-3"
 fi
 # A test prefix never runs the real network programs: the build tree's stand-ins are copied into the
 # system directory of their bitness whenever they are newer than what the prefix holds. A 32-bit build

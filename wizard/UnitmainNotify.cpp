@@ -16,6 +16,28 @@ constexpr UINT_PTR KVXDIAG2_TIMER_REBOOT = 1;
 constexpr UINT KVXDIAG2_REBOOT_TICK_MS = 1000;
 constexpr int KVXDIAG2_REBOOT_SECONDS = 20;
 constexpr int KVXDIAG2_PROGRESS_STEP_MS = 50;
+
+// The core's extension notification names each "Extended Data" item as it begins: the status line
+// shows it after its own text (separated by an em space, so that it can be taken off again) and the
+// bar takes a step, so that the minutes of the section do not look like a still window. No item (null)
+// puts the status line back.
+void ShowExtendedDataItem(HWND label, HWND bar, const char* pszItem)
+{
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(label)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(label, &text[0], static_cast<int>(text.size()))));
+    text = text.substr(0, text.find(L'\u2003'));
+    if (pszItem != nullptr) {
+        const int length = ::MultiByteToWideChar(CP_UTF8, 0, pszItem, -1, nullptr, 0);
+        std::wstring item(length > 0 ? static_cast<size_t>(length) : 1u, L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, pszItem, -1, &item[0], static_cast<int>(item.size()));
+        item.resize(item.size() - 1);
+        text += L'\u2003' + item;
+        const LRESULT position = ::SendMessageW(bar, PBM_GETPOS, 0, 0);
+        ::SendMessageW(bar, PBM_SETPOS, position >= 100 ? 10 : position + 10, 0);
+    }
+    ::SetWindowTextW(label, text.c_str());
+}
+
 constexpr int KVXDIAG2_KITBAR_MAX = 100;
 constexpr int KVXDIAG2_KITBAR_SPAN = 10;
 constexpr int KVXDIAG2_KITBAR_STEP = 2;
@@ -146,6 +168,10 @@ LRESULT TMainForm::SynchronizedNotifyCallback()
     case eKVXDIAG2Notify_BASICANALYSIS_BEGUN:
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Recibido mensaje eKVXDIAG2Notify_BASICANALYSIS_BEGUN");
         m_bBasicAnalysisRunning = true;
+        ShowExtendedDataItem(Ctl(Label14), Ctl(pbBasicAnalysisProgress), nullptr);
+        break;
+    case eKVXDIAG2Notify_EXTENDEDDATA_ITEM:
+        ShowExtendedDataItem(Ctl(Label14), Ctl(pbBasicAnalysisProgress), m_strLastText.c_str());
         break;
     case eKVXDIAG2Notify_BASICANALYSIS_IN_PROGRESS:
         KVX_LOG(eKVXDiagLog_INFO, "%s", "Recibido mensaje eKVXDIAG2Notify_BASICANALYSIS_IN_PROGRESS");

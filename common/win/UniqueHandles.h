@@ -63,6 +63,9 @@ struct SKeyCloser {
 struct SModuleCloser {
     static void Close(HMODULE h) noexcept { ::FreeLibrary(h); }
 };
+struct SServiceCloser {
+    static void Close(SC_HANDLE h) noexcept { ::CloseServiceHandle(h); }
+};
 struct SFindCloser {
     static void Close(HANDLE h) noexcept { ::FindClose(h); }
 };
@@ -71,6 +74,7 @@ struct SFindCloser {
 using UniqueHandle = CUniqueResource<HANDLE, nullptr, SHandleCloser>;
 using UniqueHkey = CUniqueResource<HKEY, nullptr, SKeyCloser>;
 using UniqueModule = CUniqueResource<HMODULE, nullptr, SModuleCloser>;
+using UniqueServiceHandle = CUniqueResource<SC_HANDLE, nullptr, SServiceCloser>;
 
 // File and find handles fail with INVALID_HANDLE_VALUE; its value is not a constant expression for a
 // template argument, hence these two small classes instead of aliases.

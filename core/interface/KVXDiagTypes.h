@@ -72,6 +72,10 @@ enum EKVXDiag2Notify : DWORD {
     eKVXDIAG2Notify_PACKANDSEND_IN_PROGRESS = 19,
     eKVXDIAG2Notify_PACKANDSEND_SUCCESS_FINISHED = 20,
     eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED = 21,
+    // An extension beyond the documented codes 1 to 21: the "Extended Data" item that has just begun
+    // (its label as the text, value 0), sent before code 5. A caller that knows only the documented
+    // codes ignores it, as it must ignore any code it does not know.
+    eKVXDIAG2Notify_EXTENDEDDATA_ITEM = 100,
 };
 
 // Answers a callback gives to the question notifications.

@@ -4,7 +4,6 @@
 #include "core/jobs/ExtendedEvidence.h"
 
 #include "common/log/GuardedOperation.h"
-#include "common/win/ComApartment.h"
 #include "common/win/ProcAddress.h"
 #include "common/win/UniqueHandles.h"
 #include "core/report/IReporter.h"
@@ -12,6 +11,7 @@
 #include <oleauto.h>
 #include <wbemcli.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -134,23 +134,80 @@ private:
 
 constexpr LONG KVXEXTENDED_WMI_NEXT_MS = 10000;
 
+// The items run on the section's worker threads, several at once: in the multithreaded apartment no
+// call waits for a message loop that such a thread does not run.
+class CMultithreadedApartment {
+public:
+    CMultithreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~CMultithreadedApartment()
+    {
+        if (SUCCEEDED(m_hr)) {
+            ::CoUninitialize();
+        }
+    }
+    CMultithreadedApartment(const CMultithreadedApartment&) = delete;
+    CMultithreadedApartment& operator=(const CMultithreadedApartment&) = delete;
+    HRESULT Result() const { return m_hr == RPC_E_CHANGED_MODE ? S_OK : m_hr; }
+
+private:
+    HRESULT m_hr;
+};
+
 } // namespace
 
-void CExtendedEvidence::GatherSystem()
+std::vector<SExtendedItem> CExtendedEvidence::SystemItems()
 {
-    KVX_FUNCTION("CExtendedEvidence::GatherSystem");
-    ReportVersion();
-    ReportArchitecture();
-    ReportBootTime();
-    RunToFile("System information (systeminfo)", "systeminfo.exe", "", "systeminfo.txt");
+    return {
+        {"Windows version", [this](IReporter& out) { ReportVersion(out); }},
+        {"Processor architecture", [this](IReporter& out) { ReportArchitecture(out); }},
+        {"Boot time", [this](IReporter& out) { ReportBootTime(out); }},
+        {"System information (systeminfo)",
+         [this](IReporter& out) { RunToFile(out, "System information (systeminfo)", "systeminfo.exe", "", "systeminfo.txt"); }},
+    };
 }
 
-void CExtendedEvidence::ReportVersion()
+std::string CExtendedEvidence::WindowsName(DWORD dwMajor, DWORD dwBuild, bool bWorkstation)
+{
+    if (dwMajor != 10) {
+        return std::string();
+    }
+    if (bWorkstation) {
+        return dwBuild >= 22000 ? " (Windows 11)" : std::string();
+    }
+    // Servers share the major version 10 and tell themselves apart by build alone.
+    static const struct {
+        DWORD build;
+        const char* name;
+    } servers[] = {{26100, " (Windows Server 2025)"}, {20348, " (Windows Server 2022)"}, {17763, " (Windows Server 2019)"},
+                   {14393, " (Windows Server 2016)"}};
+    for (const auto& server : servers) {
+        if (dwBuild >= server.build) {
+            return server.name;
+        }
+    }
+    return std::string();
+}
+
+std::string CExtendedEvidence::DescribeCurrentVersion(const std::string& product, const std::string& edition,
+                                                      const std::string& display, const std::string& build,
+                                                      const std::string& ubr)
+{
+    std::string text;
+    auto add = [&](const char* name, const std::string& value) {
+        if (!value.empty()) {
+            text += (text.empty() ? "" : ", ") + std::string(name) + value;
+        }
+    };
+    add("", product);
+    add("edition ", edition);
+    add("display version ", display);
+    add("build ", build.empty() || ubr.empty() ? build : build + "." + ubr);
+    return text.empty() ? std::string("no fields") : text;
+}
+
+void CExtendedEvidence::ReportVersion(IReporter& out)
 {
     const char* label = "Windows version";
-    if (!Proceed(label)) {
-        return;
-    }
     using PFN_RTLGETVERSION = LONG(WINAPI*)(OSVERSIONINFOEXW*);
     const auto rtlGetVersion = kvx::GetProc<PFN_RTLGETVERSION>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOEXW version = {};
@@ -160,10 +217,11 @@ void CExtendedEvidence::ReportVersion()
     if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
         line = std::string("RtlGetVersion ") + "not available on this system";
     } else {
+        const bool bWorkstation = version.wProductType == VER_NT_WORKSTATION;
         std::snprintf(text, sizeof text, "%lu.%lu.%lu%s, %s (RtlGetVersion)", static_cast<unsigned long>(version.dwMajorVersion),
                       static_cast<unsigned long>(version.dwMinorVersion), static_cast<unsigned long>(version.dwBuildNumber),
-                      version.dwMajorVersion == 10 && version.dwBuildNumber >= 22000 ? " (Windows 11)" : "",
-                      version.wProductType == VER_NT_WORKSTATION ? "workstation" : "server");
+                      WindowsName(version.dwMajorVersion, version.dwBuildNumber, bWorkstation).c_str(),
+                      bWorkstation ? "workstation" : "server");
         line = text;
     }
     HKEY key = nullptr;
@@ -179,53 +237,80 @@ void CExtendedEvidence::ReportVersion()
         DWORD type = 0;
         const bool bUbr = ::RegQueryValueExW(key, L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&ubr), &size) ==
                               ERROR_SUCCESS && type == REG_DWORD;
-        line += "; CurrentVersion: " + Utf8(ReadString(key, L"ProductName")) + ", edition " +
-                Utf8(ReadString(key, L"EditionID")) + ", display version " + Utf8(display) + ", build " +
-                Utf8(ReadString(key, L"CurrentBuild")) +
-                (bUbr ? "." + std::to_string(static_cast<unsigned long>(ubr)) : std::string());
+        line += "; CurrentVersion: " +
+                DescribeCurrentVersion(Utf8(ReadString(key, L"ProductName")), Utf8(ReadString(key, L"EditionID")),
+                                       Utf8(display), Utf8(ReadString(key, L"CurrentBuild")),
+                                       bUbr ? std::to_string(static_cast<unsigned long>(ubr)) : std::string());
     } else {
         line += "; CurrentVersion key not readable";
     }
-    m_pReporter->Report("%s: %s", label, line.c_str());
+    out.Report("%s: %s", label, line.c_str());
 }
 
-void CExtendedEvidence::ReportArchitecture()
+namespace {
+
+const char* MachineName(USHORT machine)
+{
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386: return "x86";
+    case IMAGE_FILE_MACHINE_AMD64: return "x64";
+    case 0x01c4: return "ARM";   // IMAGE_FILE_MACHINE_ARMNT
+    case 0xAA64: return "ARM64"; // IMAGE_FILE_MACHINE_ARM64
+    case IMAGE_FILE_MACHINE_IA64: return "IA64";
+    default: return "unknown";
+    }
+}
+
+} // namespace
+
+std::string CExtendedEvidence::DescribeArchitecture(USHORT processMachine, USHORT nativeMachine, DWORD dwProcessors)
+{
+    // Process machine "unknown" means the process runs natively.
+    const USHORT own = processMachine != 0 ? processMachine : nativeMachine;
+    char text[160];
+    std::snprintf(text, sizeof text, "%s, %lu logical processors; this program runs as %s%s", MachineName(nativeMachine),
+                  static_cast<unsigned long>(dwProcessors), MachineName(own), processMachine != 0 ? " under WoW64" : "");
+    return text;
+}
+
+void CExtendedEvidence::ReportArchitecture(IReporter& out)
 {
     const char* label = "Processor architecture";
-    if (!Proceed(label)) {
-        return;
-    }
-    using PFN_GETNATIVESYSTEMINFO = void(WINAPI*)(SYSTEM_INFO*);
-    const auto getNative =
-        kvx::GetProc<PFN_GETNATIVESYSTEMINFO>(::GetModuleHandleW(L"kernel32.dll"), "GetNativeSystemInfo");
     SYSTEM_INFO info = {};
-    if (getNative != nullptr) {
-        getNative(&info);
-    } else {
-        ::GetSystemInfo(&info);
+    ::GetSystemInfo(&info);
+    // On ARM64 the older calls describe the emulated x86 machine to an x86 process; IsWow64Process2
+    // (Windows 10 1511 and later) names both machines.
+    using PFN_ISWOW64PROCESS2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const auto isWow64Process2 =
+        kvx::GetProc<PFN_ISWOW64PROCESS2>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    if (isWow64Process2 == nullptr || !isWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine)) {
+        using PFN_GETNATIVESYSTEMINFO = void(WINAPI*)(SYSTEM_INFO*);
+        const auto getNative =
+            kvx::GetProc<PFN_GETNATIVESYSTEMINFO>(::GetModuleHandleW(L"kernel32.dll"), "GetNativeSystemInfo");
+        SYSTEM_INFO native = info;
+        if (getNative != nullptr) {
+            getNative(&native);
+        }
+        switch (native.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_INTEL: nativeMachine = IMAGE_FILE_MACHINE_I386; break;
+        case PROCESSOR_ARCHITECTURE_AMD64: nativeMachine = IMAGE_FILE_MACHINE_AMD64; break;
+        case PROCESSOR_ARCHITECTURE_ARM: nativeMachine = 0x01c4; break;
+        case 12: nativeMachine = 0xAA64; break;
+        case PROCESSOR_ARCHITECTURE_IA64: nativeMachine = IMAGE_FILE_MACHINE_IA64; break;
+        default: break;
+        }
+        BOOL bWow64 = FALSE;
+        ::IsWow64Process(::GetCurrentProcess(), &bWow64);
+        processMachine = bWow64 ? static_cast<USHORT>(sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386) : 0;
     }
-    const char* name = "unknown";
-    switch (info.wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_INTEL: name = "x86"; break;
-    case PROCESSOR_ARCHITECTURE_AMD64: name = "x64"; break;
-    case PROCESSOR_ARCHITECTURE_ARM: name = "ARM"; break;
-    case 12: name = "ARM64"; break;
-    case PROCESSOR_ARCHITECTURE_IA64: name = "IA64"; break;
-    default: break;
-    }
-    BOOL bWow64 = FALSE;
-    ::IsWow64Process(::GetCurrentProcess(), &bWow64);
-    m_pReporter->Report("%s: %s, %lu logical processors; this program runs as %s%s", label, name,
-                        static_cast<unsigned long>(info.dwNumberOfProcessors), sizeof(void*) == 8 ? "x64" : "x86",
-                        bWow64 ? " under WoW64" : "");
+    out.Report("%s: %s", label, DescribeArchitecture(processMachine, nativeMachine, info.dwNumberOfProcessors).c_str());
 }
 
-void CExtendedEvidence::ReportBootTime()
+void CExtendedEvidence::ReportBootTime(IReporter& out)
 {
     const char* label = "Boot time";
-    if (!Proceed(label)) {
-        return;
-    }
     const ULONGLONG uptimeMs = ::GetTickCount64();
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
@@ -239,30 +324,30 @@ void CExtendedEvidence::ReportBootTime()
     ::FileTimeToLocalFileTime(&bootUtc, &local);
     ::FileTimeToSystemTime(&local, &st);
     const ULONGLONG seconds = uptimeMs / 1000;
-    m_pReporter->Report("%s: %04u-%02u-%02u %02u:%02u:%02u local time (up %llu d %02llu:%02llu:%02llu)", label, st.wYear,
+    out.Report("%s: %04u-%02u-%02u %02u:%02u:%02u local time (up %llu d %02llu:%02llu:%02llu)", label, st.wYear,
                         st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
                         static_cast<unsigned long long>(seconds / 86400),
                         static_cast<unsigned long long>(seconds / 3600 % 24),
                         static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
 }
 
-void CExtendedEvidence::ExportKeyText(const char* pszLabel, const wchar_t* pszSubKey, const char* pszFile)
+void CExtendedEvidence::ExportKeyText(IReporter& out, const char* pszLabel, const wchar_t* pszSubKey, const char* pszFile)
 {
     KVX_FUNCTION("CExtendedEvidence::ExportKeyText");
-    if (!Proceed(pszLabel)) {
+    if (!Proceed(out, pszLabel)) {
         return;
     }
     HKEY key = nullptr;
     const LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszSubKey, 0, KEY_READ | KEY_WOW64_64KEY, &key);
     if (rc != ERROR_SUCCESS) {
-        m_pReporter->Report("%s: not read (error %ld)", pszLabel, static_cast<long>(rc));
+        out.Report("%s: not read (error %ld)", pszLabel, static_cast<long>(rc));
         return;
     }
     kvx::UniqueHkey owner(key);
-    const ULONGLONG cbLimit = Budget(m_settings.cbTextLimit);
+    const ULONGLONG cbLimit = Left(m_settings.cbTextLimit);
     std::string text;
     KeyText(key, std::wstring(L"HKEY_LOCAL_MACHINE\\") + pszSubKey, text, static_cast<size_t>(cbLimit));
-    WriteText(pszLabel, pszFile, std::move(text), cbLimit, false, "");
+    WriteText(out, pszLabel, pszFile, std::move(text), m_settings.cbTextLimit, false, "", "");
 }
 
 std::string CExtendedEvidence::DescribeProductState(DWORD dwState, bool bWithSignatures)
@@ -276,42 +361,68 @@ std::string CExtendedEvidence::DescribeProductState(DWORD dwState, bool bWithSig
     return text;
 }
 
-void CExtendedEvidence::ReportSecurityProducts(const char* pszLabel, const wchar_t* pszClass, const char* pszFile,
-                                               bool bWithSignatures)
+namespace {
+
+// The proxy gets what WMI needs, whatever COM security the caller's process set. An object that is no
+// proxy (an in-process server) has no blanket to set, which is not a failure.
+HRESULT SetBlanket(IUnknown* pProxy)
+{
+    const HRESULT hr = ::CoSetProxyBlanket(pProxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    return hr == E_NOINTERFACE ? S_OK : hr;
+}
+
+} // namespace
+
+void CExtendedEvidence::ReportSecurityProducts(IReporter& out, const char* pszLabel, const wchar_t* pszClass,
+                                               const char* pszFile, bool bWithSignatures)
 {
     KVX_FUNCTION("CExtendedEvidence::ReportSecurityProducts");
-    if (!Proceed(pszLabel)) {
+    if (!Proceed(out, pszLabel)) {
         return;
     }
-    kvx::CComApartment apartment;
+    CMultithreadedApartment apartment;
     kvx::UniqueComPtr<IWbemLocator> locator;
     kvx::UniqueComPtr<IWbemServices> services;
     kvx::UniqueComPtr<IEnumWbemClassObject> results;
+    const char* step = "COM";
     HRESULT hr = apartment.Result();
     if (SUCCEEDED(hr)) {
+        step = "locator";
         hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.put_void());
     }
     if (SUCCEEDED(hr)) {
+        // Without this flag a connection to a WMI service that does not answer waits without end;
+        // with it the wait is bounded (two minutes at most).
+        step = "connection";
         CBstr space(L"ROOT\\SecurityCenter2");
-        hr = locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
+        hr = locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr,
+                                    nullptr, services.put());
     }
     if (SUCCEEDED(hr)) {
-        // The caller's process may not have set COM security; the proxy gets what WMI needs.
-        ::CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+        step = "security blanket";
+        hr = SetBlanket(services.get());
+    }
+    if (SUCCEEDED(hr)) {
+        // Semisynchronous: the call returns at once and every Next below has its own time limit.
+        step = "query";
         CBstr language(L"WQL");
         CBstr query((std::wstring(L"SELECT * FROM ") + pszClass).c_str());
         hr = services->ExecQuery(language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                  nullptr, results.put());
+    }
+    if (SUCCEEDED(hr)) {
+        step = "security blanket";
+        hr = SetBlanket(results.get());
     }
     if (FAILED(hr)) {
         const bool bMissing = hr == static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE) ||
                               hr == static_cast<HRESULT>(WBEM_E_INVALID_CLASS) || hr == REGDB_E_CLASSNOTREG ||
                               hr == E_NOTIMPL;
         if (bMissing) {
-            m_pReporter->Report("%s: %s", pszLabel, "not available on this system");
+            out.Report("%s: %s", pszLabel, "not available on this system");
         } else {
-            m_pReporter->Report("%s: not read (WMI error 0x%08lx)", pszLabel, static_cast<unsigned long>(hr));
+            out.Report("%s: not read (WMI error 0x%08lx at the %s)", pszLabel, static_cast<unsigned long>(hr), step);
         }
         return;
     }
@@ -321,8 +432,19 @@ void CExtendedEvidence::ReportSecurityProducts(const char* pszLabel, const wchar
     for (;;) {
         kvx::UniqueComPtr<IWbemClassObject> product;
         ULONG returned = 0;
-        if (results->Next(KVXEXTENDED_WMI_NEXT_MS, 1, product.put(), &returned) != WBEM_S_NO_ERROR || returned == 0) {
-            break;
+        const LONG timeoutMs = static_cast<LONG>(std::min<DWORD>(KVXEXTENDED_WMI_NEXT_MS, ProgramTimeLimit()));
+        hr = results->Next(timeoutMs, 1, product.put(), &returned);
+        if (hr == WBEM_S_TIMEDOUT) {
+            out.Report("%s: not read, WMI gave no answer within %ld s after %u products", pszLabel,
+                       static_cast<long>((timeoutMs + 999) / 1000), count);
+            return;
+        }
+        if (FAILED(hr)) {
+            out.Report("%s: not read (WMI error 0x%08lx after %u products)", pszLabel, static_cast<unsigned long>(hr), count);
+            return;
+        }
+        if (returned == 0) {
+            break; // WBEM_S_FALSE: the end of the list
         }
         CVariant name;
         CVariant state;
@@ -337,8 +459,8 @@ void CExtendedEvidence::ReportSecurityProducts(const char* pszLabel, const wchar
         ++count;
     }
     if (count == 0) {
-        m_pReporter->Report("%s: none registered", pszLabel);
+        out.Report("%s: none registered", pszLabel);
         return;
     }
-    WriteText(pszLabel, pszFile, std::move(text), Budget(m_settings.cbTextLimit), false, "; " + summary);
+    WriteText(out, pszLabel, pszFile, std::move(text), m_settings.cbTextLimit, false, "; " + summary, "");
 }

@@ -298,8 +298,12 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
         m_dwChangeOwner = kvx::eJournalOwner_BASIC_ANALYSIS;
         DWORD result = KVXDIAG2_OK;
         GatherStaticData(result);
+        SExtendedEvidenceSettings extended;
+        extended.onItemStart = [this](const std::string& label) {
+            NotifyValue(eKVXDIAG2Notify_EXTENDEDDATA_ITEM, label, 0);
+        };
         CExtendedEvidence(m_pReporter, WithBackslash(m_strResultsDirectory) + "DataGathering\\ExtendedData",
-                          [this, dwJobId] { return IsThisJobCancelled(dwJobId); })
+                          [this, dwJobId] { return IsThisJobCancelled(dwJobId); }, std::move(extended))
             .Gather();
 
         NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_BEGUN, "Job started", 0);

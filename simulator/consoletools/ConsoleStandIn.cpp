@@ -3,14 +3,20 @@
 // touches no network.
 //
 // Tests steer any stand-in through the environment: KVX_STANDIN_MODE "hang" (stay alive for ten
-// minutes) or "flood" (print KVX_STANDIN_FLOOD_BYTES bytes, 20000000 unless given), for every stand-in
-// or only for the one named in KVX_STANDIN_TARGET.
+// minutes), "hang-child" (start a hanging copy of itself, write its process id to KVX_STANDIN_PID_FILE,
+// then hang), "probe" (print the current directory and whether the handle value in
+// KVX_STANDIN_PROBE_HANDLE is open here) or "flood" (print KVX_STANDIN_FLOOD_BYTES bytes, 20000000
+// unless given, or write them into the file a netsh "file=" names), for every stand-in or only for the
+// one named in KVX_STANDIN_TARGET. wevtutil's exports grow with the time they cover by
+// KVX_STANDIN_EVTX_BYTES_PER_DAY; auditpol answers KVX_STANDIN_AUDIT ("on": drops audited).
 //
 // A test that plants personal data names the machine through KVX_STANDIN_HOST, _DOMAIN, _OWNER, _MAC,
 // _IPV4, _IPV6, _USER and _SID, and adds DNS cache entries with KVX_STANDIN_DNS ("name=address,...").
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,6 +222,14 @@ int Netsh(const std::string& args)
             path = path.substr(1, path.find('"', 1) - 1);
         }
         const bool state = args.find("show state") != std::string::npos;
+        if (args.find("show netevents") != std::string::npos) {
+            const std::string events = "<?xml version=\"1.0\"?>\r\n<netEvents>\r\n <item><header><timeStamp>2026-12-09T08:01:02"
+                                       "</timeStamp><ipProtocol>6</ipProtocol><localAddrV4>192.0.2.20</localAddrV4>"
+                                       "<remoteAddrV4>192.0.2.80</remoteAddrV4><remotePort>443</remotePort></header>"
+                                       "<type>FWPM_NET_EVENT_TYPE_CLASSIFY_DROP</type><classifyDrop><filterId>71234"
+                                       "</filterId><layerId>48</layerId></classifyDrop></item>\r\n</netEvents>\r\n";
+            return WriteFileText(path, events) ? 0 : 1;
+        }
         const std::string xml = state ? "<?xml version=\"1.0\"?>\r\n<wfpstate>\r\n <providers><item><displayData>"
                                         "<name>Orvex Network Manager</name></displayData></item></providers>\r\n</wfpstate>\r\n"
                                       : "<?xml version=\"1.0\"?>\r\n<wfpdiag>\r\n <filters><item><filterKey>"
@@ -240,6 +254,16 @@ int Netsh(const std::string& args)
         }
         return 0;
     }
+    if (args == "advfirewall show allprofiles") {
+        for (const char* profile : {"Domain", "Private", "Public"}) {
+            std::printf("\r\n%s Profile Settings:\r\n----------------------------------------------------------------------\r\n"
+                        "State                                 ON\r\nFirewall Policy                       BlockInbound,AllowOutbound\r\n"
+                        "LocalFirewallRules                    N/A (GPO-store only)\r\n",
+                        profile);
+        }
+        std::printf("Ok.\r\n\r\n");
+        return 0;
+    }
     if (args == "winhttp show proxy") {
         std::printf("\r\nCurrent WinHTTP proxy settings:\r\n\r\n    Direct access (no proxy server).\r\n\r\n");
         return 0;
@@ -262,31 +286,199 @@ int Systeminfo()
     return 0;
 }
 
+// The event log's own limit: an XPath of more than twenty expressions is refused. Each comparison
+// carries one "=" ("<=", ">=" and "=" alike).
+bool QueryTooComplex(const std::string& xpath)
+{
+    size_t count = 0;
+    for (char c : xpath) {
+        count += c == '=' ? 1 : 0;
+    }
+    return count > 20;
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::string text;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return text;
+    }
+    char piece[4096];
+    size_t read = 0;
+    while ((read = std::fread(piece, 1, sizeof piece, file)) > 0) {
+        text.append(piece, read);
+    }
+    std::fclose(file);
+    return text;
+}
+
+std::string Unescape(std::string text)
+{
+    for (const char* entity : {"&lt;", "&gt;"}) {
+        for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at)) {
+            text.replace(at, 4, entity[1] == 'l' ? "<" : ">");
+        }
+    }
+    return text;
+}
+
+void PrintEvent(int index, const char* log, const char* source, int id, const char* level, const char* text)
+{
+    std::printf("Event[%d]:\r\n  Log Name: %s\r\n  Source: %s\r\n  Date: 2026-12-08T21:14:03.000\r\n  Event ID: %d\r\n"
+                "  Level: %s\r\n  Description: \r\n%s\r\n\r\n",
+                index, log, source, id, level, text);
+}
+
+// Answers a query by the channel and the ids it names, as a machine with a few incidents would.
+int AnswerQuery(const std::string& channel, const std::string& xpath, int& index)
+{
+    if (QueryTooComplex(xpath)) {
+        std::fprintf(stderr, "Failed to read events. The specified query is invalid.\r\n");
+        return 15001;
+    }
+    if (channel == "Security") {
+        if (xpath.find("5152") != std::string::npos) {
+            PrintEvent(index++, "Security", "Microsoft-Windows-Security-Auditing", 5152, "Information",
+                       "The Windows Filtering Platform has blocked a packet.");
+            PrintEvent(index++, "Security", "Microsoft-Windows-Security-Auditing", 5157, "Information",
+                       "The Windows Filtering Platform has blocked a connection.");
+        }
+        return 0;
+    }
+    if (xpath.find("7000") != std::string::npos) {
+        PrintEvent(index++, "System", "Service Control Manager", 7000, "Error",
+                   "The KVXFLTB service failed to start due to the following error: The system cannot find the file specified.");
+    } else if (xpath.find("1001") != std::string::npos) {
+        PrintEvent(index++, "System", "Microsoft-Windows-WER-SystemErrorReporting", 1001, "Error",
+                   "The computer has rebooted from a bugcheck. The bugcheck was: 0x000000d1 (0x0000000000000000, 0x0000000000000002, 0x0000000000000000, 0xfffff8012345abcd).");
+    } else if (xpath.find("=41") != std::string::npos) {
+        PrintEvent(index++, "System", "Microsoft-Windows-Kernel-Power", 41, "Critical",
+                   "The system has rebooted without cleanly shutting down first.");
+    } else if (xpath.find("KVXFLTA") != std::string::npos) {
+        PrintEvent(index++, "System", "KVXFLTA", 4, "Warning", "The filter's rule cache was rebuilt.");
+        const std::string user = Environment("KVX_STANDIN_USER");
+        if (!user.empty()) {
+            // A product event that names the planted user, machine and account, as real ones do.
+            std::printf("\r\nEvent[%d]:\r\n  Log Name: System\r\n  Source: KVXFLTF\r\n  User: %s\r\n"
+                        "  Computer: %s\r\n  Description: \r\nRule loaded for C:\\Users\\%s\\AppData\\app.exe\r\n"
+                        "  Account Name: %s\r\n",
+                        index++, Planted("KVX_STANDIN_SID", "S-1-5-18").c_str(),
+                        Planted("KVX_STANDIN_HOST", "WORKSTATION").c_str(), user.c_str(), user.c_str());
+        }
+    } else if (xpath.find("Tcpip") != std::string::npos) {
+        PrintEvent(index++, "System", "Tcpip", 4199, "Error", "The system detected an address conflict.");
+    }
+    return 0;
+}
+
 int Wevtutil(int argc, char** argv)
 {
     const std::string verb = argc > 1 ? argv[1] : "";
     if (verb == "epl" && argc > 3) {
-        // An export file starts with the log file signature; the rest does not matter to the tests.
+        // An export file starts with the log file signature; its size follows the time it covers.
+        unsigned long long bytes = 69632;
+        const std::string perDay = Environment("KVX_STANDIN_EVTX_BYTES_PER_DAY");
+        const std::string query = argc > 4 ? argv[4] : "";
+        const size_t at = query.find("<=");
+        if (!perDay.empty() && at != std::string::npos) {
+            const unsigned long long ms = std::strtoull(query.c_str() + at + 2, nullptr, 10);
+            bytes = std::max(bytes, std::strtoull(perDay.c_str(), nullptr, 10) * ms / 86400000ull);
+        }
         std::string evtx("ElfFile\0", 8);
-        evtx.resize(69632, '\0');
+        evtx.resize(static_cast<size_t>(bytes), '\0');
         return WriteFileText(argv[3], evtx) ? 0 : 5;
     }
-    if (verb == "qe") {
-        std::printf("Event[0]:\r\n  Log Name: System\r\n  Source: KVXFLTA\r\n  Date: 2026-12-08T21:14:03.000\r\n"
-                    "  Event ID: 4\r\n  Level: Warning\r\n  Description: \r\nThe filter's rule cache was rebuilt.\r\n\r\n"
-                    "Event[1]:\r\n  Log Name: System\r\n  Source: Tcpip\r\n  Date: 2026-12-07T08:02:11.000\r\n"
-                    "  Event ID: 4199\r\n  Level: Error\r\n  Description: \r\nThe system detected an address conflict.\r\n");
-        const std::string user = Environment("KVX_STANDIN_USER");
-        if (!user.empty()) {
-            std::printf("\r\nEvent[2]:\r\n  Log Name: System\r\n  Source: KVXFLTF\r\n  User: %s\r\n"
-                        "  Computer: %s\r\n  Description: \r\nRule loaded for C:\\Users\\%s\\AppData\\app.exe\r\n"
-                        "  Account Name: %s\r\n",
-                        Planted("KVX_STANDIN_SID", "S-1-5-18").c_str(), Planted("KVX_STANDIN_HOST", "WORKSTATION").c_str(),
-                        user.c_str(), user.c_str());
+    if (verb == "al" && argc > 3) {
+        // The display information goes into LocaleMetaData beside the export.
+        std::string file = argv[2];
+        const size_t slash = file.find_last_of('\\');
+        const std::string folder = (slash == std::string::npos ? std::string(".") : file.substr(0, slash)) + "\\LocaleMetaData";
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        const std::string locale = std::string(argv[3]).substr(std::string(argv[3]).find(':') + 1);
+        return WriteFileText(folder + "\\" + file.substr(slash + 1) + "_" + locale + ".MTA", "MTA") ? 0 : 5;
+    }
+    if (verb == "qe" && argc > 2) {
+        bool structured = false;
+        std::string xpath;
+        for (int i = 3; i < argc; ++i) {
+            const std::string option = argv[i];
+            structured |= option == "/sq:true";
+            if (option.compare(0, 3, "/q:") == 0) {
+                xpath = option.substr(3);
+            }
+        }
+        int index = 0;
+        if (!structured) {
+            return AnswerQuery(argv[2], xpath, index);
+        }
+        const std::string list = ReadWholeFile(argv[2]);
+        if (list.empty()) {
+            std::fprintf(stderr, "Failed to read the query file.\r\n");
+            return 2;
+        }
+        for (size_t at = list.find("<Select Path=\""); at != std::string::npos; at = list.find("<Select Path=\"", at + 1)) {
+            const size_t channelEnd = list.find('"', at + 14);
+            const size_t open = list.find('>', at);
+            const size_t close = list.find("</Select>", at);
+            if (channelEnd == std::string::npos || open == std::string::npos || close == std::string::npos) {
+                break;
+            }
+            const int rc = AnswerQuery(list.substr(at + 14, channelEnd - at - 14), Unescape(list.substr(open + 1, close - open - 1)), index);
+            if (rc != 0) {
+                return rc;
+            }
         }
         return 0;
     }
     return 87;
+}
+
+int Auditpol()
+{
+    const bool on = Environment("KVX_STANDIN_AUDIT") == "on";
+    std::printf("Machine Name,Policy Target,Subcategory,Subcategory GUID,Inclusion Setting,Exclusion Setting\r\n"
+                "WORKSTATION,System,Filtering Platform Packet Drop,{0CCE9225-69AE-11D9-BED3-505054503030},%s,\r\n"
+                "WORKSTATION,System,Filtering Platform Connection,{0CCE9226-69AE-11D9-BED3-505054503030},%s,\r\n",
+                on ? "Failure" : "No Auditing", on ? "Success and Failure" : "No Auditing");
+    return 0;
+}
+
+// The current directory, and whether a handle of the parent's (by value) is open in this process.
+int Probe()
+{
+    char directory[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, directory);
+    std::printf("directory=%s\r\n", directory);
+    const std::string value = Environment("KVX_STANDIN_PROBE_HANDLE");
+    if (!value.empty()) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(value.c_str(), nullptr, 10)));
+        DWORD flags = 0;
+        std::printf("handle=%s\r\n", ::GetHandleInformation(handle, &flags) ? "open" : "closed");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+int HangWithChild()
+{
+    char own[MAX_PATH + 1] = {};
+    ::GetModuleFileNameA(nullptr, own, MAX_PATH);
+    ::SetEnvironmentVariableA("KVX_STANDIN_MODE", "hang");
+    std::string commandLine = std::string("\"") + own + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // The child inherits this one's output, as a program's helper would.
+    if (::CreateProcessA(own, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WriteFileText(Environment("KVX_STANDIN_PID_FILE"), std::to_string(process.dwProcessId));
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    std::printf("working...\r\n");
+    std::fflush(stdout);
+    ::Sleep(600000);
+    return 0;
 }
 
 int Fltmc(const std::string& verb)
@@ -320,6 +512,23 @@ int main(int argc, char** argv)
             ::Sleep(600000);
             return 0;
         }
+        if (mode == "hang-child") {
+            return HangWithChild();
+        }
+        if (mode == "probe") {
+            return Probe();
+        }
+        const std::string all = Arguments(argc, argv);
+        const size_t file = all.find("file=");
+        if (mode == "flood" && file != std::string::npos) {
+            std::string path = all.substr(file + 5);
+            if (!path.empty() && path.front() == '"') {
+                path = path.substr(1, path.find('"', 1) - 1);
+            }
+            const std::string bytes = Environment("KVX_STANDIN_FLOOD_BYTES");
+            std::string data(bytes.empty() ? 20000000ul : std::strtoul(bytes.c_str(), nullptr, 10), 'x');
+            return WriteFileText(path, data) ? 0 : 1;
+        }
         if (mode == "flood") {
             const std::string bytes = Environment("KVX_STANDIN_FLOOD_BYTES");
             unsigned long left = bytes.empty() ? 20000000ul : std::strtoul(bytes.c_str(), nullptr, 10);
@@ -345,6 +554,9 @@ int main(int argc, char** argv)
     }
     if (name == "wevtutil") {
         return Wevtutil(argc, argv);
+    }
+    if (name == "auditpol") {
+        return Auditpol();
     }
     if (name == "fltmc") {
         return Fltmc(host);

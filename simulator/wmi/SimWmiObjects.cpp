@@ -210,6 +210,15 @@ public:
             return WBEM_E_INVALID_PARAMETER;
         }
         *returned = 0;
+        // Tests make the enumeration fail or time out through the environment (KVX_SIMWMI_NEXT).
+        wchar_t mode[16] = {};
+        ::GetEnvironmentVariableW(L"KVX_SIMWMI_NEXT", mode, 16);
+        if (SameText(mode, L"timeout")) {
+            return WBEM_S_TIMEDOUT;
+        }
+        if (SameText(mode, L"fail")) {
+            return WBEM_E_FAILED;
+        }
         while (*returned < count && m_next < m_products.size()) {
             objects[*returned] = new (std::nothrow) CSimProduct(*m_products[m_next]);
             if (objects[*returned] == nullptr) {

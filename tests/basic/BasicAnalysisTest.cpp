@@ -59,6 +59,11 @@ public:
         }
         return codes;
     }
+    unsigned ItemsBeforeBegun() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_uItemsBeforeBegun;
+    }
     std::vector<SNote> Notes() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -68,6 +73,13 @@ public:
 private:
     int On(DWORD code, const char* text, DWORD size, ULONG_PTR data)
     {
+        // The extension code is counted and otherwise ignored, as a caller of the documented codes does;
+        // it must come before the analysis begins.
+        if (code == eKVXDIAG2Notify_EXTENDEDDATA_ITEM) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_uItemsBeforeBegun += m_notes.empty() ? 1u : 0u;
+            return 0;
+        }
         SNote note{code, text != nullptr ? text : "", size, {}, ::GetTickCount()};
         if (size == 12) {
             const DWORD* record = reinterpret_cast<const DWORD*>(data);
@@ -91,6 +103,7 @@ private:
     }
 
     mutable std::mutex m_mutex;
+    unsigned m_uItemsBeforeBegun = 0;
     std::vector<SNote> m_notes;
     std::deque<int> m_answers;
     HANDLE m_ended;
@@ -272,6 +285,7 @@ TEST_F(BasicAnalysisTest, FixedAtTheThirdFilterLeavesItDisabled)
 {
     Run({4, 4, 3});
     EXPECT_EQ(m_user.Codes(), (std::vector<DWORD>{5, 1, 6, 1, 6, 1, 8, 10}));
+    EXPECT_GT(m_user.ItemsBeforeBegun(), 20u) << "each Extended Data item is named as it begins";
     const std::vector<SNote> notes = m_user.Notes();
     EXPECT_EQ(notes[1].text, "KVXFLTF");
     EXPECT_EQ(notes[2].data, (std::vector<DWORD>{12, 6, 1}));
@@ -304,7 +318,7 @@ TEST_F(BasicAnalysisTest, FixedAtTheThirdFilterLeavesItDisabled)
         {0, "-> Extended Data"},
         {1, "Windows version: *"},
         {1, "System information (systeminfo): written to " + r + "\\DataGathering\\ExtendedData\\systeminfo.txt*"},
-        {1, "WFP filters (netsh wfp show filters): written to *"},
+        {1, "WFP filters (netsh wfp show filters): not run, the filters are part of wfpstate.xml*"},
         {1, "Network configuration (ipconfig /all): written to *"},
         {1, "System event log, last 7 days (wevtutil epl): written to *"},
         {1, "Minidumps: *"},

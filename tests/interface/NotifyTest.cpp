@@ -90,6 +90,8 @@ TEST_F(NotifyTest, CodesOutsideTheTableAreNotDelivered)
     }
     EXPECT_TRUE(g_delivered.empty());
     EXPECT_STREQ(CCoordinator::GetNotifiedDescription(22), "[INVALID]");
+    // The one extension beyond the documented codes; see KVXDiagTypes.h.
+    EXPECT_STREQ(CCoordinator::GetNotifiedDescription(eKVXDIAG2Notify_EXTENDEDDATA_ITEM), "EXTENDEDDATA ITEM");
     EXPECT_STREQ(CCoordinator::GetNotifiedDescription(17), "PACK&SEND BEGUN");
 }
 

@@ -2,6 +2,7 @@
 
 
 #include "common/win/RegistryView.h"
+#include "core/interface/KVXDiagTypes.h"
 #include "core/interface/ResumeState.h"
 #include "tests/support/TestSupport.h"
 
@@ -74,7 +75,10 @@ void Parse(const std::string& contents, SDriverRun& run)
             notification.value = Number(Field(line, "value"));
             notification.answer = atoi(Field(line, "answer").c_str());
             notification.text = Field(line, "text");
-            run.notifications.push_back(notification);
+            // The extension code (the Extended Data item begun) is not part of the documented sequence.
+            if (notification.code != eKVXDIAG2Notify_EXTENDEDDATA_ITEM) {
+                run.notifications.push_back(notification);
+            }
         } else if (line.rfind("ELAPSED ", 0) == 0) {
             run.elapsedMs = Number(Field(line, "ms"));
         } else if (line.rfind("RESULTS ", 0) == 0) {

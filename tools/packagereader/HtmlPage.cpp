@@ -90,6 +90,7 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
     }
     o << "</table><p>SDK: " << (s.m_sdkPresent ? "answered" : "no sign of it") << "; configuration snapshot: "
       << (s.m_snapshotPresent ? "present" : "absent") << "</p>";
+    o << CSystemBlock::Html(in.m_system, &CHtmlPage::Escape);
 
     o << "<h2>Isolation trail</h2><div class=\"timeline\">";
     for (const SBasicFilterStep& f : s.m_basicSteps) {

@@ -94,6 +94,7 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
                       {"sdk_present", s.m_sdkPresent},
                       {"snapshot_present", s.m_snapshotPresent},
                       {"report_present", s.m_hasReport}};
+    doc["system"] = CSystemBlock::Json(in.m_system);
     if (s.m_hasBasic) {
         json filters = json::array();
         for (const SBasicFilterStep& f : s.m_basicSteps) {

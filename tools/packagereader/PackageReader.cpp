@@ -246,6 +246,7 @@ EInspectResult Read(const uint8_t* pData, size_t cb, const std::string& password
     inspection.m_story = CReportReader::Read(inputs, budget);
     notes.insert(notes.end(), inspection.m_story.m_notes.begin(), inspection.m_story.m_notes.end());
     inspection.m_story.m_notes.swap(notes);
+    inspection.m_system = CSystemBlock::Read(report);
     inspection.m_verified = !problems.Any();
     return inspection.m_verified ? eInspectResult_VERIFIED : eInspectResult_FAILED;
 }

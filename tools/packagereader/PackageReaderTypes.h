@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/packagereader/PrivacyNote.h"
+#include "tools/packagereader/SystemBlock.h"
 
 #include <cstdint>
 #include <string>
@@ -153,4 +154,5 @@ struct SInspection {
     SOutputOutcome m_extraction;
     SOutputOutcome m_html;
     SPrivacyNote m_privacy;
+    SSystemFacts m_system;
 };

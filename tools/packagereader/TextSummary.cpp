@@ -124,6 +124,7 @@ std::string CTextSummary::Write(const SInspection& in)
     }
     out << "  SDK        " << (s.m_sdkPresent ? "answered" : "no sign of it in the report") << "\n";
     out << "  snapshot   " << (s.m_snapshotPresent ? "present" : "absent") << "\n";
+    out << CSystemBlock::Text(in.m_system);
 
     if (s.m_hasBasic) {
         out << "\nBasic analysis (" << s.m_basicOutcome << ")\n";
