@@ -50,10 +50,11 @@ TEST_F(ChangeJournal, RecordKeepsTheFirstOriginalAndUndoForgetsOnlyOnSuccess)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.undoResult);
         DWORD undoneWith = 0xDEADBEEF;
-        EXPECT_EQ(CChangeJournal::Undo(found, [&](const SJournalEntry& e) {
-                      undoneWith = e.original;
-                      return c.undoResult;
-                  }),
+        EXPECT_EQ(CChangeJournal::Undo(found,
+                                       [&](const SJournalEntry& e) {
+                                           undoneWith = e.original;
+                                           return c.undoResult;
+                                       }),
                   c.undoResult);
         EXPECT_EQ(undoneWith, 3u);
         SJournalEntry again;
@@ -132,8 +133,8 @@ TEST_F(ChangeJournal, DamagedEntryIsSkippedAndKeptWhileTheOthersAreRead)
 TEST_F(ChangeJournal, JournalOfANewerLayoutIsLeftAlone)
 {
     ASSERT_EQ(CChangeJournal::Record(ServiceEntry(L"KVXTMGR", 1)), 0u);
-    ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, JOURNAL_KEY, "FormatVersion",
-                                  CChangeJournal::FORMAT_VERSION + 1, JOURNAL_VIEW));
+    ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, JOURNAL_KEY, "FormatVersion", CChangeJournal::FORMAT_VERSION + 1,
+                                  JOURNAL_VIEW));
     EXPECT_TRUE(CChangeJournal::Entries().empty());
     bool changed = false;
     EXPECT_NE(CChangeJournal::Apply(ServiceEntry(L"KVXFLTA", 3),
@@ -143,8 +144,10 @@ TEST_F(ChangeJournal, JournalOfANewerLayoutIsLeftAlone)
                                     }),
               0u);
     EXPECT_FALSE(changed) << "a change was made that the journal could not record";
-    EXPECT_FALSE(kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(JOURNAL_KEY) + "\\Entries\\1.KVXFLTA", JOURNAL_VIEW));
-    EXPECT_TRUE(kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(JOURNAL_KEY) + "\\Entries\\1.KVXTMGR", JOURNAL_VIEW));
+    EXPECT_FALSE(
+        kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(JOURNAL_KEY) + "\\Entries\\1.KVXFLTA", JOURNAL_VIEW));
+    EXPECT_TRUE(
+        kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(JOURNAL_KEY) + "\\Entries\\1.KVXTMGR", JOURNAL_VIEW));
 }
 
 } // namespace

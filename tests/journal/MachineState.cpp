@@ -13,13 +13,13 @@ namespace kvxtest {
 
 namespace {
 
-constexpr const char* RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const char* AUTOSTART_VALUE = "KVXDIAG2_AUTOSTART";
-constexpr const char* RESUME_KEY = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2";
-constexpr const char* JOURNAL_KEY = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal";
+constexpr const char* RUN_KEY = CMachineState::RUN_KEY;
+constexpr const char* AUTOSTART_VALUE = CMachineState::AUTOSTART_VALUE;
+constexpr const char* RESUME_KEY = CMachineState::RESUME_KEY;
+constexpr const char* JOURNAL_KEY = CMachineState::JOURNAL_KEY;
 // The vendor's keys, the journal among them, live in the 32-bit view for both builds.
 constexpr REGSAM VENDOR_VIEW = KEY_WOW64_32KEY;
-constexpr const char* PRODUCT_DRIVERS[] = {"KVXTMGR", "KVXNMGR", "KVXIMD", "KVXMON", "KVXFLTA",
+constexpr const char* PRODUCT_DRIVERS[] = {"KVXTMGR", "KVXNMGR", "KVXIMD",  "KVXMON",  "KVXFLTA",
                                            "KVXFLTB", "KVXFLTC", "KVXFLTD", "KVXFLTE", "KVXFLTF"};
 constexpr const char* PLUGIN_FILTERS[] = {"KVXFLTA", "KVXFLTB", "KVXFLTC", "KVXFLTD", "KVXFLTE", "KVXFLTF"};
 constexpr size_t IM_BINDING_PATHS = 2;
@@ -36,12 +36,13 @@ std::string StringText(HKEY root, const std::string& key, const std::string& nam
     return GetString(root, key, name, value, view) ? "\"" + value + "\"" : "absent";
 }
 
-// The journal's entries by name, each marked when kept, and whether a run waits for its reboot.
+// The journal's entries, each with the original it would put back (a wrong original only shows when
+// the last undo writes it) and whether it is kept, and whether a run waits for its reboot.
 void ReadJournal(std::map<std::string, std::string>& values)
 {
     kvx::UniqueHkey entries;
     const std::string path = std::string(JOURNAL_KEY) + "\\Entries";
-    std::string names;
+    std::string text;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | VENDOR_VIEW, entries.put()) == ERROR_SUCCESS) {
         for (DWORD index = 0;; ++index) {
             char name[512] = {};
@@ -50,19 +51,28 @@ void ReadJournal(std::map<std::string, std::string>& values)
                 ERROR_SUCCESS) {
                 break;
             }
+            const std::string entry = path + "\\" + name;
             DWORD kept = 0;
-            GetDword(HKEY_LOCAL_MACHINE, path + "\\" + name, "Kept", kept, VENDOR_VIEW);
-            names += std::string(names.empty() ? "" : " ") + name + (kept != 0 ? "(kept)" : "");
+            DWORD hadOriginal = 1;
+            GetDword(HKEY_LOCAL_MACHINE, entry, "Kept", kept, VENDOR_VIEW);
+            GetDword(HKEY_LOCAL_MACHINE, entry, "HadOriginal", hadOriginal, VENDOR_VIEW);
+            std::string original = DwordText(HKEY_LOCAL_MACHINE, entry, "Original", VENDOR_VIEW);
+            std::string originalText;
+            if (GetString(HKEY_LOCAL_MACHINE, entry, "OriginalText", originalText, VENDOR_VIEW) &&
+                !originalText.empty()) {
+                original = "\"" + originalText + "\"";
+            }
+            text += std::string(text.empty() ? "" : " ") + name + "=" + (hadOriginal != 0 ? original : "none") +
+                    (kept != 0 ? "(kept)" : "");
         }
     }
-    values["journal entries"] = names.empty() ? "none" : names;
+    values["journal entries"] = text.empty() ? "none" : text;
     values["journal AwaitingReboot"] = DwordText(HKEY_LOCAL_MACHINE, JOURNAL_KEY, "AwaitingReboot", VENDOR_VIEW);
 }
 
 } // namespace
 
-CMachineState::CMachineState(const CSimProduct* product, const CSimNetCfgModel* netcfg,
-                             const CSimAntivirus* antivirus)
+CMachineState::CMachineState(const CSimProduct* product, const CSimNetCfgModel* netcfg, const CSimAntivirus* antivirus)
     : m_product(product), m_netcfg(netcfg), m_antivirus(antivirus)
 {
 }
@@ -84,14 +94,15 @@ std::map<std::string, std::string> CMachineState::Read() const
     if (m_netcfg != nullptr) {
         for (size_t path = 0; path < IM_BINDING_PATHS; ++path) {
             const std::optional<bool> enabled = m_netcfg->IsPathEnabled(L"kvximd", path);
-            values["KVXIMD binding " + std::to_string(path)] =
-                enabled ? (*enabled ? "enabled" : "disabled") : "absent";
+            values["KVXIMD binding " + std::to_string(path)] = enabled ? (*enabled ? "enabled" : "disabled") : "absent";
         }
     }
     if (m_antivirus != nullptr) {
         const std::optional<DWORD> shield = CSimAntivirus::ShieldStart();
         values["shield Start"] = shield ? std::to_string(*shield) : "absent";
-        values["HOSTGUARD.exe"] = m_antivirus->ModuleInPlace() ? "in place" : m_antivirus->ModuleAside() ? "aside" : "?";
+        values["HOSTGUARD.exe"] = m_antivirus->ModuleInPlace() ? "in place"
+                                  : m_antivirus->ModuleAside() ? "aside"
+                                                               : "?";
     }
     values["Run KVXDIAG2_AUTOSTART (32-bit view)"] =
         StringText(HKEY_LOCAL_MACHINE, RUN_KEY, AUTOSTART_VALUE, KEY_WOW64_32KEY);

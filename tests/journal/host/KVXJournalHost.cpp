@@ -64,7 +64,10 @@ void WriteLine(const std::string& line)
     }
 }
 
-std::string Number(unsigned long value) { return std::to_string(value); }
+std::string Number(unsigned long value)
+{
+    return std::to_string(value);
+}
 
 int WINAPI Callback(DWORD dwCode, KVXDIAG2_CONTEXT, const char* pszText, DWORD, ULONG_PTR)
 {
@@ -230,8 +233,10 @@ int main(int argc, char** argv)
 {
     ::InitializeCriticalSection(&g_host.lock);
     if (!ParseOptions(argc, argv, g_host.options)) {
-        std::fprintf(stderr, "usage: kvxjournalhost.exe init|basic|deep|resume --out FILE [--answers a,b] [--ask step:answer,...] "
-                             "[--reboot N] [--cancel 1]\n");
+        std::fprintf(
+            stderr,
+            "usage: kvxjournalhost.exe init|basic|deep|resume --out FILE [--answers a,b] [--ask step:answer,...] "
+            "[--reboot N] [--cancel 1]\n");
         return 1;
     }
     g_host.out = std::fopen(g_host.options.out.c_str(), "w");
