@@ -5,7 +5,7 @@
 
 #include "common/win/ProcAddress.h"
 #include "core/interface/ResumeState.h"
-#include "core/jobs/UndoRecords.h"
+#include "common/journal/ChangeJournal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -102,15 +102,8 @@ bool TMainForm::IsDeepAnalysisPending()
 
 bool TMainForm::AreCoreChangesLeft()
 {
-    for (const char* pszRecords : {KVXDIAG2_RECORD_DRIVERS_KEY, KVXDIAG2_RECORD_BASIC_KEY}) {
-        const std::string path = std::string(KVXDIAG2_RESUME_KEY) + "\\" + pszRecords;
-        kvx::UniqueHkey key;
-        DWORD values = 0;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KVXDIAG2_VENDOR_VIEW, key.put()) ==
-                ERROR_SUCCESS &&
-            ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
-                               nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-            values > 0) {
+    for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
+        if (entry.owner != kvx::eJournalOwner_WIZARD && !entry.kept) {
             return true;
         }
     }

@@ -189,9 +189,9 @@ DWORD CChangeJournal::Record(const SJournalEntry& entry, bool* pbCreated)
     if (dwResult == ERROR_SUCCESS) {
         SJournalEntry existing;
         if (dwDisposition == REG_OPENED_EXISTING_KEY && ReadEntry(key.get(), existing)) {
-            // The first record holds the machine's own state. Recording the same change again renews
-            // only its owner and detail, and a kept change that is changed again is no longer kept.
-            WriteDword(key.get(), L"Owner", entry.owner);
+            // The first record holds the machine's own state, and its owner is the one to put it back.
+            // Recording the same change again renews only its detail, and a kept change that is
+            // changed again is no longer kept.
             WriteText(key.get(), L"Detail", entry.detail);
             WriteDword(key.get(), L"Kept", 0);
         } else {

@@ -12,6 +12,7 @@
 
 #include <netcfgx.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -247,7 +248,8 @@ void FillComponent(INetCfgComponent* pComponent, SNetworkComponent& record)
 
 // Steps through every binding path above the component. bApply tells whether the walk ended normally,
 // the only case in which the changes are worth applying.
-DWORD SwitchBindings(INetCfgComponent* pComponent, bool bEnable, bool& bApply)
+DWORD SwitchBindings(INetCfgComponent* pComponent, bool bEnable, const std::vector<std::wstring>* pOnly,
+                     std::vector<std::pair<std::wstring, bool>>* pStates, bool& bApply)
 {
     KVX_FUNCTION_QUIET("CNetCfgHelper::EnableComponent");
     bApply = false;
@@ -280,7 +282,16 @@ DWORD SwitchBindings(INetCfgComponent* pComponent, bool bEnable, bool& bApply)
         }
         LPWSTR token = nullptr;
         const HRESULT hrToken = path->GetPathToken(&token);
-        const std::string tokenText = kvx::NarrowText(TakeEngineString(hrToken, token));
+        const std::wstring tokenWide = TakeEngineString(hrToken, token);
+        const std::string tokenText = kvx::NarrowText(tokenWide);
+        if (pStates != nullptr) {
+            pStates->emplace_back(tokenWide, path->IsEnabled() == S_OK);
+            continue;
+        }
+        // Put back only what was on: a binding the customer had off stays off.
+        if (pOnly != nullptr && std::find(pOnly->begin(), pOnly->end(), tokenWide) == pOnly->end()) {
+            continue;
+        }
         const HRESULT hrEnable = path->Enable(bEnable ? TRUE : FALSE);
         if (FAILED(hrEnable)) {
             KVX_LOG(eKVXDiagLog_ERROR, "Failed to disable binding '%s' hr=0x%08lx", tokenText.c_str(),
@@ -328,12 +339,29 @@ const DWORD CNetCfgHelper::s_dwFactoryRegistration = CNetCfgHelper::PerformFacto
 
 DWORD CNetCfgHelper::EnableComponent(const std::string& strComponentId, bool bEnable)
 {
+    return EnableComponent(strComponentId, bEnable, nullptr, nullptr);
+}
+
+DWORD CNetCfgHelper::GetBindingStates(const std::string& strComponentId,
+                                      std::vector<std::pair<std::wstring, bool>>& states)
+{
+    states.clear();
+    return EnableComponent(strComponentId, false, nullptr, &states);
+}
+
+// One walk over the component's paths serves switching and reading: with pStates the paths are only
+// read, and nothing is applied.
+DWORD CNetCfgHelper::EnableComponent(const std::string& strComponentId, bool bEnable,
+                                     const std::vector<std::wstring>* pOnly,
+                                     std::vector<std::pair<std::wstring, bool>>* pStates)
+{
     KVX_FUNCTION("CNetCfgHelper::EnableComponent");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         // The whole id is used: cutting it could name another component.
         const std::wstring id = WidenText(strComponentId);
         const char* idText = strComponentId.c_str();
-        KVX_LOG(eKVXDiagLog_INFO, "%s bindings for component %s", bEnable ? "Enabling" : "Disabling", idText);
+        KVX_LOG(eKVXDiagLog_INFO, "%s bindings for component %s",
+                pStates != nullptr ? "Reading" : (bEnable ? "Enabling" : "Disabling"), idText);
 
         DWORD dwResult = KVXDIAG2_OK;
         {
@@ -348,7 +376,7 @@ DWORD CNetCfgHelper::EnableComponent(const std::string& strComponentId, bool bEn
             CNetCfgSession session;
             std::wstring holder;
             bool bHolderGiven = false;
-            const HRESULT hrOpen = session.Open(true, holder, bHolderGiven);
+            const HRESULT hrOpen = session.Open(pStates == nullptr, holder, bHolderGiven);
             if (FAILED(hrOpen)) {
                 dwResult = static_cast<DWORD>(hrOpen);
                 if (dwResult == KVXNETCFG_E_NO_WRITE_LOCK) {
@@ -374,9 +402,9 @@ DWORD CNetCfgHelper::EnableComponent(const std::string& strComponentId, bool bEn
                             static_cast<unsigned long>(hrFind));
                     dwResult = static_cast<DWORD>(hrFind);
                 } else {
-                    dwResult = SwitchBindings(component.get(), bEnable, bApply);
+                    dwResult = SwitchBindings(component.get(), bEnable, pOnly, pStates, bApply);
                 }
-                if (bApply) {
+                if (bApply && pStates == nullptr) {
                     KVX_LOG(eKVXDiagLog_INFO, "%s", "Applying changes...");
                     const HRESULT hrApply = pEngine->Apply();
                     KVX_LOG(eKVXDiagLog_INFO, "Apply result hr=0x%08lx", static_cast<unsigned long>(hrApply));

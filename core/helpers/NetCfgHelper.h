@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Device setup classes of the network components.
@@ -35,6 +36,11 @@ public:
     // is not installed (nothing changes), 0x8004A024 when another program holds the write lock, or the
     // failing HRESULT of the engine.
     DWORD EnableComponent(const std::string& strComponentId, bool bEnable);
+    // The same, enabling only the paths whose tokens are listed (pOnly), or, with pStates, switching
+    // nothing and reading each path's token and state instead.
+    DWORD EnableComponent(const std::string& strComponentId, bool bEnable, const std::vector<std::wstring>* pOnly,
+                          std::vector<std::pair<std::wstring, bool>>* pStates);
+    DWORD GetBindingStates(const std::string& strComponentId, std::vector<std::pair<std::wstring, bool>>& states);
 
     // The service name of the product's intermediate driver: the first service whose name begins
     // with "KVXIMD" and that is not marked for deletion. Answers 0, 1168 when there is none, or the

@@ -2,6 +2,8 @@
 // calls of the caller's callback on the job's own thread.
 #include "core/interface/Coordinator.h"
 
+#include "core/jobs/UndoRecords.h"
+
 #include "common/log/GuardedOperation.h"
 #include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
@@ -159,6 +161,18 @@ DWORD CCoordinator::Init(int* pPending, int* pStep)
             KVX_LOG(eKVXDiagLog_INFO, "%s", "Objeto ya inicializado!");
             return KVXDIAG2_OK;
         }
+        // Before anything changes the machine: a second process's run would undo this one's journal.
+        if (!m_instance.Acquire()) {
+            KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! Otra instancia de KVXDiag2 está en ejecución; no se inicializa.");
+            return kvx::KVXDIAG2_ERR_ANOTHER_INSTANCE;
+        }
+        // A deep analysis whose reboot never came (refused or failed after it was asked for) does not
+        // continue: its drivers go back below, as for any run that ended without its own undo.
+        if (kvx::CChangeJournal::TakeRebootOutcome(kvx::eJournalParty_CORE) == kvx::eJournalReboot_INTERRUPTED) {
+            KVX_LOG(eKVXDiagLog_EVENT, "%s",
+                    "El reinicio pedido por el análisis no llegó a producirse. Se deshacen sus cambios.");
+            kvx::ForgetResumeState();
+        }
         DWORD step = 0;
         bool tdiSuspicious = false;
         std::string resultsDir;
@@ -189,6 +203,7 @@ DWORD CCoordinator::Init(int* pPending, int* pStep)
         const DWORD rc = m_pForeman->Init(step, tdiSuspicious, resultsDir);
         if (rc != KVXDIAG2_OK) {
             KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No pudo Inicializarse el objeto Foreman...");
+            m_instance.Release();
             return rc;
         }
         // Before anything else of this run: a basic analysis that was killed may have left a filter off.
@@ -217,6 +232,7 @@ DWORD CCoordinator::Finish()
         delete m_pForeman;
         m_pForeman = nullptr;
         m_bInitialised = false;
+        m_instance.Release();
         return KVXDIAG2_OK;
     });
 }

@@ -1,6 +1,8 @@
 // The one object behind the exports: owns the foreman, hands out job ids and delivers notifications.
 #pragma once
 
+#include "common/journal/InstanceMutex.h"
+
 #include "common/log/KVXDiagObject.h"
 #include "core/interface/INotify.h"
 
@@ -38,4 +40,5 @@ private:
     CForeman* m_pForeman = nullptr;
     bool m_bInitialised = false;
     volatile LONG m_lJobCounter = 0;
+    kvx::CInstanceMutex m_instance;
 };

@@ -142,6 +142,12 @@ DWORD CForeman::Finish()
         }
         // No job thread may outlive the foreman it runs on, nor the report writer it writes with.
         CancelAllJobs();
+        // What the run leaves that no pending or rebooting analysis owns goes back now: a culprit the
+        // user chose not to keep, a basic analysis left midway. Kept entries stay.
+        UndoInterruptedBasicAnalysis();
+        if (!kvx::IsDeepAnalysisPending() && !kvx::CChangeJournal::IsAwaitingReboot(kvx::eJournalParty_CORE)) {
+            UndoInterruptedDeepAnalysis();
+        }
         if (m_hStoreMutex != nullptr) {
             ::CloseHandle(m_hStoreMutex);
             m_hStoreMutex = nullptr;
@@ -444,7 +450,15 @@ DWORD CForeman::CancelJobAndWait(DWORD dwJobId, bool bUndo)
     }
     ReleaseJobResources(dwJobId);
     if (bUndo && record.dwJobType == eKVXDiag2Job_DEEP_ANALYSIS) {
-        UndoDeepAnalysis();
+        // Releasing a job that ended by itself is how callers free it; after a prepared reboot or a
+        // verdict that must not undo what the reboot or the verdict is for.
+        if (DeepJobLeftWorkToUndo(dwJobId)) {
+            UndoDeepAnalysis();
+        } else {
+            KVX_LOG(eKVXDiagLog_INFO,
+                    "El job %lu terminó por sí mismo (reinicio preparado o veredicto): solo se libera.",
+                    static_cast<unsigned long>(dwJobId));
+        }
     }
     return KVXDIAG2_OK;
 }

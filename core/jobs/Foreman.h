@@ -5,11 +5,14 @@
 
 #include "common/log/KVXDiagObject.h"
 #include "core/interface/INotify.h"
+#include "core/jobs/UndoRecords.h"
 #include "core/tasks/ITask.h"
 
 #include <windows.h>
 
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 
 class IReporter;
@@ -85,6 +88,9 @@ public:
     DWORD UndoInterruptedBasicAnalysis();
     // On a fresh start: puts back the drivers a deep analysis recorded but never restored.
     DWORD UndoInterruptedDeepAnalysis();
+    // Whether the caller's cancel of this deep-analysis job must undo the analysis: not when its run
+    // prepared its reboot or reached a verdict, since releasing such a job is how callers free it.
+    bool DeepJobLeftWorkToUndo(DWORD dwJobId);
     DWORD MarkTDIManagerSuspicious();
     DWORD UnmarkTDIManagerSuspicious();
     // The transition function: from the step just tested and the user's answer to the next step, the
@@ -100,8 +106,9 @@ public:
 
 private:
     // Stages of the deep analysis, the reboot operations and pack and send.
-    DWORD SwitchDriver(const std::string& name, bool bActivate);
-    DWORD SwitchIntermediateDriver(bool bActivate);
+    // bNotify false: a switch that only returns to the previous configuration tells the caller nothing.
+    DWORD SwitchDriver(const std::string& name, bool bActivate, bool bNotify);
+    DWORD SwitchIntermediateDriver(bool bActivate, bool bNotify);
     DWORD RunSingleTask(const char* pszFunction, DWORD dwTaskId, const char* pszFailure, const char* pszSuccess);
     void NotifyTaskNotCreated(const char* pszFunction, DWORD dwTaskId);
     void PrepareProcessReboot();
@@ -110,9 +117,27 @@ private:
     DWORD EndWithoutSolution(const std::string& deactivate, const std::string& reactivate,
                              const std::string& directory);
     DWORD CancelForUnknownFilters(DWORD dwStep, DWORD dwResult);
-    // Every recorded driver but keepOff back at its recorded state; the records are removed.
+    // Every journaled driver but keepOff back at its recorded state; an entry whose undo failed stays.
     void RestoreSwitchedDrivers(const std::string& keepOff);
-    void RecordDriverBeforeSwitch(const std::string& name);
+    // Puts one journaled driver back at its recorded state; the entry is forgotten once that worked.
+    DWORD RestoreDriver(const kvx::SJournalEntry& entry);
+    // The journal's entry for a driver about to be switched off, its original read first; the registry's
+    // code (logged and reported) when the original cannot be read, and then the driver is not switched.
+    DWORD MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry);
+    // The logs and captures of the given owner switched off, if its entry says they are on.
+    void SwitchOffJournaledLogs(DWORD dwOwner, const std::string& fallbackDirectory);
+    // Writes the step to resume at before the switch it names, so that no ending asks the previous
+    // step's question against this step's drivers.
+    DWORD StoreResumeStep(DWORD dwStep);
+    void SettleDeepJob(DWORD dwJobId);
+    // The verdict's driver stays off: its entry is marked kept, with its original, for a later run.
+    void KeepDriver(const std::string& name);
+    // Deletes the autostart value the core wrote, unless the wizard's own entry holds it.
+    void ForgetCoreAutostart();
+    // The intermediate driver's component switched through its task; pOnlyPaths limits an enable to the
+    // listed binding paths (one token a line).
+    DWORD ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths);
+    DWORD MakeBindingsEntry(kvx::SJournalEntry& entry);
     DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);
@@ -139,6 +164,9 @@ private:
     void GatherStaticData(DWORD& dwResult);
     // Switches a pass's filter on again and reports it; false (reported) when the SDK refused.
     bool ReenableFilterAfterPass(const std::string& name);
+    DWORD RestoreFilter(const kvx::SJournalEntry& entry);
+    DWORD DisableFilterJournaled(const std::string& name);
+    DWORD GetFilterState(const std::string& name, DWORD& dwState);
     void CopyStaticLog(ITask& task, const std::string& source, const std::string& fileName,
                        const std::string& destination, bool bWithFlag, DWORD& dwResult);
 
@@ -153,4 +181,10 @@ private:
     bool m_bTDISuspicious = false;
     std::string m_strPackageDestination;
     OSVERSIONINFOA m_osVersion = {};
+    // Whose changes the running job makes, for the journal's entries of the logs and captures.
+    DWORD m_dwChangeOwner = kvx::eJournalOwner_BASIC_ANALYSIS;
+    bool m_bRebootPrepared = false;
+    // Deep-analysis jobs whose run ended having prepared its reboot or reached a verdict.
+    std::mutex m_settledMutex;
+    std::set<DWORD> m_settledDeepJobs;
 };

@@ -5,6 +5,7 @@
 #include "common/log/GuardedOperation.h"
 #include "core/jobs/ExtendedEvidence.h"
 #include "core/jobs/ScopedTask.h"
+#include "core/helpers/KVXApiTypes.h"
 #include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskDataBool.h"
@@ -79,6 +80,47 @@ DWORD CForeman::DisableFilter(const std::string& name)
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         return SwitchFilter(KVXDIAG2_TASKID_DISABLE_FILTER, name, false);
     });
+}
+
+// The filter's state is read and journaled before it is switched off; a state that cannot be read is
+// not switched, since nothing could put it back as it was.
+DWORD CForeman::DisableFilterJournaled(const std::string& name)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunBasicAnalysis");
+    DWORD dwState = 0;
+    DWORD dwResult = GetFilterState(name, dwState);
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el estado del filtro %s; no se cambia. Error: %lu",
+                name.c_str(), static_cast<unsigned long>(dwResult));
+        m_pReporter->Report("Could not read the state of the %s filter; it is left unchanged.", name.c_str());
+        return dwResult;
+    }
+    return kvx::CChangeJournal::Apply(kvx::FilterEntry(name, dwState),
+                                      [&]() -> DWORD { return DisableFilter(name); });
+}
+
+DWORD CForeman::GetFilterState(const std::string& name, DWORD& dwState)
+{
+    kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_GET_FILTER_STATE);
+    if (!task) {
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    CTaskDataString filter(name);
+    DWORD dwResult = task->SetConfig({&filter});
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = task->Execute(m_pReporter);
+    }
+    ITaskData* pState = nullptr;
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = task->GetResults(&pState);
+    }
+    if (dwResult == KVXDIAG2_OK && (pState == nullptr || pState->GetType() != eKVXDiagTLVType_LONG)) {
+        dwResult = static_cast<DWORD>(ERROR_INVALID_DATA);
+    }
+    if (dwResult == KVXDIAG2_OK) {
+        static_cast<CTaskDataLong*>(pState)->GetData(dwState);
+    }
+    return dwResult;
 }
 
 void CForeman::CopyStaticLog(ITask& task, const std::string& source, const std::string& fileName,
@@ -165,7 +207,12 @@ void CForeman::GatherStaticData(DWORD& dwResult)
 bool CForeman::ReenableFilterAfterPass(const std::string& name)
 {
     KVX_FUNCTION_QUIET("CForeman::RunBasicAnalysis");
-    const DWORD enabled = EnableFilter(name);
+    kvx::SJournalEntry entry;
+    const kvx::SJournalEntry probe = kvx::FilterEntry(name, 0);
+    if (!kvx::CChangeJournal::Find(probe.kind, probe.target, entry)) {
+        return true;
+    }
+    const DWORD enabled = RestoreFilter(entry);
     if (enabled != KVXDIAG2_OK) {
         m_pReporter->Report("Error occurred trying to reactivate the %s filter. Continues with next.", name.c_str());
         KVX_LOG(eKVXDiagLog_ERROR,
@@ -173,23 +220,29 @@ bool CForeman::ReenableFilterAfterPass(const std::string& name)
                 name.c_str(), static_cast<unsigned long>(enabled));
         return false;
     }
-    kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
-    m_pReporter->Report("Filter %s reactivated.", name.c_str());
+    m_pReporter->Report(entry.original == KVXAPI_FILTER_STATE_STARTED ? "Filter %s reactivated."
+                                                                       : "Filter %s left disabled, as it was found.",
+                        name.c_str());
     return true;
 }
 
-// A run that ended without reaching its own switch-backs (a crash, a killed process) left its record;
-// it is undone before the new run changes anything. The SDK does the work, as it did the switching.
+// Back to the state the filter was found in: a filter the customer had off stays off.
+DWORD CForeman::RestoreFilter(const kvx::SJournalEntry& entry)
+{
+    return kvx::CChangeJournal::Undo(entry, [this](const kvx::SJournalEntry& e) -> DWORD {
+        return e.original == KVXAPI_FILTER_STATE_STARTED ? EnableFilter(kvx::NarrowAscii(e.target)) : KVXDIAG2_OK;
+    });
+}
+
+// What a basic analysis left in the journal (a run that crashed or was killed: a filter off, logs and
+// captures on) is undone before the new run changes anything. The SDK does the work, as it did the
+// switching.
 DWORD CForeman::UndoInterruptedBasicAnalysis()
 {
     KVX_FUNCTION("CForeman::UndoInterruptedBasicAnalysis");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        std::string filter;
-        std::string logsDirectory;
-        const bool bFilter = kvx::ReadBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER, filter) && !filter.empty();
-        const bool bLogs = kvx::ReadBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES, logsDirectory);
-        if (!bFilter && !bLogs) {
-            kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+        const std::vector<kvx::SJournalEntry> open = kvx::OpenEntries(kvx::eJournalOwner_BASIC_ANALYSIS);
+        if (open.empty()) {
             return KVXDIAG2_OK;
         }
         if (m_pReporter == nullptr) {
@@ -200,31 +253,23 @@ DWORD CForeman::UndoInterruptedBasicAnalysis()
                 "Se encontraron cambios de un análisis básico interrumpido. Se deshacen antes de continuar.");
         m_pReporter->BeginSection("%s", "======================Interrupted Basic Analysis======================");
         DWORD dwResult = KVXDIAG2_OK;
-        if (bFilter) {
-            const DWORD enabled = EnableFilter(filter);
-            if (enabled == KVXDIAG2_OK) {
-                m_pReporter->Report("Filter %s left disabled by an interrupted analysis, reactivated.", filter.c_str());
-                kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
-            } else {
-                m_pReporter->Report("Error occurred trying to reactivate the %s filter left disabled by an interrupted "
-                                    "analysis.",
-                                    filter.c_str());
-                dwResult = enabled;
+        for (const kvx::SJournalEntry& entry : open) {
+            const std::string filter = kvx::NarrowAscii(entry.target);
+            if (entry.kind == kvx::eJournalKind_PLUGIN_FILTER) {
+                const DWORD enabled = RestoreFilter(entry);
+                if (enabled == KVXDIAG2_OK) {
+                    m_pReporter->Report("Filter %s left disabled by an interrupted analysis, reactivated.",
+                                        filter.c_str());
+                } else {
+                    m_pReporter->Report(
+                        "Error occurred trying to reactivate the %s filter left disabled by an interrupted analysis.",
+                        filter.c_str());
+                    dwResult = enabled;
+                }
+            } else if (entry.kind == kvx::eJournalKind_LOGS_AND_CAPTURES) {
+                SwitchOffJournaledLogs(kvx::eJournalOwner_BASIC_ANALYSIS, WithBackslash(m_strResultsDirectory));
+                m_pReporter->Report("Log and captures left enabled by an interrupted analysis, disabled.");
             }
-        } else {
-            kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
-        }
-        if (bLogs) {
-            // The old pass's directory receives its own captures when it is still there.
-            std::string directory = logsDirectory;
-            const DWORD attributes = ::GetFileAttributesA(directory.c_str());
-            if (directory.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                directory = WithBackslash(m_strResultsDirectory);
-            }
-            DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
-            m_pReporter->Report("Log and captures left enabled by an interrupted analysis, disabled.");
-            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
         }
         m_pReporter->EndSection("%s", "---- Interrupted Basic Analysis Finished ----");
         return dwResult;
@@ -245,6 +290,7 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             return KVXDIAG2_ERR_NO_OBJECT;
         }
 
+        m_dwChangeOwner = kvx::eJournalOwner_BASIC_ANALYSIS;
         DWORD result = KVXDIAG2_OK;
         GatherStaticData(result);
         CExtendedEvidence(m_pReporter, WithBackslash(m_strResultsDirectory) + "DataGathering\\ExtendedData",
@@ -270,17 +316,14 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             m_pReporter->BeginSection("%s", "PRE");
             MakeDirectoryTree(pre);
             m_pReporter->Report("%s", "Enabling log and captures...");
-            kvx::RecordBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES, directory);
             logsDirectory = directory;
             EnableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
             m_pReporter->BeginSection("%s", "Dynamic Data");
             GatherDinamycData(pre);
             m_pReporter->EndSection();
 
-            kvx::RecordBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER, name);
-            const DWORD disabled = DisableFilter(name);
+            const DWORD disabled = DisableFilterJournaled(name);
             if (disabled != KVXDIAG2_OK) {
-                kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
                 m_pReporter->Report("Error occurred trying to deactivate the %s filter. Continue with next.",
                                     name.c_str());
                 KVX_LOG(eKVXDiagLog_ERROR, "ERROR: Al establecer la configuración para desactivar filtro %s. "
@@ -301,7 +344,6 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             const int answer = NotifyValue(eKVXDIAG2Notify_FILTER_DISABLED, name, 0);
             m_pReporter->Report("%s", "Disabling log and captures...");
             DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
-            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
             logsDirectory.clear();
 
             if (answer == eKVXDIAG2NotifyRet_PROBLEM_FIXED || answer == eKVXDIAG2NotifyRet_EXITING) {
@@ -309,8 +351,10 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
                     m_pReporter->Report("%s", "The problem was fixed, analysis finished.");
                     NotifyValue(eKVXDIAG2Notify_BASICANALYSIS_SUCCESS_FINISHED, name, 0);
                     result = KVXDIAG2_OK;
-                    // The culprit stays off: that is the user's working configuration.
-                    kvx::ForgetBasicChange(KVXDIAG2_RECORD_DISABLED_FILTER);
+                    // The culprit stays off: that is the user's working configuration. Its entry is
+                    // kept, with the state it had, so that a later run can put it back.
+                    const kvx::SJournalEntry culprit = kvx::FilterEntry(name, 0);
+                    kvx::CChangeJournal::SetKept(culprit.kind, culprit.target, true);
                 } else {
                     m_pReporter->Report("%s", "KVXDiag is closing, canceling analysis...");
                     result = KVXDIAG2_ERR_CANCELLED;
@@ -344,7 +388,6 @@ DWORD CForeman::RunBasicAnalysis(DWORD dwJobId)
             // The last pass could not disable its filter and so never reached the switch-off.
             m_pReporter->Report("%s", "Disabling log and captures...");
             DisableLogsAndCaptures(logsDirectory, KVXDIAG2_CAPTURE_MAX_SIZE, false);
-            kvx::ForgetBasicChange(KVXDIAG2_RECORD_LOGS_AND_CAPTURES);
         }
         KVX_LOG(eKVXDiagLog_INFO, "Finalizado bucle de análisis básico. RetVal: 0x%lX", static_cast<unsigned long>(result));
         if (result == KVXDIAG2_ERR_CANCELLED) {

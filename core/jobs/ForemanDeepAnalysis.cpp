@@ -4,11 +4,14 @@
 // to try. The transition table is the whole strategy; the rest of this file carries it out.
 #include "core/jobs/Foreman.h"
 
+#include "core/helpers/HelperRef.h"
+#include "core/helpers/NetCfgHelper.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/jobs/UndoRecords.h"
 #include "core/report/IReporter.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataBool.h"
+#include "core/tasks/TaskDataLong.h"
 #include "core/tasks/TaskDataString.h"
 #include "core/tasks/TaskIds.h"
 
@@ -236,22 +239,22 @@ DWORD CForeman::GetStepInvolvedFilters(DWORD& dwStep, int iAnswer, bool bTDISusp
 DWORD CForeman::ActivateFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::ActivateFilter");
-    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, true); });
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, true, true); });
 }
 
 DWORD CForeman::DeactivateFilter(const std::string& name)
 {
     KVX_FUNCTION("CForeman::DeactivateFilter");
-    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, false); });
+    return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD { return SwitchDriver(name, false, true); });
 }
 
 // Every driver but the intermediate one is switched through its service's start type; the intermediate
 // driver has no start type of its own that takes it out of the stack, only its network bindings.
-DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
+DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate, bool bNotify)
 {
     const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
     if (name == KVXDRIVER_INTERMEDIATE) {
-        return SwitchIntermediateDriver(bActivate);
+        return SwitchIntermediateDriver(bActivate, bNotify);
     }
     if (name.empty()) {
         KVX_LOG(eKVXDiagLog_INFO, "%s",
@@ -260,21 +263,36 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
                           : "No hay filtro para desactivar.");
         return KVXDIAG2_OK;
     }
+    kvx::SJournalEntry recorded;
+    if (bActivate && kvx::FindDriverEntry(name, recorded)) {
+        // Back to what the customer had, which is not always the task's "started by the system".
+        const DWORD dwResult = RestoreDriver(recorded);
+        if (dwResult != KVXDIAG2_OK) {
+            KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del filtro %s. Error devuelto: %lu",
+                    name.c_str(), static_cast<unsigned long>(dwResult));
+            return dwResult;
+        }
+        KVX_LOG(eKVXDiagLog_EVENT, "El filtro %s, se reactivo con éxito.", name.c_str());
+        return KVXDIAG2_OK;
+    }
     const DWORD dwTaskId = bActivate ? KVXDIAG2_TASKID_ACTIVATE_FILTER : KVXDIAG2_TASKID_DEACTIVATE_FILTER;
     kvx::UniqueTask task = kvx::MakeTask(dwTaskId);
     if (!task) {
         NotifyTaskNotCreated(kvxFunctionName_, dwTaskId);
         return KVXDIAG2_ERR_CREATE_FAILED;
     }
-    if (!bActivate) {
-        RecordDriverBeforeSwitch(name);
+    kvx::SJournalEntry entry;
+    const DWORD dwRead = MakeDriverEntry(name, entry);
+    if (dwRead != KVXDIAG2_OK) {
+        return dwRead;
     }
     CTaskDataString driver(name);
     if (task->SetConfig({&driver}) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
-    const DWORD dwResult = task->Execute(m_pReporter);
+    const DWORD dwResult =
+        kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return task->Execute(m_pReporter); });
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del filtro %s. Error devuelto: %lu",
                 name.c_str(), static_cast<unsigned long>(dwResult));
@@ -282,13 +300,13 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate)
     }
     KVX_LOG(eKVXDiagLog_EVENT,
             bActivate ? "El filtro %s, se reactivo con éxito." : "El filtro %s, se desactivo con éxito.", name.c_str());
-    if (!bActivate) {
+    if (!bActivate && bNotify) {
         NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
     }
     return KVXDIAG2_OK;
 }
 
-DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
+DWORD CForeman::ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths)
 {
     const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
     const DWORD dwComponentTaskId =
@@ -314,7 +332,6 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
                 static_cast<unsigned long>(dwResult));
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
-    std::string name;
     if (pName->GetType() != eKVXDiagTLVType_CHARSTRING || pName->GetDataAsString(name) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! Al intentar obtener el string del nombre del IM, error %ld",
                 static_cast<long>(pName->GetType()));
@@ -322,12 +339,14 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
     }
     KVX_LOG(eKVXDiagLog_INFO, "El nombre del IM es: %s", name.c_str());
     CTaskDataString component(name);
-    if (componentTask->SetConfig({&component}) != KVXDIAG2_OK) {
+    CTaskDataString onlyPaths(pOnlyPaths != nullptr ? kvx::NarrowAscii(*pOnlyPaths) : std::string());
+    TaskDataList params{&component};
+    if (pOnlyPaths != nullptr) {
+        params.push_back(&onlyPaths);
+    }
+    if (componentTask->SetConfig(params) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
-    }
-    if (!bActivate) {
-        RecordDriverBeforeSwitch(KVXDRIVER_INTERMEDIATE);
     }
     dwResult = componentTask->Execute(m_pReporter);
     if (dwResult != KVXDIAG2_OK) {
@@ -335,13 +354,32 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate)
                 static_cast<unsigned long>(dwResult));
         return dwResult;
     }
-    if (bActivate) {
-        // The bindings are as the customer had them again; nothing is left to put back.
-        kvx::ForgetDriver(KVXDRIVER_INTERMEDIATE);
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::SwitchIntermediateDriver(bool bActivate, bool bNotify)
+{
+    const char* const kvxFunctionName_ = bActivate ? "CForeman::ActivateFilter" : "CForeman::DeactivateFilter";
+    std::string name;
+    DWORD dwResult = KVXDIAG2_OK;
+    kvx::SJournalEntry recorded;
+    if (bActivate && kvx::FindDriverEntry(KVXDRIVER_INTERMEDIATE, recorded)) {
+        // Back to what the journal says: the bindings that were on, and only those.
+        dwResult = RestoreDriver(recorded);
+    } else {
+        kvx::SJournalEntry entry;
+        dwResult = MakeBindingsEntry(entry);
+        if (dwResult == KVXDIAG2_OK) {
+            dwResult = kvx::CChangeJournal::Apply(
+                entry, [&]() -> DWORD { return ExecuteIntermediateSwitch(bActivate, name, nullptr); });
+        }
+    }
+    if (dwResult != KVXDIAG2_OK) {
+        return dwResult;
     }
     KVX_LOG(eKVXDiagLog_EVENT, bActivate ? "El IM %s, se reactivo con éxito." : "El IM %s, se desactivo con éxito.",
             name.c_str());
-    if (!bActivate) {
+    if (!bActivate && bNotify) {
         NotifyValue(eKVXDIAG2Notify_FILTER_DEACTIVATED, name, 0);
     }
     return KVXDIAG2_OK;
@@ -354,16 +392,25 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         // The TDI manager goes first and through the registry alone: switching the NDIS side while it is
         // still loaded is what crashes some machines.
         const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
-        RecordDriverBeforeSwitch(KVXDRIVER_TDI_MANAGER);
-        kvx::UniqueHkey key;
-        DWORD dwResult =
-            static_cast<DWORD>(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+        kvx::SJournalEntry entry;
+        DWORD dwResult = MakeDriverEntry(KVXDRIVER_TDI_MANAGER, entry);
         if (dwResult == ERROR_SUCCESS) {
-            const DWORD dwStart = KVXDIAG2_SERVICE_DISABLED;
-            dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), "Start", 0, REG_DWORD,
-                                                           reinterpret_cast<const BYTE*>(&dwStart), sizeof dwStart));
+            dwResult = kvx::CChangeJournal::Apply(entry, [&]() -> DWORD {
+                kvx::UniqueHkey key;
+                DWORD dwWrite = static_cast<DWORD>(
+                    ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+                if (dwWrite == ERROR_SUCCESS) {
+                    const DWORD dwStart = KVXDIAG2_SERVICE_DISABLED;
+                    dwWrite = static_cast<DWORD>(::RegSetValueExA(key.get(), "Start", 0, REG_DWORD,
+                                                                  reinterpret_cast<const BYTE*>(&dwStart),
+                                                                  sizeof dwStart));
+                }
+                if (dwWrite == ERROR_SUCCESS) {
+                    dwWrite = static_cast<DWORD>(::RegFlushKey(key.get()));
+                }
+                return dwWrite;
+            });
         }
-        key.reset();
         if (dwResult != ERROR_SUCCESS) {
             KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo desactivar el servicio %s. Error devuelto: %lu",
                     keyPath.c_str(), static_cast<unsigned long>(dwResult));
@@ -398,6 +445,7 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
             RestoreSwitchedDrivers(std::string());
             return dwResult;
         }
+        m_bRebootPrepared = true;
         KVX_LOG(eKVXDiagLog_EVENT, "%s", "Se procede al reinicio...");
         if (pReporter != nullptr) {
             pReporter->Report("%s", "Reboot...");
@@ -420,6 +468,8 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
 {
     KVX_FUNCTION("CForeman::RunDeepAnalysis");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        m_dwChangeOwner = kvx::eJournalOwner_DEEP_ANALYSIS;
+        m_bRebootPrepared = false;
         if (m_pINotifier == nullptr) {
             KVX_LOG(eKVXDiagLog_SYSTEM, "%s", "ERROR: El objeto Notify no está disponible!!");
             return KVXDIAG2_ERR_NO_OBJECT;
@@ -437,7 +487,11 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
             KVX_LOG(eKVXDiagLog_INFO, "%s",
                     "Step de inicializaciones. Desactivamos TDI antes de nada para evitar BSODs");
             m_pReporter->Report("%s", "Step: INITIALIZATIONS_STEP");
-            return DisableTDIandReboot(eKVXDiag2CoreStep_FIRST_STEP, m_pINotifier, m_pReporter);
+            const DWORD dwResult = DisableTDIandReboot(eKVXDiag2CoreStep_FIRST_STEP, m_pINotifier, m_pReporter);
+            if (m_bRebootPrepared) {
+                SettleDeepJob(dwJobId);
+            }
+            return dwResult;
         }
 
         int iAnswer = 0;
@@ -468,8 +522,19 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
                     m_pReporter->Report("%s", "!!!Problem fixed deactivating TDI");
                     MarkTDIManagerSuspicious();
                 } else {
-                    return EndWithCulprit(dwStep, bTDISuspicious);
+                    const DWORD dwVerdict = EndWithCulprit(dwStep, bTDISuspicious);
+                    if (dwVerdict == KVXDIAG2_OK) {
+                        SettleDeepJob(dwJobId);
+                    }
+                    return dwVerdict;
                 }
+            } else if (iAnswer != eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED &&
+                       dwStep != eKVXDiag2CoreStep_NDIS_MANAGER_DEACTIVATED &&
+                       dwStep != eKVXDiag2CoreStep_TDI_FILTER_DEACTIVATED) {
+                // "Exiting" or anything else is no answer about the problem: nothing is switched, so
+                // a close keeps the question for the next start and a cancel undoes the analysis.
+                KVX_LOG(eKVXDiagLog_ERROR, "Error! Respuesta inválida recibida: %d", iAnswer);
+                return CancelForUnknownFilters(dwStep, KVXDIAG2_ERR_BAD_PARAMETER);
             }
         }
 
@@ -488,16 +553,31 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         GatherDeepAnalysisEvidence(directory);
 
         if (dwNextStep == eKVXDiag2CoreStep_FINISHED) {
-            return EndWithoutSolution(deactivate, reactivate, directory);
+            dwResult = EndWithoutSolution(deactivate, reactivate, directory);
+            if (dwResult == KVXDIAG2_OK) {
+                SettleDeepJob(dwJobId);
+            }
+            return dwResult;
+        }
+        dwResult = StoreResumeStep(dwNextStep);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
         }
         m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
         dwResult = ActivateFilter(reactivate);
         if (dwResult != KVXDIAG2_OK) {
+            StoreResumeStep(dwStep);
             return dwResult;
         }
         m_pReporter->Report("Deactivating actual filter: %s ...", deactivate.c_str());
         dwResult = DeactivateFilter(deactivate);
         if (dwResult != KVXDIAG2_OK) {
+            // The run ends without its reboot, and the next start must ask this run's question again:
+            // against the drivers it was asked about, under the step it was asked at.
+            if (!reactivate.empty()) {
+                SwitchDriver(reactivate, false, false);
+            }
+            StoreResumeStep(dwStep);
             return dwResult;
         }
         iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, deactivate, 0);
@@ -517,6 +597,7 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
+        SettleDeepJob(dwJobId);
         KVX_LOG(eKVXDiagLog_EVENT, "%s", "Se procede al reinicio...");
         m_pReporter->Report("%s", "Reboot...");
         m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
@@ -543,7 +624,10 @@ DWORD CForeman::EndWithCulprit(DWORD dwStep, bool bTDISuspicious)
     }
     m_pReporter->Report("!!!Problem fixed deactivating %s filter.", culprit.c_str());
     NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_SUCCESS_FINISHED, culprit, 0);
+    // Left on by a refused reboot, the logs and captures would keep running after the analysis.
+    SwitchOffJournaledLogs(kvx::eJournalOwner_DEEP_ANALYSIS, EvidenceDirectory(m_strResultsDirectory, culprit));
     RestoreSwitchedDrivers(culprit);
+    KeepDriver(culprit);
     m_pReporter->EndSection("%s", DriverClosingTitle(culprit).c_str());
     ClearReboot();
     return KVXDIAG2_OK;
@@ -575,6 +659,9 @@ DWORD CForeman::EndWithoutSolution(const std::string& deactivate, const std::str
     // The workaround is what stays off; whatever else was switched on the way goes back, the TDI
     // manager of the step-1 run included when the analysis ends at the NDIS manager's step.
     RestoreSwitchedDrivers(deactivate);
+    if (!deactivate.empty()) {
+        KeepDriver(deactivate);
+    }
     m_pReporter->EndSection("%s", DriverTitle(deactivate).c_str());
     ClearReboot();
     return KVXDIAG2_OK;
@@ -595,22 +682,80 @@ DWORD CForeman::CancelForUnknownFilters(DWORD dwStep, DWORD dwResult)
     return dwResult;
 }
 
-void CForeman::RecordDriverBeforeSwitch(const std::string& name)
+DWORD CForeman::MakeDriverEntry(const std::string& name, kvx::SJournalEntry& entry)
 {
-    KVX_FUNCTION_QUIET("CForeman::RecordDriverBeforeSwitch");
+    KVX_FUNCTION_QUIET("CForeman::DeactivateFilter");
     if (name == KVXDRIVER_INTERMEDIATE) {
-        kvx::RecordDriver(name, 1);
-        return;
+        return MakeBindingsEntry(entry);
     }
     DWORD dwStart = 0;
-    if (!kvx::ReadServiceStart(name, dwStart)) {
-        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el valor Start del servicio %s; no se registra.",
-                name.c_str());
-        return;
+    bool bKeyMissing = false;
+    const DWORD dwResult = kvx::QueryServiceStart(name, dwStart, bKeyMissing);
+    if (dwResult != ERROR_SUCCESS) {
+        // Without the original there is nothing to put back from, so the change is not made.
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el valor Start del servicio %s; no se cambia. Error: %lu",
+                name.c_str(), static_cast<unsigned long>(dwResult));
+        if (!bKeyMissing && m_pReporter != nullptr) {
+            m_pReporter->Report("Could not read the start type of %s; it is left unchanged.", name.c_str());
+        }
+        return dwResult;
     }
     KVX_LOG(eKVXDiagLog_INFO, "Se registra el valor Start original del servicio %s: %lu", name.c_str(),
             static_cast<unsigned long>(dwStart));
-    kvx::RecordDriver(name, dwStart);
+    entry = kvx::DriverEntry(name, dwStart);
+    return KVXDIAG2_OK;
+}
+
+// The intermediate driver's bindings are journaled path by path: the ones that are on now, so that
+// putting them back leaves off what the customer had off. Without that list nothing is switched.
+DWORD CForeman::MakeBindingsEntry(kvx::SJournalEntry& entry)
+{
+    KVX_FUNCTION_QUIET("CForeman::DeactivateFilter");
+    kvx::CHelperRef<CNetCfgHelper> netCfg(KVXDIAG2_HELPER_NETCFG);
+    std::string component;
+    std::vector<std::pair<std::wstring, bool>> states;
+    DWORD dwResult = netCfg ? netCfg->GetIMName(component) : KVXDIAG2_ERR_NO_LIBRARY;
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = netCfg->GetBindingStates(component, states);
+    }
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo leer el estado de los bindings del IM; no se cambian. Error: 0x%lX",
+                static_cast<unsigned long>(dwResult));
+        if (m_pReporter != nullptr) {
+            m_pReporter->Report("Could not read the bindings of %s; they are left unchanged.", KVXDRIVER_INTERMEDIATE);
+        }
+        return dwResult;
+    }
+    entry = kvx::DriverEntry(KVXDRIVER_INTERMEDIATE, 0);
+    for (const auto& state : states) {
+        if (state.second) {
+            entry.original = 1;
+            entry.detail += (entry.detail.empty() ? L"" : L"\n") + state.first;
+        }
+    }
+    return KVXDIAG2_OK;
+}
+
+DWORD CForeman::RestoreDriver(const kvx::SJournalEntry& entry)
+{
+    const std::string service = kvx::NarrowAscii(entry.target);
+    if (entry.kind == kvx::eJournalKind_BINDING) {
+        std::string component;
+        return kvx::CChangeJournal::Undo(entry, [&](const kvx::SJournalEntry& e) -> DWORD {
+            if (e.original == 0) {
+                return KVXDIAG2_OK; // none was on
+            }
+            // An entry without its list of paths (from an older version) means every path was on.
+            return ExecuteIntermediateSwitch(true, component, e.detail.empty() ? nullptr : &e.detail);
+        });
+    }
+    return kvx::CChangeJournal::Undo(entry, [&](const kvx::SJournalEntry& e) -> DWORD {
+        DWORD dwCurrent = 0;
+        if (kvx::ReadServiceStart(service, dwCurrent) && dwCurrent == e.original) {
+            return ERROR_SUCCESS;
+        }
+        return kvx::WriteServiceStart(service, e.original);
+    });
 }
 
 void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
@@ -623,47 +768,99 @@ void CForeman::RestoreSwitchedDrivers(const std::string& keepOff)
                 m_pReporter->Report(pszFormat, args...);
             }
         };
-        for (const kvx::SDriverRecord& record : kvx::ReadDriverRecords()) {
-            if (!keepOff.empty() && record.service == keepOff) {
-                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s se mantiene desactivado.", record.service.c_str());
+        for (const kvx::SJournalEntry& entry : kvx::OpenEntries(kvx::eJournalOwner_DEEP_ANALYSIS)) {
+            if (entry.kind != kvx::eJournalKind_SERVICE_START && entry.kind != kvx::eJournalKind_BINDING) {
                 continue;
             }
-            if (record.service == KVXDRIVER_INTERMEDIATE) {
-                if (SwitchIntermediateDriver(true) == KVXDIAG2_OK) {
-                    report("Bindings of %s enabled again.", record.service.c_str());
-                } else {
-                    report("Failed to enable the bindings of %s again.", record.service.c_str());
-                }
+            const std::string service = kvx::NarrowAscii(entry.target);
+            if (!keepOff.empty() && service == keepOff) {
+                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s se mantiene desactivado.", service.c_str());
                 continue;
             }
-            DWORD dwCurrent = 0;
-            if (kvx::ReadServiceStart(record.service, dwCurrent) && dwCurrent == record.dwStart) {
-                continue;
-            }
-            const DWORD dwResult = kvx::WriteServiceStart(record.service, record.dwStart);
-            if (dwResult == ERROR_SUCCESS) {
-                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s vuelve a su valor Start original: %lu", record.service.c_str(),
-                        static_cast<unsigned long>(record.dwStart));
-                report("Driver %s set back to its original start type %lu.", record.service.c_str(),
-                                    static_cast<unsigned long>(record.dwStart));
+            const DWORD dwResult = RestoreDriver(entry);
+            if (entry.kind == kvx::eJournalKind_BINDING) {
+                report(dwResult == KVXDIAG2_OK ? "Bindings of %s enabled again." : "Failed to enable the bindings of %s again.",
+                       service.c_str());
+            } else if (dwResult == KVXDIAG2_OK) {
+                KVX_LOG(eKVXDiagLog_EVENT, "El driver %s vuelve a su valor Start original: %lu", service.c_str(),
+                        static_cast<unsigned long>(entry.original));
+                report("Driver %s set back to its original start type %lu.", service.c_str(),
+                       static_cast<unsigned long>(entry.original));
             } else {
-                KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo restaurar el valor Start del driver %s. Error devuelto: %lu",
-                        record.service.c_str(), static_cast<unsigned long>(dwResult));
-                report("Failed to set driver %s back to start type %lu.", record.service.c_str(),
-                                    static_cast<unsigned long>(record.dwStart));
+                // The entry stays, so the next start tries again.
+                KVX_LOG(eKVXDiagLog_ERROR,
+                        "Error! No se pudo restaurar el valor Start del driver %s. Error devuelto: %lu",
+                        service.c_str(), static_cast<unsigned long>(dwResult));
+                report("Failed to set driver %s back to start type %lu.", service.c_str(),
+                       static_cast<unsigned long>(entry.original));
             }
         }
-        kvx::ClearDriverRecords();
     });
 }
 
+void CForeman::SwitchOffJournaledLogs(DWORD dwOwner, const std::string& fallbackDirectory)
+{
+    kvx::SJournalEntry entry;
+    if (!kvx::CChangeJournal::Find(kvx::eJournalKind_LOGS_AND_CAPTURES, kvx::KVXDIAG2_JOURNAL_LOGS_TARGET, entry) ||
+        entry.owner != dwOwner || entry.kept) {
+        return;
+    }
+    // The old pass's directory receives its own captures when it is still there.
+    std::string directory = kvx::NarrowAscii(entry.detail);
+    const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+    if (directory.empty() || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        directory = fallbackDirectory;
+    }
+    if (m_pReporter != nullptr) {
+        m_pReporter->Report("%s", "Deactivating log and captures...");
+    }
+    DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
+}
+
+DWORD CForeman::StoreResumeStep(DWORD dwStep)
+{
+    KVX_FUNCTION_QUIET("CForeman::PrepareReboot");
+    kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
+    if (!task) {
+        NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
+        return KVXDIAG2_ERR_CREATE_FAILED;
+    }
+    CTaskDataLong step(dwStep);
+    CTaskDataString directory(m_strResultsDirectory);
+    DWORD dwResult = task->SetConfig({&step, &directory});
+    if (dwResult == KVXDIAG2_OK) {
+        dwResult = task->Execute(m_pReporter);
+    }
+    if (dwResult != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR,
+                "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
+                "Results path: %s",
+                static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
+        return KVXDIAG2_ERR_FAILED;
+    }
+    return KVXDIAG2_OK;
+}
+
+void CForeman::SettleDeepJob(DWORD dwJobId)
+{
+    std::lock_guard<std::mutex> lock(m_settledMutex);
+    m_settledDeepJobs.insert(dwJobId);
+}
+
+bool CForeman::DeepJobLeftWorkToUndo(DWORD dwJobId)
+{
+    std::lock_guard<std::mutex> lock(m_settledMutex);
+    return m_settledDeepJobs.erase(dwJobId) == 0;
+}
+
 // A deep analysis that ended without its own switch-backs (a crash, a failed undo, a reboot that never
-// came) left its records but no step to resume: on a fresh start its drivers go back before anything else.
+// came) left its journal entries but no step to resume: on a fresh start they go back before anything
+// else.
 DWORD CForeman::UndoInterruptedDeepAnalysis()
 {
     KVX_FUNCTION("CForeman::UndoInterruptedDeepAnalysis");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
-        if (kvx::ReadDriverRecords().empty()) {
+        if (kvx::OpenEntries(kvx::eJournalOwner_DEEP_ANALYSIS).empty()) {
             return KVXDIAG2_OK;
         }
         if (m_pReporter == nullptr) {
@@ -673,7 +870,9 @@ DWORD CForeman::UndoInterruptedDeepAnalysis()
         KVX_LOG(eKVXDiagLog_EVENT, "%s",
                 "Se encontraron drivers desactivados por un análisis en profundidad interrumpido. Se restauran.");
         m_pReporter->BeginSection("%s", "======================Interrupted Deep Analysis======================");
+        SwitchOffJournaledLogs(kvx::eJournalOwner_DEEP_ANALYSIS, EvidenceDirectory(m_strResultsDirectory, ""));
         RestoreSwitchedDrivers(std::string());
+        ForgetCoreAutostart();
         m_pReporter->EndSection("%s", "---- Interrupted Deep Analysis Finished ----");
         return KVXDIAG2_OK;
     });
@@ -689,6 +888,9 @@ DWORD CForeman::UndoDeepAnalysis()
         }
         KVX_LOG(eKVXDiagLog_EVENT, "%s",
                 "Análisis en profundidad cancelado por el usuario. Se restauran los drivers desactivados.");
+        // The resume state goes first: a crash from here on must not resume an analysis the user has
+        // cancelled, and the next fresh start puts back from the journal whatever this undo leaves.
+        const DWORD dwResult = ClearReboot();
         m_pReporter->BeginSection("%s", "-Deep analysis cancelled, restoring the drivers...");
         // A cancel can arrive while a refused reboot left the module logs and captures on; nothing would
         // switch them off later.
@@ -698,6 +900,16 @@ DWORD CForeman::UndoDeepAnalysis()
         DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
         RestoreSwitchedDrivers(std::string());
         m_pReporter->EndSection("%s", "-Deep analysis cancelled, restoring the drivers finished....");
-        return ClearReboot();
+        return dwResult;
     });
+}
+
+void CForeman::KeepDriver(const std::string& name)
+{
+    const kvx::SJournalEntry probe = kvx::DriverEntry(name, 0);
+    if (kvx::CChangeJournal::SetKept(probe.kind, probe.target, true) != ERROR_SUCCESS) {
+        KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo marcar en el diario que %s se mantiene desactivado.",
+                name.c_str());
+    }
 }

@@ -1,6 +1,7 @@
 // Composite evidence operations: every product log and capture on or off at once, and the dynamic
 // data (console programs and the configuration snapshot) of one moment of an analysis.
 #include "core/jobs/Foreman.h"
+#include "core/jobs/UndoRecords.h"
 
 #include "common/log/GuardedOperation.h"
 #include "core/jobs/ScopedTask.h"
@@ -58,15 +59,23 @@ DWORD CForeman::EnableLogsAndCaptures(const std::string& directory, DWORD dwMaxS
 {
     KVX_FUNCTION("CForeman::EnableLogsAndCaptures");
     kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
-        for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
-            EnableModuleLog(log.dwModuleId, directory + log.fileName, dwMaxSize, bFlag);
+        // Journaled first: logs and captures left running would fill the customer's disk.
+        const DWORD dwRecorded =
+            kvx::CChangeJournal::Apply(kvx::LogsEntry(m_dwChangeOwner, directory), [&]() -> DWORD {
+                for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
+                    EnableModuleLog(log.dwModuleId, directory + log.fileName, dwMaxSize, bFlag);
+                }
+                if (IsPacketCaptureUnsupported()) {
+                    KVX_LOG(eKVXDiagLog_INFO, "%s", "Sistema operativo Windows 8. Evitamos las capturas pcap...");
+                } else {
+                    EnableKVXIMDPCap(KVXDIAG2_PCAP_BASE_NAME, dwMaxSize, bFlag);
+                }
+                EnableKVXTMGRATDI(directory + KVXDIAG2_ATDI_FILE, dwMaxSize, bFlag);
+                return KVXDIAG2_OK;
+            });
+        if (dwRecorded != KVXDIAG2_OK && m_pReporter != nullptr) {
+            m_pReporter->Report("%s", "Could not record the log and capture switch; they are left off.");
         }
-        if (IsPacketCaptureUnsupported()) {
-            KVX_LOG(eKVXDiagLog_INFO, "%s", "Sistema operativo Windows 8. Evitamos las capturas pcap...");
-        } else {
-            EnableKVXIMDPCap(KVXDIAG2_PCAP_BASE_NAME, dwMaxSize, bFlag);
-        }
-        EnableKVXTMGRATDI(directory + KVXDIAG2_ATDI_FILE, dwMaxSize, bFlag);
     });
     return KVXDIAG2_OK;
 }
@@ -75,17 +84,26 @@ DWORD CForeman::DisableLogsAndCaptures(const std::string& directory, DWORD, bool
 {
     KVX_FUNCTION("CForeman::DisableLogsAndCaptures");
     kvx::GuardedProcedure(kvxFunctionName_, kvx::KVX_EXCEPTION_TEXT, [&]() {
-        for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
-            DisableModuleLog(log.dwModuleId);
-        }
-        if (!IsPacketCaptureUnsupported()) {
-            std::string destination = directory;
-            if (destination.empty() || destination.back() != '\\') {
-                destination += '\\';
+        const auto disable = [&](const kvx::SJournalEntry&) -> DWORD {
+            for (const SModuleLog& log : KVXDIAG2_MODULE_LOGS) {
+                DisableModuleLog(log.dwModuleId);
             }
-            DisableKVXIMDPCap(bFlag, KVXDIAG2_PCAP_BASE_NAME, destination);
+            if (!IsPacketCaptureUnsupported()) {
+                std::string destination = directory;
+                if (destination.empty() || destination.back() != '\\') {
+                    destination += '\\';
+                }
+                DisableKVXIMDPCap(bFlag, KVXDIAG2_PCAP_BASE_NAME, destination);
+            }
+            DisableKVXTMGRATDI(bFlag);
+            return KVXDIAG2_OK;
+        };
+        kvx::SJournalEntry entry;
+        if (kvx::CChangeJournal::Find(kvx::eJournalKind_LOGS_AND_CAPTURES, kvx::KVXDIAG2_JOURNAL_LOGS_TARGET, entry)) {
+            kvx::CChangeJournal::Undo(entry, disable);
+        } else {
+            disable(entry);
         }
-        DisableKVXTMGRATDI(bFlag);
     });
     return KVXDIAG2_OK;
 }

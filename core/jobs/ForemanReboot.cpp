@@ -4,7 +4,6 @@
 #include "core/jobs/Foreman.h"
 
 #include "core/jobs/ScopedTask.h"
-#include "core/jobs/UndoRecords.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataLong.h"
 #include "core/tasks/TaskDataString.h"
@@ -69,7 +68,15 @@ void CForeman::PrepareProcessReboot()
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return;
     }
-    if (autostartTask->Execute(m_pReporter) != KVXDIAG2_OK) {
+    // The wizard's own entry, when it has one, already holds the value and keeps its owner.
+    if (kvx::CChangeJournal::Record(kvx::AutostartEntry(kvx::eJournalOwner_DEEP_ANALYSIS)) != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No se pudo registrar el autoarranque en el diario; no se escribe.");
+        return;
+    }
+    kvx::CChangeJournal::KillPoint("before change");
+    const DWORD dwWritten = autostartTask->Execute(m_pReporter);
+    kvx::CChangeJournal::KillPoint("after change");
+    if (dwWritten != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "%s",
                 "Error! No se pudo preparar el reinicio del GUI. Fallo el task correspondiente.");
         return;
@@ -113,6 +120,9 @@ DWORD CForeman::Reboot()
 {
     KVX_FUNCTION("CForeman::Reboot");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
+        // From here until the next start after that boot, the journal's entries belong to the run that
+        // waits for it; a start that finds no boot since undoes them.
+        kvx::CChangeJournal::MarkAwaitingReboot(kvx::eJournalParty_BOTH);
         return RunSingleTask(kvxFunctionName_, KVXDIAG2_TASKID_REBOOT, "Error!! No ha sido posible reiniciar el SO.",
                              "El reinicio se ha lanzado con éxito.");
     });
@@ -148,7 +158,17 @@ DWORD CForeman::ClearReboot()
                                                 : KVXDIAG2_TASKID_DISABLE_CORE_REBOOT);
             return KVXDIAG2_ERR_CREATE_FAILED;
         }
-        DWORD dwResult = autostartTask->Execute(m_pReporter);
+        // The wizard's autostart value is the wizard's to remove: deleted here, a wizard that is then
+        // killed would leave its shield off with nothing to start it again.
+        kvx::SJournalEntry autostart;
+        const bool bWizardOwnsIt = kvx::CChangeJournal::Find(kvx::eJournalKind_AUTOSTART,
+                                                             kvx::KVXDIAG2_JOURNAL_AUTOSTART, autostart) &&
+                                   autostart.owner == kvx::eJournalOwner_WIZARD;
+        DWORD dwResult = KVXDIAG2_OK;
+        if (!bWizardOwnsIt) {
+            dwResult = autostartTask->Execute(m_pReporter);
+            ForgetCoreAutostart();
+        }
         if (dwResult == KVXDIAG2_OK) {
             KVX_LOG(eKVXDiagLog_EVENT, "%s",
                     "Deshabilitado el auto-lanzamiento, tras el reinicio, del proceso-asistente.");
@@ -172,8 +192,22 @@ DWORD CForeman::ClearReboot()
 
         // A run that never marked the TDI manager has nothing to unmark; that failure is only logged.
         UnmarkTDIManagerSuspicious();
-        // The analysis is over: what it still keeps off, it keeps deliberately.
-        kvx::ClearDriverRecords();
         return dwResult;
     });
+}
+
+void CForeman::ForgetCoreAutostart()
+{
+    KVX_FUNCTION_QUIET("CForeman::ClearReboot");
+    kvx::SJournalEntry entry;
+    if (!kvx::CChangeJournal::Find(kvx::eJournalKind_AUTOSTART, kvx::KVXDIAG2_JOURNAL_AUTOSTART, entry) ||
+        entry.owner == kvx::eJournalOwner_WIZARD) {
+        return;
+    }
+    const DWORD dwResult = kvx::CChangeJournal::Undo(
+        entry, [](const kvx::SJournalEntry&) -> DWORD { return kvx::DeleteAutostartFromBothViews(); });
+    if (dwResult != ERROR_SUCCESS) {
+        KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo eliminar el autoarranque. Error devuelto: %lu",
+                static_cast<unsigned long>(dwResult));
+    }
 }

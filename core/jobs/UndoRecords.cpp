@@ -1,87 +1,40 @@
 #include "core/jobs/UndoRecords.h"
 
-#include "common/log/KVXDiagObject.h"
-#include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
+#include "common/win/RegistryView.h"
 #include "core/interface/KVXDiagTypes.h"
 #include "core/interface/ResumeState.h"
 
 namespace kvx {
 
-namespace {
-
-std::string RecordKeyPath(const char* pszSubKey) { return std::string(KVXDIAG2_RESUME_KEY) + "\\" + pszSubKey; }
-
-DWORD OpenRecordKey(const char* pszSubKey, bool bCreate, UniqueHkey& key)
-{
-    const std::string path = RecordKeyPath(pszSubKey);
-    const REGSAM access = KEY_ALL_ACCESS | KVX_REGVIEW_VENDOR;
-    if (bCreate) {
-        return static_cast<DWORD>(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                                    REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr));
-    }
-    return static_cast<DWORD>(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put()));
-}
-
-// A record key without values is removed, and so is the resume key when the records were all it held:
-// a run that ended cleanly leaves the registry as it found it.
-void RemoveIfEmpty(const char* pszSubKey)
-{
-    {
-        UniqueHkey key;
-        if (OpenRecordKey(pszSubKey, false, key) != ERROR_SUCCESS) {
-            return;
-        }
-        DWORD dwSubKeys = 0;
-        DWORD dwValues = 0;
-        if (::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &dwSubKeys, nullptr, nullptr, &dwValues, nullptr,
-                               nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-            dwSubKeys != 0 || dwValues != 0) {
-            return;
-        }
-    }
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(pszSubKey).c_str(), KVX_REGVIEW_VENDOR, 0);
-    UniqueHkey resume;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_READ | KVX_REGVIEW_VENDOR, resume.put()) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    DWORD dwSubKeys = 0;
-    DWORD dwValues = 0;
-    if (::RegQueryInfoKeyA(resume.get(), nullptr, nullptr, nullptr, &dwSubKeys, nullptr, nullptr, &dwValues, nullptr,
-                           nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-        dwSubKeys == 0 && dwValues == 0) {
-        resume.reset();
-        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, KVX_REGVIEW_VENDOR, 0);
-    }
-}
-
-void LogFailure(const char* pszWhat, const std::string& name, DWORD dwError)
-{
-    CKVXDiagObject::WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, "kvx::UndoRecords",
-                             "Error! No se pudo %s el registro de %s. Error devuelto: %lu", pszWhat, name.c_str(),
-                             static_cast<unsigned long>(dwError));
-}
-
-} // namespace
-
 bool ReadServiceStart(const std::string& service, DWORD& dwStart)
 {
+    bool bKeyMissing = false;
+    return QueryServiceStart(service, dwStart, bKeyMissing) == ERROR_SUCCESS;
+}
+
+DWORD QueryServiceStart(const std::string& service, DWORD& dwStart, bool& bKeyMissing)
+{
     UniqueHkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_READ, key.put()) !=
-        ERROR_SUCCESS) {
-        return false;
+    const LONG rc =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (KVXDIAG2_SERVICES_KEY + service).c_str(), 0, KEY_READ, key.put());
+    bKeyMissing = rc == ERROR_FILE_NOT_FOUND;
+    if (rc != ERROR_SUCCESS) {
+        return static_cast<DWORD>(rc);
     }
     DWORD dwType = 0;
     DWORD dwValue = 0;
     DWORD dwSize = sizeof dwValue;
-    if (::RegQueryValueExA(key.get(), "Start", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &dwSize) !=
-            ERROR_SUCCESS ||
-        dwType != REG_DWORD || dwSize != sizeof dwValue) {
-        return false;
+    const LONG query =
+        ::RegQueryValueExA(key.get(), "Start", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &dwSize);
+    if (query != ERROR_SUCCESS) {
+        return static_cast<DWORD>(query);
+    }
+    if (dwType != REG_DWORD || dwSize != sizeof dwValue) {
+        return ERROR_INVALID_DATA;
     }
     dwStart = dwValue;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 DWORD WriteServiceStart(const std::string& service, DWORD dwStart)
@@ -93,120 +46,136 @@ DWORD WriteServiceStart(const std::string& service, DWORD dwStart)
         dwResult = static_cast<DWORD>(
             ::RegSetValueExA(key.get(), "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwStart), sizeof dwStart));
     }
-    return dwResult;
-}
-
-DWORD RecordDriver(const std::string& service, DWORD dwStart)
-{
-    UniqueHkey key;
-    DWORD dwResult = OpenRecordKey(KVXDIAG2_RECORD_DRIVERS_KEY, true, key);
     if (dwResult == ERROR_SUCCESS) {
-        if (::RegQueryValueExA(key.get(), service.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-            return ERROR_SUCCESS;
-        }
-        dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), service.c_str(), 0, REG_DWORD,
-                                                       reinterpret_cast<const BYTE*>(&dwStart), sizeof dwStart));
-    }
-    if (dwResult != ERROR_SUCCESS) {
-        LogFailure("escribir", service, dwResult);
+        dwResult = static_cast<DWORD>(::RegFlushKey(key.get()));
     }
     return dwResult;
 }
 
-void ForgetDriver(const std::string& service)
+SJournalEntry DriverEntry(const std::string& service, DWORD dwOriginal)
 {
-    {
-        UniqueHkey key;
-        if (OpenRecordKey(KVXDIAG2_RECORD_DRIVERS_KEY, false, key) != ERROR_SUCCESS) {
-            return;
-        }
-        ::RegDeleteValueA(key.get(), service.c_str());
-    }
-    RemoveIfEmpty(KVXDIAG2_RECORD_DRIVERS_KEY);
+    SJournalEntry entry;
+    entry.kind = service == KVXDIAG2_JOURNAL_INTERMEDIATE ? eJournalKind_BINDING : eJournalKind_SERVICE_START;
+    entry.owner = eJournalOwner_DEEP_ANALYSIS;
+    entry.target = WidenAscii(service);
+    entry.original = dwOriginal;
+    return entry;
 }
 
-std::vector<SDriverRecord> ReadDriverRecords()
+SJournalEntry FilterEntry(const std::string& filter, DWORD dwOriginalState)
 {
-    std::vector<SDriverRecord> records;
-    UniqueHkey key;
-    if (OpenRecordKey(KVXDIAG2_RECORD_DRIVERS_KEY, false, key) != ERROR_SUCCESS) {
-        return records;
-    }
-    for (DWORD index = 0;; ++index) {
-        char name[256] = {};
-        DWORD dwNameLength = sizeof name;
-        DWORD dwType = 0;
-        DWORD dwValue = 0;
-        DWORD dwSize = sizeof dwValue;
-        const LONG rc = ::RegEnumValueA(key.get(), index, name, &dwNameLength, nullptr, &dwType,
-                                        reinterpret_cast<BYTE*>(&dwValue), &dwSize);
-        if (rc == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (rc != ERROR_SUCCESS || dwType != REG_DWORD || dwSize != sizeof dwValue || name[0] == '\0') {
-            CKVXDiagObject::WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, "kvx::ReadDriverRecords",
-                                     "Registro de driver dañado en la posición %lu, se ignora.",
-                                     static_cast<unsigned long>(index));
-            continue;
-        }
-        records.push_back({name, dwValue});
-    }
-    return records;
+    SJournalEntry entry;
+    entry.kind = eJournalKind_PLUGIN_FILTER;
+    entry.owner = eJournalOwner_BASIC_ANALYSIS;
+    entry.target = WidenAscii(filter);
+    entry.original = dwOriginalState;
+    return entry;
 }
 
-void ClearDriverRecords()
+SJournalEntry LogsEntry(DWORD dwOwner, const std::string& directory)
 {
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(KVXDIAG2_RECORD_DRIVERS_KEY).c_str(), KVX_REGVIEW_VENDOR, 0);
-    RemoveIfEmpty(KVXDIAG2_RECORD_DRIVERS_KEY);
+    SJournalEntry entry;
+    entry.kind = eJournalKind_LOGS_AND_CAPTURES;
+    entry.owner = dwOwner;
+    entry.target = KVXDIAG2_JOURNAL_LOGS_TARGET;
+    entry.original = 0; // off
+    entry.detail = WidenAscii(directory);
+    return entry;
 }
 
-DWORD RecordBasicChange(const char* pszValue, const std::string& data)
+bool FindDriverEntry(const std::string& service, SJournalEntry& entry)
 {
-    UniqueHkey key;
-    DWORD dwResult = OpenRecordKey(KVXDIAG2_RECORD_BASIC_KEY, true, key);
-    if (dwResult == ERROR_SUCCESS) {
-        dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), pszValue, 0, REG_SZ,
-                                                       reinterpret_cast<const BYTE*>(data.c_str()),
-                                                       static_cast<DWORD>(data.size() + 1)));
+    const SJournalEntry probe = DriverEntry(service, 0);
+    return CChangeJournal::Find(probe.kind, probe.target, entry);
+}
+
+std::vector<SJournalEntry> OpenEntries(DWORD dwOwner)
+{
+    std::vector<SJournalEntry> open;
+    for (const SJournalEntry& entry : CChangeJournal::Entries()) {
+        if (entry.owner == dwOwner && !entry.kept) {
+            open.push_back(entry);
+        }
     }
-    if (dwResult != ERROR_SUCCESS) {
-        LogFailure("escribir", pszValue, dwResult);
+    return open;
+}
+
+void KeepOpenEntries(DWORD dwOwner)
+{
+    for (const SJournalEntry& entry : OpenEntries(dwOwner)) {
+        CChangeJournal::SetKept(entry.kind, entry.target, true);
+    }
+}
+
+SJournalEntry AutostartEntry(DWORD dwOwner)
+{
+    SJournalEntry entry;
+    entry.kind = eJournalKind_AUTOSTART;
+    entry.owner = dwOwner;
+    entry.target = KVXDIAG2_JOURNAL_AUTOSTART;
+    entry.hadOriginal = false;
+    return entry;
+}
+
+DWORD DeleteAutostartFromBothViews()
+{
+    DWORD dwResult = ERROR_SUCCESS;
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        UniqueHkey run;
+        LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                                  KEY_SET_VALUE | view, run.put());
+        if (rc == ERROR_SUCCESS) {
+            rc = ::RegDeleteValueW(run.get(), KVXDIAG2_JOURNAL_AUTOSTART);
+        }
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+            dwResult = static_cast<DWORD>(rc);
+        }
     }
     return dwResult;
 }
 
-bool ReadBasicChange(const char* pszValue, std::string& data)
+bool IsDeepAnalysisPending()
 {
     UniqueHkey key;
-    if (OpenRecordKey(KVXDIAG2_RECORD_BASIC_KEY, false, key) != ERROR_SUCCESS) {
-        return false;
-    }
-    DWORD dwType = 0;
-    DWORD dwSize = 0;
-    if (::RegQueryValueExA(key.get(), pszValue, nullptr, &dwType, nullptr, &dwSize) != ERROR_SUCCESS ||
-        dwType != REG_SZ) {
-        return false;
-    }
-    std::string buffer(dwSize + 1, '\0');
-    if (::RegQueryValueExA(key.get(), pszValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&buffer[0]), &dwSize) !=
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_READ | KVX_REGVIEW_VENDOR, key.put()) !=
         ERROR_SUCCESS) {
         return false;
     }
-    buffer.resize(strnlen(buffer.c_str(), dwSize));
-    data = buffer;
-    return true;
+    DWORD dwStep = 0;
+    DWORD dwType = 0;
+    DWORD dwSize = sizeof dwStep;
+    if (::RegQueryValueExA(key.get(), KVXDIAG2_RESUME_CURRENT_STEP, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwStep),
+                           &dwSize) != ERROR_SUCCESS ||
+        dwType != REG_DWORD || dwStep < 2 || dwStep > 10) {
+        return false;
+    }
+    DWORD dwBytes = 0;
+    return ::RegQueryValueExA(key.get(), KVXDIAG2_RESUME_RESULTS_DIR, nullptr, &dwType, nullptr, &dwBytes) ==
+               ERROR_SUCCESS &&
+           dwBytes > 1;
 }
 
-void ForgetBasicChange(const char* pszValue)
+void ForgetResumeState()
 {
-    {
-        UniqueHkey key;
-        if (OpenRecordKey(KVXDIAG2_RECORD_BASIC_KEY, false, key) != ERROR_SUCCESS) {
-            return;
-        }
+    UniqueHkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_ALL_ACCESS | KVX_REGVIEW_VENDOR, key.put()) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    for (const char* pszValue :
+         {KVXDIAG2_RESUME_CURRENT_STEP, KVXDIAG2_RESUME_RESULTS_DIR, KVXDIAG2_RESUME_TDI_SUSPICIOUS}) {
         ::RegDeleteValueA(key.get(), pszValue);
     }
-    RemoveIfEmpty(KVXDIAG2_RECORD_BASIC_KEY);
+    ::RegFlushKey(key.get());
+}
+
+std::string NarrowAscii(const std::wstring& text)
+{
+    std::string narrow;
+    for (wchar_t c : text) {
+        narrow += (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+    }
+    return narrow;
 }
 
 } // namespace kvx

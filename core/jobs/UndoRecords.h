@@ -1,46 +1,50 @@
-// What the jobs switch off on a customer's machine is written down in the registry, beside the resume
-// state, before it is switched, so that whichever way a run ends (a verdict, a cancel, a crash or a
-// kill of the process) the next one can put it back.
-//
-//   <resume key>\SwitchedDrivers      one REG_DWORD per driver the deep analysis switched: the driver's
-//                                      "Start" value before the first switch; "KVXIMD" (data 1) instead
-//                                      means that the intermediate driver's bindings were on and are off
-//   <resume key>\BasicAnalysisChanges "DisabledFilter" (REG_SZ): the plug-in filter switched off through
-//                                      the SDK; "LogsAndCapturesDir" (REG_SZ): the module logs and driver
-//                                      captures are on and write into that directory
+// The product's changes as journal entries: what the analyses switch on a customer's machine is written
+// down in the change journal before it is switched, so that whichever way a run ends (a verdict, a
+// cancel, a crash or a kill of the process) this run or the next one can put it back.
 #pragma once
+
+#include "common/journal/ChangeJournal.h"
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-constexpr const char* KVXDIAG2_RECORD_DRIVERS_KEY = "SwitchedDrivers";
-constexpr const char* KVXDIAG2_RECORD_BASIC_KEY = "BasicAnalysisChanges";
-constexpr const char* KVXDIAG2_RECORD_DISABLED_FILTER = "DisabledFilter";
-constexpr const char* KVXDIAG2_RECORD_LOGS_AND_CAPTURES = "LogsAndCapturesDir";
-constexpr const char* KVXDIAG2_RECORD_INTERMEDIATE = "KVXIMD";
-
 namespace kvx {
 
-struct SDriverRecord {
-    std::string service;
-    DWORD dwStart = 0; // for the intermediate driver: 1, its bindings were on
-};
+constexpr const char* KVXDIAG2_JOURNAL_INTERMEDIATE = "KVXIMD";
+constexpr const wchar_t* KVXDIAG2_JOURNAL_LOGS_TARGET = L"ModuleLogsAndCaptures";
 
 // The "Start" value of a driver service; false when the key or the value is missing.
 bool ReadServiceStart(const std::string& service, DWORD& dwStart);
+// The same with the registry's code; bKeyMissing tells a service that is not installed.
+DWORD QueryServiceStart(const std::string& service, DWORD& dwStart, bool& bKeyMissing);
 DWORD WriteServiceStart(const std::string& service, DWORD dwStart);
 
-// Keeps the first record of a driver: a later switch would otherwise record the analysis's own value.
-DWORD RecordDriver(const std::string& service, DWORD dwStart);
-void ForgetDriver(const std::string& service);
-// Every record that can be read; a damaged value is skipped.
-std::vector<SDriverRecord> ReadDriverRecords();
-void ClearDriverRecords();
+// The entry for a driver the deep analysis switches: its service's start type, or for the intermediate
+// driver its bindings (original 1: they were on).
+SJournalEntry DriverEntry(const std::string& service, DWORD dwOriginal);
+// The entry of a plug-in filter the basic analysis switches through the SDK, with its state before.
+SJournalEntry FilterEntry(const std::string& filter, DWORD dwOriginalState);
+SJournalEntry LogsEntry(DWORD dwOwner, const std::string& directory);
 
-DWORD RecordBasicChange(const char* pszValue, const std::string& data);
-bool ReadBasicChange(const char* pszValue, std::string& data);
-void ForgetBasicChange(const char* pszValue);
+bool FindDriverEntry(const std::string& service, SJournalEntry& entry);
+// The product's entries of one owner that a replay would put back (not kept), newest first.
+std::vector<SJournalEntry> OpenEntries(DWORD dwOwner);
+// The verdict keeps what is still off: the entries stay, marked kept, so a later run can put them back.
+void KeepOpenEntries(DWORD dwOwner);
+
+std::string NarrowAscii(const std::wstring& text);
+
+// A stored step from 2 to 10 with a results directory: a deep analysis that continues at the next start.
+bool IsDeepAnalysisPending();
+// Removes the stored step, directory and TDI mark of a deep analysis that will not continue.
+void ForgetResumeState();
+
+constexpr const wchar_t* KVXDIAG2_JOURNAL_AUTOSTART = L"KVXDIAG2_AUTOSTART";
+// The entry for the autostart value the core writes before a reboot; written in one registry view,
+// it is deleted from both, since each view's Run key starts its own wizard at logon.
+SJournalEntry AutostartEntry(DWORD dwOwner);
+DWORD DeleteAutostartFromBothViews();
 
 } // namespace kvx

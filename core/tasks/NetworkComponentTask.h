@@ -6,7 +6,9 @@
 #include "core/tasks/NetCfgTask.h"
 #include "core/tasks/TaskConfigReader.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace kvx {
 
@@ -21,8 +23,27 @@ public:
     {
         const std::string function = std::string(TDerived::KVXTASK_CLASS) + "::SetConfig";
         CKVXLogScope scope(KVXDIAG_LOG_MODULE, function.c_str());
-        return GuardedOperation(function.c_str(), [&] {
-            return CTaskConfigReader(function.c_str()).ReadOneText(params, m_strComponentId);
+        return GuardedOperation(function.c_str(), [&]() -> DWORD {
+            const DWORD dwResult = CTaskConfigReader(function.c_str()).ReadOneText(params, m_strComponentId);
+            m_onlyPaths.clear();
+            m_bOnlyPaths = false;
+            // An optional second text names the binding paths to switch, one token a line: putting back
+            // what was on must not switch on what the customer had off.
+            if (dwResult == KVXDIAG2_OK && params.size() >= 2 && params[1] != nullptr &&
+                params[1]->GetType() == eKVXDiagTLVType_CHARSTRING) {
+                std::string tokens;
+                params[1]->GetDataAsString(tokens);
+                m_bOnlyPaths = true;
+                size_t start = 0;
+                while (start <= tokens.size()) {
+                    const size_t end = std::min(tokens.find('\n', start), tokens.size());
+                    if (end > start) {
+                        m_onlyPaths.emplace_back(tokens.begin() + start, tokens.begin() + end);
+                    }
+                    start = end + 1;
+                }
+            }
+            return dwResult;
         });
     }
 
@@ -35,7 +56,9 @@ public:
         return GuardedOperation(function.c_str(), [&]() -> DWORD {
             const DWORD dwResult = this->NetCfgMissing(function.c_str())
                                        ? KVXDIAG2_ERR_NO_LIBRARY
-                                       : this->m_netCfg->EnableComponent(m_strComponentId, TDerived::KVXTASK_ENABLE);
+                                       : this->m_netCfg->EnableComponent(m_strComponentId, TDerived::KVXTASK_ENABLE,
+                                                                         m_bOnlyPaths ? &m_onlyPaths : nullptr,
+                                                                         nullptr);
             if (dwResult != KVXDIAG2_OK) {
                 CKVXDiagObject::WriteLog(eKVXDiagLog_ERROR, KVXDIAG_LOG_MODULE, function.c_str(),
                                          "Error! No se pudo cambiar el componente de red %s. Error: 0x%08lX",
@@ -50,6 +73,8 @@ public:
 
 private:
     std::string m_strComponentId;
+    bool m_bOnlyPaths = false;
+    std::vector<std::wstring> m_onlyPaths;
 };
 
 } // namespace kvx

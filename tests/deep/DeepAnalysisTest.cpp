@@ -235,7 +235,7 @@ TEST_F(DeepRunTest, RefusedFirstRebootPutsTheTDIManagerBackAndStoresNothing)
     EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 1u);
     const kvxtest::SResumeState state = kvxtest::ReadResumeState();
     EXPECT_FALSE(state.step || state.resultsDir || state.autostart);
-    EXPECT_TRUE(kvx::ReadDriverRecords().empty());
+    EXPECT_TRUE(kvxtest::OpenDeepEntries().empty());
     EXPECT_EQ(ReportTexts(),
               (std::vector<std::string>{"Step: INITIALIZATIONS_STEP",
                                         "TDI desactivado OK para evitar conflictos en la desactivacion de IM",
@@ -389,10 +389,10 @@ TEST_F(DeepRunTest, FreshStartPutsBackWhatAnEndedAnalysisLeftRecorded)
 {
     Start();
     ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KVXTMGR", "Start", 4));
-    ASSERT_EQ(kvx::RecordDriver("KVXTMGR", 1), 0u);
+    ASSERT_EQ(kvxtest::RecordDriver("KVXTMGR", 1), 0u);
     EXPECT_EQ(m_foreman.UndoInterruptedDeepAnalysis(), 0u);
     EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
-    EXPECT_TRUE(kvx::ReadDriverRecords().empty());
+    EXPECT_TRUE(kvxtest::OpenDeepEntries().empty());
     const std::vector<std::string> expected{"-> ======================Interrupted Deep Analysis======================",
                                             "Driver KVXTMGR set back to its original start type 1.",
                                             "<- ---- Interrupted Deep Analysis Finished ----"};

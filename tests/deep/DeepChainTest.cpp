@@ -53,11 +53,15 @@ protected:
 
     // One boot. reboot is the answer to the reboot question; a boot whose reboot is accepted must have
     // set off the autostart entry.
-    SDriverRun Boot(int ask, int reboot = eKVXDIAG2NotifyRet_REBOOT_ACCEPTED)
+    // release: the caller frees the ended job with _0005_, as a caller written to the exports does.
+    SDriverRun Boot(int ask, int reboot = eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, bool release = false)
     {
         m_autostart.Reset();
-        SDriverRun run =
-            kvxtest::RunCoreDriver({"deep", "--ask", std::to_string(ask), "--reboot", std::to_string(reboot)});
+        std::vector<std::string> args = {"deep", "--ask", std::to_string(ask), "--reboot", std::to_string(reboot)};
+        if (release) {
+            args.insert(args.end(), {"--cancel", "1"});
+        }
+        SDriverRun run = kvxtest::RunCoreDriver(args);
         EXPECT_TRUE(run.started);
         EXPECT_TRUE(run.finished) << "the boot did not end within its time-out";
         EXPECT_EQ(run.initRc, 0u);
@@ -253,6 +257,45 @@ TEST_F(DeepChainTest, CulpritAmongTheNDISPlugins)
     EXPECT_EQ(DeepReportLines(), expected);
 }
 
+// Releasing an ended job with _0005_ is how callers free it. After a prepared reboot or a verdict it
+// changes nothing; an answer that is no answer about the problem switches nothing either.
+TEST_F(DeepChainTest, ReleasingAnEndedJobKeepsTheRebootAndTheVerdict)
+{
+    Install();
+    const bool release = true;
+    SDriverRun boot = Boot(0, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
+    ExpectStarts({{"KVXTMGR", 4}});
+    ExpectStoredAndRebooted(2);
+    boot = Boot(0, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
+    ExpectStarts({{"KVXTMGR", 4}, {"KVXNMGR", 4}});
+    ExpectStoredAndRebooted(3);
+    boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_FIXED, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
+    ExpectStoredAndRebooted(8);
+    boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
+    ExpectStarts({{"KVXTMGR", 1}, {"KVXFLTE", 4}, {"KVXNMGR", 1}});
+    ExpectStoredAndRebooted(4);
+
+    // "Exiting" at a plug-in's question, then closed: nothing is switched and the question stays.
+    boot = Boot(eKVXDIAG2NotifyRet_EXITING);
+    ExpectStarts({{"KVXFLTE", 4}, {"KVXFLTD", 3}});
+    EXPECT_EQ(kvxtest::ReadResumeState().step.value_or(0), 4u);
+
+    // A refused reboot: the step that names the new configuration is stored all the same, and the
+    // driver switched back gets its own start type again.
+    boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED, 0);
+    ExpectStarts({{"KVXFLTE", 3}, {"KVXFLTD", 4}});
+    EXPECT_EQ(kvxtest::ReadResumeState().step.value_or(0), 5u);
+
+    boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_FIXED, eKVXDIAG2NotifyRet_REBOOT_ACCEPTED, release);
+    ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {15, "KVXFLTD"}});
+    ExpectStarts({{"KVXFLTE", 3}, {"KVXFLTD", 4}, {"KVXTMGR", 1}, {"KVXNMGR", 1}});
+    ExpectCleared();
+    const std::vector<kvx::SJournalEntry> entries = kvx::CChangeJournal::Entries();
+    ASSERT_EQ(entries.size(), 1u) << "the culprit alone, kept";
+    EXPECT_TRUE(entries[0].kept);
+    EXPECT_EQ(entries[0].original, 3u);
+}
+
 // The TDI manager switched off by the first boot is no workaround here: it goes back to its recorded
 // start type with the rest.
 TEST_F(DeepChainTest, NoSolutionAtTheNDISManagerStepPutsTheTDIManagerBack)
@@ -297,7 +340,7 @@ TEST_F(DeepChainTest, TDISuspiciousBranchEndsWithTheWorkaround)
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
     ExpectNotifications(boot,
                         {{11, "Job started"}, {14, "Step completed. Ask for user."}, {4, "KVXMON"}, {13, "KVXMON"}});
-    ExpectStarts({{"KVXFLTF", 1}, {"KVXMON", 4}});
+    ExpectStarts({{"KVXFLTF", 3}, {"KVXMON", 4}}); // back to its own start type, not the system's
     EXPECT_TRUE(kvxtest::ReadResumeState().tdiSuspicious);
     ExpectStoredAndRebooted(10);
 

@@ -28,16 +28,6 @@ constexpr REGSAM VENDOR_VIEW = 0;
 #endif
 constexpr DWORD JOB_TIMEOUT_MS = 300000;
 
-bool RecordKeyExists(const char* subKey)
-{
-    HKEY key = nullptr;
-    const std::string path = std::string(RESUME_KEY) + "\\" + subKey;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | VENDOR_VIEW, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-}
 
 bool ReportHas(const std::string& directory, const std::string& text)
 {
@@ -81,10 +71,10 @@ protected:
     {
         CForeman foreman;
         ASSERT_EQ(foreman.Init(5, false, m_results.Path()), 0u);
+        ASSERT_TRUE(kvxtest::StoreResumeState(3, m_results.Path()));
         ASSERT_EQ(foreman.DeactivateFilter("KVXNMGR"), 0u);
         foreman.Finish();
-        ASSERT_TRUE(kvx::WriteServiceStart("KVXTMGR", 4) == 0 && kvx::RecordDriver("KVXTMGR", 1) == 0);
-        ASSERT_TRUE(kvxtest::StoreResumeState(3, m_results.Path()));
+        ASSERT_TRUE(kvx::WriteServiceStart("KVXTMGR", 4) == 0 && kvxtest::RecordDriver("KVXTMGR", 1) == 0);
         HKEY run = nullptr;
         ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
                                   KEY_SET_VALUE, &run),
@@ -140,7 +130,7 @@ TEST_F(DeepEndingTest, AtTheNDISManagerStepCancelCloseAndNoSolution)
             EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 4u);
             EXPECT_EQ(state.step.value_or(0), 3u);
             EXPECT_TRUE(state.autostart.has_value());
-            EXPECT_TRUE(RecordKeyExists(KVXDIAG2_RECORD_DRIVERS_KEY));
+            EXPECT_FALSE(kvxtest::OpenDeepEntries().empty());
             ASSERT_EQ(_0003_(&pending, &step), 0u);
             EXPECT_EQ(pending, 1);
             EXPECT_EQ(step, 3);
@@ -149,13 +139,13 @@ TEST_F(DeepEndingTest, AtTheNDISManagerStepCancelCloseAndNoSolution)
             EXPECT_EQ(ServiceStart("KVXTMGR").value_or(0), 1u);
             EXPECT_EQ(ServiceStart("KVXNMGR").value_or(0), 1u);
             EXPECT_FALSE(state.step || state.resultsDir || state.autostart || state.tdiSuspicious);
-            EXPECT_FALSE(RecordKeyExists(KVXDIAG2_RECORD_DRIVERS_KEY));
+            EXPECT_TRUE(kvxtest::OpenDeepEntries().empty());
             EXPECT_TRUE(ReportHas(m_results.Path(), "Driver KVXTMGR set back to its original start type 1."));
             EXPECT_EQ(ReportHas(m_results.Path(), "Driver KVXNMGR set back to its original start type 1."),
                       c.end == CANCEL) << "at no solution the manager was switched on by the analysis itself";
         }
         kvxtest::ClearResumeState();
-        kvx::ClearDriverRecords();
+        kvxtest::ClearJournal();
     }
 }
 
@@ -168,13 +158,14 @@ TEST_F(DeepEndingTest, UndoWithMissingOrDamagedRecords)
     ASSERT_EQ(foreman.Init(5, false, m_results.Path()), 0u);
     ASSERT_TRUE(kvxtest::StoreResumeState(4, m_results.Path()));
     ASSERT_EQ(kvx::WriteServiceStart("KVXFLTE", 4), 0u);
-    ASSERT_EQ(kvx::RecordDriver("KVXFLTE", 3), 0u);
-    kvxtest::SetString(HKEY_LOCAL_MACHINE, std::string(RESUME_KEY) + "\\" + KVXDIAG2_RECORD_DRIVERS_KEY, "KVXFLTD",
-                       "not a number", VENDOR_VIEW);
+    ASSERT_EQ(kvxtest::RecordDriver("KVXFLTE", 3), 0u);
+    kvxtest::SetString(HKEY_LOCAL_MACHINE,
+                       "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal\\Entries\\1.KVXFLTD", "Kind",
+                       "not a number", KEY_WOW64_32KEY);
     EXPECT_EQ(foreman.UndoDeepAnalysis(), 0u);
     EXPECT_EQ(ServiceStart("KVXFLTE").value_or(0), 3u);
     EXPECT_EQ(ServiceStart("KVXFLTD").value_or(0), 3u);
-    EXPECT_FALSE(RecordKeyExists(KVXDIAG2_RECORD_DRIVERS_KEY));
+    EXPECT_TRUE(kvxtest::OpenDeepEntries().empty());
     EXPECT_FALSE(kvxtest::ReadResumeState().step.has_value());
     ASSERT_TRUE(kvxtest::StoreResumeState(4, m_results.Path()));
     EXPECT_EQ(foreman.UndoDeepAnalysis(), 0u) << "nothing recorded";
@@ -245,7 +236,7 @@ TEST_F(InterruptedBasicTest, KilledAtTheSecondQuestionIsUndoneByTheNextStart)
     ASSERT_EQ(held, WAIT_OBJECT_0) << kvxtest::ReadFileText(m_dir.Path() + "\\driver.txt");
     EXPECT_FALSE(m_product.FilterEnabled("KVXFLTE"));
     EXPECT_TRUE(kvxtest::CSimProduct::LogsOrCapturesOn());
-    ASSERT_TRUE(RecordKeyExists(KVXDIAG2_RECORD_BASIC_KEY));
+    ASSERT_TRUE(kvxtest::HasJournalEntries(kvx::eJournalOwner_BASIC_ANALYSIS));
 
     for (const bool first : {true, false}) {
         SCOPED_TRACE(first ? "first start" : "second start");
@@ -258,7 +249,7 @@ TEST_F(InterruptedBasicTest, KilledAtTheSecondQuestionIsUndoneByTheNextStart)
         EXPECT_EQ(pending, 0);
         EXPECT_TRUE(m_product.FilterEnabled("KVXFLTE"));
         EXPECT_FALSE(kvxtest::CSimProduct::LogsOrCapturesOn());
-        EXPECT_FALSE(RecordKeyExists(KVXDIAG2_RECORD_BASIC_KEY));
+        EXPECT_FALSE(kvxtest::HasJournalEntries(kvx::eJournalOwner_BASIC_ANALYSIS));
         EXPECT_EQ(m_product.Calls("KVXEnableFilter").size(), first ? 1u : 0u) << "through the SDK, once";
         const std::vector<std::string> expected = {
             "-> ======================Interrupted Basic Analysis======================",

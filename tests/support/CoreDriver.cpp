@@ -1,5 +1,6 @@
 #include "tests/support/CoreDriver.h"
 
+
 #include "common/win/RegistryView.h"
 #include "core/interface/ResumeState.h"
 #include "tests/support/TestSupport.h"
@@ -111,6 +112,9 @@ std::string CoreDriverBatchPath() { return ProgramDir() + "kvxcoredriver.bat"; }
 
 SDriverRun RunCoreDriver(const std::vector<std::string>& args, DWORD timeoutMs)
 {
+    // Every driver run stands for a boot. Wine's reboot keeps the wineserver, and so the volatile
+    // registry keys a real boot clears; the journal's boot marker is one.
+    SimulateBoot();
     SDriverRun run;
     char temp[MAX_PATH + 1] = {};
     ::GetTempPathA(MAX_PATH, temp);
@@ -182,10 +186,60 @@ void ClearResumeState()
         resume.reset();
         ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, kvx::KVX_REGVIEW_VENDOR, 0);
     }
-    kvx::UniqueHkey run;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_KEY, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
-        ::RegDeleteValueA(run.get(), AUTOSTART_VALUE);
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        kvx::UniqueHkey run;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_KEY, 0, KEY_SET_VALUE | view, run.put()) == ERROR_SUCCESS) {
+            ::RegDeleteValueA(run.get(), AUTOSTART_VALUE);
+        }
     }
+    ClearJournal();
+}
+
+void SimulateBoot()
+{
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal\\BootMarker",
+                      KEY_WOW64_32KEY, 0);
+}
+
+void ClearJournal()
+{
+    kvx::UniqueHkey product;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvex Software\\Orvex Network Manager", 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, product.put()) == ERROR_SUCCESS) {
+        ::RegDeleteTreeW(product.get(), L"KVXDIAG2Journal");
+    }
+}
+
+DWORD RecordDriver(const std::string& service, DWORD dwStart)
+{
+    kvx::SJournalEntry entry;
+    entry.kind = service == "KVXIMD" ? kvx::eJournalKind_BINDING : kvx::eJournalKind_SERVICE_START;
+    entry.owner = kvx::eJournalOwner_DEEP_ANALYSIS;
+    entry.target = kvx::WidenAscii(service);
+    entry.original = dwStart;
+    return kvx::CChangeJournal::Record(entry);
+}
+
+std::vector<kvx::SJournalEntry> OpenDeepEntries()
+{
+    std::vector<kvx::SJournalEntry> open;
+    for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
+        if (entry.owner == kvx::eJournalOwner_DEEP_ANALYSIS && !entry.kept) {
+            open.push_back(entry);
+        }
+    }
+    return open;
+}
+
+bool HasJournalEntries(DWORD dwOwner)
+{
+    for (const kvx::SJournalEntry& entry : kvx::CChangeJournal::Entries()) {
+        if (entry.owner == dwOwner) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool StoreResumeState(DWORD step, const std::string& resultsDir, bool tdiSuspicious)

@@ -2,6 +2,8 @@
 // parsed, and the resume state and autostart signal that the boots leave behind.
 #pragma once
 
+#include "common/journal/ChangeJournal.h"
+
 #include "common/win/UniqueHandles.h"
 
 #include <windows.h>
@@ -58,6 +60,13 @@ struct SResumeState {
 SResumeState ReadResumeState();
 // Removes the resume key and the autostart value.
 void ClearResumeState();
+// The change journal: removed whole, or written as a deep analysis would have written it.
+void ClearJournal();
+// What a boot does to the journal: its volatile boot marker is gone.
+void SimulateBoot();
+DWORD RecordDriver(const std::string& service, DWORD dwStart);
+std::vector<kvx::SJournalEntry> OpenDeepEntries();
+bool HasJournalEntries(DWORD dwOwner);
 // Writes a resume state as a run before a reboot would have left it.
 bool StoreResumeState(DWORD step, const std::string& resultsDir, bool tdiSuspicious = false);
 
