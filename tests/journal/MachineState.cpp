@@ -67,7 +67,11 @@ void ReadJournal(std::map<std::string, std::string>& values)
         }
     }
     values["journal entries"] = text.empty() ? "none" : text;
-    values["journal AwaitingReboot"] = DwordText(HKEY_LOCAL_MACHINE, JOURNAL_KEY, "AwaitingReboot", VENDOR_VIEW);
+    // One bit per program (1 the wizard, 2 the core): each takes its own at its next start.
+    DWORD awaiting = 0;
+    GetDword(HKEY_LOCAL_MACHINE, JOURNAL_KEY, "AwaitingReboot", awaiting, VENDOR_VIEW);
+    values[CMachineState::WIZARD_AWAITS_REBOOT] = (awaiting & 1) != 0 ? "yes" : "no";
+    values["journal: the core's run awaits its reboot"] = (awaiting & 2) != 0 ? "yes" : "no";
 }
 
 } // namespace

@@ -19,6 +19,7 @@ public:
     static constexpr const char* RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     static constexpr const char* AUTOSTART_VALUE = "KVXDIAG2_AUTOSTART";
     static constexpr const char* RESUME_KEY = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2";
+    static constexpr const char* WIZARD_AWAITS_REBOOT = "journal: the wizard's run awaits its reboot";
     static constexpr const char* JOURNAL_KEY = "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal";
 
     // Any of the doubles may be absent: its values are then not read.
