@@ -1,8 +1,14 @@
 # Checks a distributable package (run as a test with cmake -P): the archive lists exactly the expected
-# files, the readme is there in both languages, the program and the library it holds import only
-# system DLLs, and the library (stripped for the package) still exports its eight entry points. The
-# files are checked as extracted from the archive: that is what a customer runs.
-#   -DZIP=package.zip -DEXPECTED=a,b,c -DOBJDUMP=objdump -DWORK=scratch-directory
+# files and matches its line in SHA256SUMS and its bill of materials; in the customer's package the readme is there in both
+# languages (and, test-signed, says so), the program and the library import only system DLLs and keep
+# the load-configuration record that confines the search of those imports, and the library (stripped
+# for the package) still exports its eight entry points; every program of the package carries a valid
+# SHA-256 Authenticode signature. The files are checked as extracted from the archive: that is what a
+# customer (or a support engineer) runs.
+#   -DZIP=package.zip -DEXPECTED=a,b,c -DOBJDUMP=objdump -DPYTHON=python3 -DWORK=scratch-directory
+#   -DSUMS=SHA256SUMS -DSIGNING=test|pkcs12|pkcs11|unsigned -DOSSLSIGNCODE=path -DTEST_CA=pem
+#   -DCOMPONENTS=a,b (what the bill of materials names as linked into the programs)
+#   [-DLIBRARY=KVXDiagCore.dll: the customer's package]
 cmake_minimum_required(VERSION 3.21)
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CheckImports.cmake)
 
@@ -29,21 +35,102 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${ZIP} cannot be extracted")
 endif()
 
-file(READ ${WORK}/LEEME-README.txt readme)
-foreach(heading "CÓMO SE EJECUTA" "HOW TO RUN IT")
-  string(FIND "${readme}" "${heading}" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "the readme lacks \"${heading}\"")
+get_filename_component(zip_name ${ZIP} NAME)
+file(SHA256 ${ZIP} zip_sum)
+file(STRINGS ${SUMS} sum_lines REGEX "  ${zip_name}$")
+if(NOT sum_lines STREQUAL "${zip_sum}  ${zip_name}")
+  message(FATAL_ERROR "SHA256SUMS has [${sum_lines}] for ${zip_name}, whose SHA-256 is ${zip_sum}")
+endif()
+
+# The bill of materials beside the ZIP names every file with the SHA-256 it has in the ZIP, and the
+# expected components, each with the version dpkg gave.
+file(READ ${ZIP}.spdx.json bill)
+string(JSON file_count LENGTH "${bill}" files)
+set(billed)
+math(EXPR last "${file_count} - 1")
+foreach(i RANGE ${last})
+  string(JSON name GET "${bill}" files ${i} fileName)
+  string(JSON sum GET "${bill}" files ${i} checksums 1 checksumValue)
+  list(APPEND billed "${name}=${sum}")
+endforeach()
+foreach(entry ${packaged})
+  file(SHA256 ${WORK}/${entry} sum)
+  if(NOT "./${entry}=${sum}" IN_LIST billed)
+    message(FATAL_ERROR "${zip_name}.spdx.json does not list ${entry} with SHA-256 ${sum}: [${billed}]")
   endif()
 endforeach()
-
-execute_process(COMMAND ${OBJDUMP} -p ${WORK}/KVXDiag2.exe OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "objdump failed on KVXDiag2.exe")
+string(JSON package_count LENGTH "${bill}" packages)
+set(components)
+math(EXPR last "${package_count} - 1")
+foreach(i RANGE 1 ${last})
+  string(JSON name GET "${bill}" packages ${i} name)
+  string(JSON version GET "${bill}" packages ${i} versionInfo)
+  if(version STREQUAL "NOASSERTION")
+    message(FATAL_ERROR "${zip_name}.spdx.json: no version for ${name}")
+  endif()
+  list(APPEND components ${name})
+endforeach()
+string(REPLACE "," ";" components_expected "${COMPONENTS}")
+if(NOT components STREQUAL components_expected)
+  message(FATAL_ERROR "${zip_name}.spdx.json names [${components}], expected [${components_expected}]")
 endif()
-kvx_check_imports("${dump}" "KVXDiag2.exe")
-# The library's imports and exports, by the same check the build tree's library gets.
-set(DLL ${WORK}/KVXDiagCore.dll)
-include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CheckExports.cmake)
+
+set(programs ${packaged})
+list(FILTER programs INCLUDE REGEX "\\.(exe|dll)$")
+# No build time in any shipped image: the PE header's TimeDateStamp (4 bytes, 8 after the signature,
+# whose offset the DOS header holds at 0x3C) is zero.
+foreach(program ${programs})
+  file(READ ${WORK}/${program} lfanew OFFSET 60 LIMIT 4 HEX)
+  string(REGEX REPLACE "^(..)(..)(..)(..)$" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
+  math(EXPR stamp_at "${lfanew} + 8")
+  file(READ ${WORK}/${program} stamp OFFSET ${stamp_at} LIMIT 4 HEX)
+  if(NOT stamp STREQUAL "00000000")
+    message(FATAL_ERROR "${program}: the PE header carries a time stamp (0x${stamp}, little-endian)")
+  endif()
+endforeach()
+if(LIBRARY)
+  file(READ ${WORK}/LEEME-README.txt readme)
+  set(headings "CÓMO SE EJECUTA" "HOW TO RUN IT")
+  if(SIGNING STREQUAL "test")
+    list(APPEND headings "NOT FOR CUSTOMERS")
+  endif()
+  foreach(heading ${headings})
+    string(FIND "${readme}" "${heading}" at)
+    if(at LESS 0)
+      message(FATAL_ERROR "the readme lacks \"${heading}\"")
+    endif()
+  endforeach()
+  foreach(program ${programs})
+    execute_process(COMMAND ${OBJDUMP} -p ${WORK}/${program} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "objdump failed on ${program}")
+    endif()
+    kvx_check_imports("${dump}" "${program}")
+    execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/../scripts/pe-load-config.py --check
+                            ${WORK}/${program} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "${program}: the packaged image lost its load configuration")
+    endif()
+  endforeach()
+  # The library's imports and exports, by the same check the build tree's library gets.
+  set(DLL ${WORK}/${LIBRARY})
+  include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CheckExports.cmake)
+endif()
+
+# The test certificate is its own root; a real one chains to the system's roots.
+if(NOT SIGNING STREQUAL "unsigned")
+  set(trust)
+  if(SIGNING STREQUAL "test")
+    set(trust -CAfile ${TEST_CA})
+  endif()
+  foreach(program ${programs})
+    execute_process(COMMAND ${OSSLSIGNCODE} verify ${trust} -in ${WORK}/${program}
+                    OUTPUT_VARIABLE verified ERROR_VARIABLE verified RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0 OR NOT verified MATCHES "Message digest algorithm *: SHA256")
+      message(FATAL_ERROR "${program}: the signature does not verify (exit ${rc}):\n${verified}")
+    endif()
+  endforeach()
+  message(STATUS "${zip_name}: signatures verified (${SIGNING}) on ${programs}")
+endif()
 file(REMOVE_RECURSE ${WORK})
 message(STATUS "${ZIP} holds ${package_expected}")

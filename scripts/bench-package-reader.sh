@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Benchmark of kvxinspect on a package of about 100 MB: a results folder is generated (a report of the
 # main job's shape repeated, logs, and incompressible captures), packed with kvxzip and the package
-# password, and kvxinspect (native-release) reads it RUNS times; the median wall time is printed.
+# password, and kvxinspect (native-release) reads it RUNS times; the median wall and CPU time and the
+# peak resident memory are printed.
 #   scripts/bench-package-reader.sh [RUNS]       (default 5; KVX_BENCH_DIR, default build/package-reader-bench)
+# KVX_BENCH_INSPECT=PATH measures another kvxinspect (an older build, for a before/after comparison) on the
+# same package.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
@@ -44,15 +47,20 @@ PY
 fi
 echo "bench-package-reader: package $(stat -c %s "$package") bytes, $(unzip -l "$package" | tail -1 | awk '{print $1}') bytes inside"
 # Wall time and CPU time (user + system) per run: on a shared machine the CPU time is the steadier figure.
+inspect=${KVX_BENCH_INSPECT:-$build/tools/packagereader/kvxinspect}
 walls=()
 cpus=()
+peaks=()
 for i in $(seq "$runs"); do
   start=$(date +%s%N)
-  cpu=$( { /usr/bin/time -f "%U %S" "$build/tools/packagereader/kvxinspect" --json "$package" >/dev/null; } 2>&1 | tail -1)
+  cpu=$( { /usr/bin/time -f "%U %S %M" "$inspect" --json "$package" >/dev/null; } 2>&1 | tail -1)
   end=$(date +%s%N)
   walls+=($(( (end - start) / 1000000 )))
   cpus+=($(echo "$cpu" | awk '{printf "%d", ($1 + $2) * 1000}'))
+  peaks+=($(echo "$cpu" | awk '{printf "%d", $3 / 1024}'))
 done
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 echo "bench-package-reader: wall ms $(printf '%s ' "${walls[@]}")-> median $(median "${walls[@]}") ms"
 echo "bench-package-reader: cpu ms  $(printf '%s ' "${cpus[@]}")-> median $(median "${cpus[@]}") ms (load $(cut -d' ' -f1 /proc/loadavg))"
+# Resident memory includes the mapped package pages the reading touched (they are the file's, not the heap's).
+echo "bench-package-reader: peak RSS MB $(printf '%s ' "${peaks[@]}")-> median $(median "${peaks[@]}") MB"

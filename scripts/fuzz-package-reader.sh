@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds kvxinspect's reader fuzzer with clang (libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer)
 # and runs it for a bounded time, seeded with packages made by the project's own writer (kvxzip), one of
-# them holding a report. Fails when the fuzzer finds a crash, a leak or undefined behaviour.
+# them holding a report. Each input is also extracted into a fresh folder below $work/extract, which
+# must be left empty unless the extraction succeeded. Fails when the fuzzer finds a crash, a leak,
+# undefined behaviour or a half-finished extraction.
 #   scripts/fuzz-package-reader.sh [SECONDS]      (default 60; FUZZ_SECONDS also works)
 # Env: FUZZ_DIR (build/work dir, default build/package-reader-fuzz).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 work=${FUZZ_DIR:-$root/build/package-reader-fuzz}
-mkdir -p "$work/corpus" "$work/artifacts" "$work/seed-src/BasicAnalisys/KVXFLTF/Pre"
+mkdir -p "$work/corpus" "$work/artifacts" "$work/extract" "$work/seed-src/BasicAnalisys/KVXFLTF/Pre"
 
 CXX=${CXX_FUZZ:-clang++}
 command -v "$CXX" >/dev/null || { echo "fuzz-package-reader: $CXX not found" >&2; exit 2; }
@@ -40,7 +42,7 @@ fi
 echo "fuzz-package-reader: running for ${seconds}s"
 log=$work/fuzz.log
 set +e
-"$binary" "$work/corpus" -max_total_time="$seconds" -max_len=65536 -timeout=30 -rss_limit_mb=2048 \
+FUZZ_EXTRACT_DIR=$work/extract "$binary" "$work/corpus" -max_total_time="$seconds" -max_len=65536 -timeout=30 -rss_limit_mb=2048 \
   -artifact_prefix="$work/artifacts/" -print_final_stats=1 >"$log" 2>&1
 rc=$?
 set -e

@@ -5,9 +5,10 @@ GNU ld (binutils 2.40) links the record that common/win/LoadConfiguration.cpp de
 Microsoft's linker, leaves data directory 10 empty, so Windows would never read the record's
 DependentLoadFlags. This fills the entry from the symbol's address after linking, and with --check
 only reads the image and verifies that the entry is there and restricts the search of the static
-imports to the system directory.
+imports to the system directory. A stripped image (as shipped, perhaps signed) has no symbols left;
+--check without --nm then verifies the record that the entry points at.
 
-Usage: pe-load-config.py [--check] --nm NM IMAGE
+Usage: pe-load-config.py [--check] [--nm NM] IMAGE
 Exit codes: 0 done (or verified), 1 the image is not as expected, 2 the image could not be read.
 """
 import argparse
@@ -73,20 +74,27 @@ def file_offset(table, rva, image):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--check", action="store_true")
-    parser.add_argument("--nm", required=True)
+    parser.add_argument("--nm")
     parser.add_argument("image")
     args = parser.parse_args()
+    if not args.nm and not args.check:
+        parser.error("--nm is needed to fill the entry")
     try:
         with open(args.image, "rb") as f:
             data = bytearray(f.read())
         magic, image_base, entry, table = read_layout(data, args.image)
-        rva = symbol_address(args.nm, args.image) - image_base
+        current = struct.unpack_from("<II", data, entry)
+        if args.nm:
+            rva = symbol_address(args.nm, args.image) - image_base
+        elif current[0] == 0:
+            raise ImageError(f"{args.image}: no load configuration entry")
+        else:
+            rva = current[0]
         record = file_offset(table, rva, args.image)
         size = struct.unpack_from("<I", data, record)[0]
         flags = struct.unpack_from("<H", data, record + DEPENDENT_LOAD_FLAGS_OFFSET[magic])[0]
         if size <= DEPENDENT_LOAD_FLAGS_OFFSET[magic] + 2 or flags != LOAD_LIBRARY_SEARCH_SYSTEM32:
             raise ImageError(f"{args.image}: record size {size}, DependentLoadFlags 0x{flags:x}")
-        current = struct.unpack_from("<II", data, entry)
         if args.check:
             if current != (rva, size):
                 raise ImageError(f"{args.image}: load configuration entry is {current}, expected {(rva, size)}")

@@ -7,7 +7,11 @@
 # Cancel to the start-up reboot question (so nothing is rebooted and the antivirus is restored), accepts
 # the agreement, enters an incident, answers "not fixed" and then "fixed", saves the package, closes the
 # wizard on its last page (Cancel to the closing reboot question), and prints where the package, the
-# report and the screenshots are. Every run starts from the same state; a second run reuses the prefix.
+# report and the screenshots are, and ends with kvxinspect's summary of the package. Every run starts
+# from the same state; a second run reuses the prefix.
+#
+# The wizard that runs is the one customers get: stripped and signed, from the distributable package's
+# folder (build/win32/dist/KVXDiag2-<version>-win32), with the library beside it.
 #
 # Environment (all optional):
 #   KVX_MAIN_BUILD     build tree (default build/win32)
@@ -15,6 +19,8 @@
 #   KVX_MAIN_OUT       where the package, report and screenshots go (default build/main-run)
 #   KVX_MAIN_LANG      es or en, the system language the wizard sees (default es)
 #   KVX_MAIN_HEADLESS  1: the scripted run even when a display is available
+#   KVX_MAIN_WIZARD    the wizard to run (default the packaged one; $build/bin/KVXDiag2.exe keeps its
+#                      symbols, for a debugger)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -28,10 +34,11 @@ out=$(realpath -m "${KVX_MAIN_OUT:-$repo/build/main-run}")
 language=${KVX_MAIN_LANG:-es}
 run=$repo/scripts/wine-run.sh
 
-# --- Build: only what the run needs (the deliverables, the doubles, the UI driver) and the package.
+# --- Build: only what the run needs (the deliverables, the doubles, the UI driver, support's reader)
+# and the release files (both packages, their bills of materials, SHA256SUMS).
 cmake --preset win32 -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target KVXDiag2 KVXDiagCore kvx_dist kvxuidriver kvxsimnetcfg kvxsimnetcfgctl \
-  kvxsim_kvxapi kvx_console_standins kvxsim_hostguard
+cmake --build "$build" -j"$(nproc)" --target KVXDiag2 KVXDiagCore kvx_release_files kvxuidriver kvxsimnetcfg \
+  kvxsimnetcfgctl kvxsim_kvxapi kvx_console_standins kvxsim_hostguard kvxinspect
 
 # --- The simulated machine. Each installer puts its part back to the installed state, whatever a
 # previous run left, so the prefix is reused as it is.
@@ -76,7 +83,7 @@ fi
 export LANG=$locale_name.UTF-8 LC_ALL=$locale_name.UTF-8
 [ -n "$locpath" ] && export LOCPATH=$locpath
 
-wizard=$build/bin/KVXDiag2.exe
+wizard=$(realpath -m "${KVX_MAIN_WIZARD:-$(ls "$build"/dist/KVXDiag2-*-win32/KVXDiag2.exe | head -n1)}")
 results_dir() { find "$prefix/drive_c/users" -maxdepth 5 -type d -name 'KVXDIAG2-Results*' 2>/dev/null | sort | tail -n1; }
 elapsed() {
   local ms=$((($(date +%s%N) - started) / 1000000))
@@ -191,11 +198,17 @@ echo "  package      $package"
 echo "  report       $out/KVXDiagReport.txt (results directory in the prefix: $dir)"
 echo "  wizard log   $out/KVXDiagLog.dat"
 echo "  screenshots  $out/screenshots/"
-echo "  distributable package  $(ls "$build"/dist/KVXDiag2-*-win32.zip)"
+echo "  wizard run   $wizard"
+echo "  release      $(ls "$build"/dist/*.zip | tr '\n' ' ')(SHA256SUMS and bills of materials beside them)"
 
 # What support will see of it: support's own tool reads the package without unpacking it.
-if [ -f "$build/bin/kvxinspect.exe" ] && [ -f "$package" ]; then
-  echo
-  echo "run-main: kvxinspect's summary of the package:"
-  "$run" "$prefix" "$build/bin/kvxinspect.exe" "$(windows_path "$package")" 2>&1 | tr -d '\r' || true
+if [ ! -f "$package" ]; then
+  echo "run-main: the wizard saved no package at $package" >&2
+  exit 1
 fi
+echo
+echo "run-main: kvxinspect's summary of the package:"
+# Support's copy, signed, from its own package's folder; run beside the package, which it then names
+# by its file name alone, as a support engineer would see it.
+reader=$(ls "$build"/dist/kvxinspect-*-win32/kvxinspect.exe | head -n1)
+(cd "$(dirname "$package")" && "$run" "$prefix" "$reader" "$(basename "$package")") 2>&1 | tr -d '\r' || true

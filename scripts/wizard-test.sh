@@ -67,11 +67,12 @@ run_pass() {
 # KVX_WIZARD_PASSES chooses the passes (default both), for a quicker run while developing.
 passes=${KVX_WIZARD_PASSES:-es en}
 case " $passes " in *" es "*) run_pass es es_ES.UTF-8 "$@" ;; esac
-# In English: the walk with every text and picture (the quick restart test for the countdown page,
+# In English: the walk with every text and picture (the pages at 96 and 144 DPI, the quick restart
+# test for the countdown page,
 # the start-up reboot question, and the endings that put the machine back);
 # the other timing tests do not depend on the language.
 case " $passes " in *" en "*)
-  run_pass en en_US.UTF-8 --gtest_filter='WizardWalk.*:WizardTiming.RestartNowEndsTheCountdownAtOnce:WizardSystem.StartUpSwitchesTheShieldOffAndCancelPutsEverythingBack:WizardRealCore.BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved:WizardRealCoreReboot.EveryEndingWithoutAPendingAnalysisPutsTheMachineBack' "$@" ;;
+  run_pass en en_US.UTF-8 --gtest_filter='WizardWalk.*:WizardDpi.*:WizardTiming.RestartNowEndsTheCountdownAtOnce:WizardSystem.StartUpSwitchesTheShieldOffAndCancelPutsEverythingBack:WizardRealCore.BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved:WizardRealCoreReboot.EveryEndingWithoutAPendingAnalysisPutsTheMachineBack' "$@" ;;
 esac
 
 for bmp in "$artifacts"/*/*.bmp; do

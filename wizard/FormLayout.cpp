@@ -152,6 +152,8 @@ const SControlLayout kLayout[] = {
     {Label19, Page(19), eKind_LABEL, X, 90, W, 16, 0},
     {edResultsPackDestination, Page(19), eKind_EDIT, X, 108, 432, 22, 0},
     {btBrowse, Page(19), eKind_BUTTON, 452, 107, 36, 24, 0},
+    {lbPackageContents, Page(19), eKind_LABEL, X, 146, W, 58, 0},
+    {cbRemovePersonalData, Page(19), eKind_CHECK, X, 210, W, 20, 0},
 
     // 20 The End (426 x 316)
     {Label28, Page(20), eKind_BIGTITLE, 28, 32, 370, 34, 0},

@@ -6,6 +6,7 @@
 
 #include "wizard/DpiScale.h"
 #include "wizard/FormLayout.h"
+#include "wizard/PackChoice.h"
 #include "wizard/WizardImages.h"
 #include "wizard/WizardResources.h"
 
@@ -835,6 +836,12 @@ void TMainForm::btNextClick()
             break;
         }
         ::EnableWindow(Ctl(btNext), FALSE);
+        // A choice the core cannot read would pack personal data the user asked to remove.
+        if (CPackChoice::Record(IsChecked(Ctl(cbRemovePersonalData))) != ERROR_SUCCESS &&
+            IsChecked(Ctl(cbRemovePersonalData))) {
+            ::EnableWindow(Ctl(btNext), TRUE);
+            break;
+        }
         RecordStartedJob(m_pKVXDiagCore->PackAndSendResults(narrow, &m_iJobId), eKVXDiag2Job_PACK_RESULTS);
         break;
     }
@@ -1060,6 +1067,7 @@ void TMainForm::FormShow()
 void TMainForm::FormDestroy()
 {
     KVX_FUNCTION("TMainForm::FormDestroy");
+    CPackChoice::Forget();
     // Every job has stopped by now (StopRunningWork), so what the resume state says is final.
     EndRun("Cierre del asistente");
     // The last page always offers the restart; any other ending when it put something back.

@@ -33,6 +33,7 @@
     /* 16 DeepAnalysisSuccess */ X(Label23) X(Label37) X(Label26) X(CheckBox1) X(Label38)                           \
     /* 17 UserCancel */ X(panelCancelWait) X(Label41) X(ttKitBar) X(Label39) X(Label40)                             \
     /* 19 SaveToDisk */ X(Label30) X(Label18) X(Label19) X(edResultsPackDestination) X(btBrowse)                    \
+    X(lbPackageContents) X(cbRemovePersonalData)                                                                    \
     /* 20 The End */ X(Label28) X(Label42) X(Label43)
 
 namespace kvxui {

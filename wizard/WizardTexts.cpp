@@ -251,6 +251,14 @@ const STextRow kPage19[] = {
     {Label19, 0, L"Guardar en:", L"Save in:"},
     {Label30, 0, L"Guardar datos obtenidos", L"Save the data obtained"},
     {btBrowse, 0, L"...", L"..."},
+    {lbPackageContents, 0,
+     L"El paquete contiene el informe del análisis y datos de este equipo: su configuración y direcciones de red, los "
+     L"nombres del equipo, del dominio y de los usuarios, la caché DNS (los sitios visitados hace poco), el fichero "
+     L"hosts, los registros de eventos, volcados de memoria y capturas de red.",
+     L"The package holds the analysis report and data from this computer: its network settings and addresses, the "
+     L"names of the computer, the domain and the users, the DNS cache (recently visited sites), the hosts file, the "
+     L"event logs, memory dumps and network captures."},
+    {cbRemovePersonalData, 0, L"Quitar los datos personales del paquete", L"Remove personal data from the package"},
 };
 
 const STextRow kPage20[] = {

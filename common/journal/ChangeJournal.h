@@ -80,12 +80,16 @@ public:
     // Every readable entry, newest first. A damaged entry is left where it is and skipped.
     static std::vector<SJournalEntry> Entries();
 
-    // Record, then the change; a change that fails leaves no entry of its own behind.
+    // Record, then the change; a change that fails leaves no entry of its own behind. pbRecorded tells a
+    // caller whether a failure came from the journal (the change was then not attempted).
     template <typename TChange>
-    static DWORD Apply(const SJournalEntry& entry, TChange change)
+    static DWORD Apply(const SJournalEntry& entry, TChange change, bool* pbRecorded = nullptr)
     {
         bool bCreated = false;
         DWORD dwResult = Record(entry, &bCreated);
+        if (pbRecorded != nullptr) {
+            *pbRecorded = dwResult == ERROR_SUCCESS;
+        }
         if (dwResult != ERROR_SUCCESS) {
             return dwResult;
         }

@@ -6,3 +6,6 @@ constexpr const char* KVXDIAG2_RESUME_CURRENT_STEP = "CurrentStep";
 constexpr const char* KVXDIAG2_RESUME_RESULTS_DIR = "ResultsDir";
 constexpr const char* KVXDIAG2_RESUME_TDI_SUSPICIOUS = "TDIManSuspicious";
 constexpr const char* KVXDIAG2_RESUME_NDIS_SUSPICIOUS = "NDISManSuspicious";
+// Not resume state, but under the same key: the wizard's save page writes it just before _0008_ and
+// removes it when the wizard ends; pack and send reads it (REG_DWORD, 1: remove personal data).
+constexpr const char* KVXDIAG2_PACK_REMOVE_PERSONAL_DATA = "RemovePersonalData";

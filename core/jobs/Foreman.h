@@ -138,6 +138,8 @@ private:
     // listed binding paths (one token a line).
     DWORD ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths);
     DWORD MakeBindingsEntry(kvx::SJournalEntry& entry);
+    // The report's line for a change the journal could not record, and that was therefore not made.
+    void ReportNotRecorded(const std::string& name);
     DWORD CancelJobAndWait(DWORD dwJobId, bool bUndo);
     DWORD CloneResultsDirectory(const std::string& copyDirectory);
     DWORD CompressResults(const std::string& copyDirectory, const std::string& destination);

@@ -95,8 +95,13 @@ DWORD CForeman::DisableFilterJournaled(const std::string& name)
         m_pReporter->Report("Could not read the state of the %s filter; it is left unchanged.", name.c_str());
         return dwResult;
     }
-    return kvx::CChangeJournal::Apply(kvx::FilterEntry(name, dwState),
-                                      [&]() -> DWORD { return DisableFilter(name); });
+    bool bRecorded = false;
+    dwResult = kvx::CChangeJournal::Apply(kvx::FilterEntry(name, dwState),
+                                          [&]() -> DWORD { return DisableFilter(name); }, &bRecorded);
+    if (!bRecorded) {
+        ReportNotRecorded(name);
+    }
+    return dwResult;
 }
 
 DWORD CForeman::GetFilterState(const std::string& name, DWORD& dwState)

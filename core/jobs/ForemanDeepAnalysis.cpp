@@ -291,8 +291,12 @@ DWORD CForeman::SwitchDriver(const std::string& name, bool bActivate, bool bNoti
         KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
         return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
+    bool bRecorded = false;
     const DWORD dwResult =
-        kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return task->Execute(m_pReporter); });
+        kvx::CChangeJournal::Apply(entry, [&]() -> DWORD { return task->Execute(m_pReporter); }, &bRecorded);
+    if (!bRecorded) {
+        ReportNotRecorded(name);
+    }
     if (dwResult != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo cambiar el estado del filtro %s. Error devuelto: %lu",
                 name.c_str(), static_cast<unsigned long>(dwResult));
@@ -370,8 +374,12 @@ DWORD CForeman::SwitchIntermediateDriver(bool bActivate, bool bNotify)
         kvx::SJournalEntry entry;
         dwResult = MakeBindingsEntry(entry);
         if (dwResult == KVXDIAG2_OK) {
+            bool bRecorded = false;
             dwResult = kvx::CChangeJournal::Apply(
-                entry, [&]() -> DWORD { return ExecuteIntermediateSwitch(bActivate, name, nullptr); });
+                entry, [&]() -> DWORD { return ExecuteIntermediateSwitch(bActivate, name, nullptr); }, &bRecorded);
+            if (!bRecorded) {
+                ReportNotRecorded(KVXDRIVER_INTERMEDIATE);
+            }
         }
     }
     if (dwResult != KVXDIAG2_OK) {
@@ -394,6 +402,7 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
         const std::string keyPath = std::string(KVXDIAG2_SERVICES_KEY) + KVXDRIVER_TDI_MANAGER;
         kvx::SJournalEntry entry;
         DWORD dwResult = MakeDriverEntry(KVXDRIVER_TDI_MANAGER, entry);
+        bool bRecorded = true;
         if (dwResult == ERROR_SUCCESS) {
             dwResult = kvx::CChangeJournal::Apply(entry, [&]() -> DWORD {
                 kvx::UniqueHkey key;
@@ -409,7 +418,10 @@ DWORD CForeman::DisableTDIandReboot(DWORD dwNextStep, INotify* pNotifier, IRepor
                     dwWrite = static_cast<DWORD>(::RegFlushKey(key.get()));
                 }
                 return dwWrite;
-            });
+            }, &bRecorded);
+            if (!bRecorded) {
+                ReportNotRecorded(KVXDRIVER_TDI_MANAGER);
+            }
         }
         if (dwResult != ERROR_SUCCESS) {
             KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo desactivar el servicio %s. Error devuelto: %lu",
@@ -911,5 +923,12 @@ void CForeman::KeepDriver(const std::string& name)
         KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo marcar en el diario que %s se mantiene desactivado.",
                 name.c_str());
+    }
+}
+
+void CForeman::ReportNotRecorded(const std::string& name)
+{
+    if (m_pReporter != nullptr) {
+        m_pReporter->Report("Could not record the original state of %s; it is left unchanged.", name.c_str());
     }
 }

@@ -9,6 +9,7 @@
 #include "common/win/UniqueHandles.h"
 #include "core/archive/ZipFolderPacker.h"
 #include "core/helpers/PackageManifest.h"
+#include "core/jobs/PackageCleaning.h"
 #include "core/jobs/ScopedTask.h"
 #include "core/tasks/TaskBase.h"
 #include "core/tasks/TaskDataString.h"
@@ -243,11 +244,20 @@ DWORD CForeman::PackAndSendResults(DWORD dwJobId, const std::string& destination
         }
         KVX_LOG(eKVXDiagLog_INFO, "Generado path completo al directorio de resultados finales para comprimir %s",
                 copyDirectory.c_str());
+        const bool bRemovePersonalData = CPackageCleaning::Requested(m_pReporter);
         const DWORD dwResult = CloneResultsDirectory(copyDirectory);
         if (dwResult != KVXDIAG2_OK) {
             return dwResult;
         }
         const std::vector<std::pair<std::string, DWORD>> notCopied = CompleteCopy(m_strResultsDirectory, copyDirectory);
+        // What the user asked to keep off the package must be off before anything is packed.
+        const DWORD dwCleaned = !CPackageCleaning::LeaveOutTable(copyDirectory) ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
+            : bRemovePersonalData ? CPackageCleaning(m_strResultsDirectory, copyDirectory).Run(m_pReporter)
+                                  : KVXDIAG2_OK;
+        if (dwCleaned != KVXDIAG2_OK) {
+            NotifyValue(eKVXDIAG2Notify_PACKANDSEND_UNSUCCESS_FINISHED, copyDirectory, dwCleaned);
+            return dwCleaned;
+        }
         CPackageManifest manifest;
         if (!StartManifest(manifest, notCopied)) {
             return CompressResults(copyDirectory, destination);

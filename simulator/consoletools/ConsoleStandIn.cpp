@@ -5,6 +5,9 @@
 // Tests steer any stand-in through the environment: KVX_STANDIN_MODE "hang" (stay alive for ten
 // minutes) or "flood" (print KVX_STANDIN_FLOOD_BYTES bytes, 20000000 unless given), for every stand-in
 // or only for the one named in KVX_STANDIN_TARGET.
+//
+// A test that plants personal data names the machine through KVX_STANDIN_HOST, _DOMAIN, _OWNER, _MAC,
+// _IPV4, _IPV6, _USER and _SID, and adds DNS cache entries with KVX_STANDIN_DNS ("name=address,...").
 #include <windows.h>
 
 #include <cctype>
@@ -42,6 +45,15 @@ std::string FirstArgument(int argc, char** argv)
         }
     }
     return "";
+}
+
+std::string Environment(const char* name);
+
+// A planted value, or the stand-in's own.
+std::string Planted(const char* name, const char* fallback)
+{
+    const std::string value = Environment(name);
+    return value.empty() ? fallback : value;
 }
 
 int Route()
@@ -158,15 +170,40 @@ int Ipconfig(const std::string& args)
                     "    Record Name . . . . . : www.orvex.example\r\n    Record Type . . . . . : 1\r\n"
                     "    Time To Live  . . . . : 3412\r\n    Data Length . . . . . : 4\r\n"
                     "    Section . . . . . . . : Answer\r\n    A (Host) Record . . . : 192.0.2.80\r\n\r\n");
+        const std::string planted = Environment("KVX_STANDIN_DNS");
+        for (size_t start = 0; start < planted.size();) {
+            size_t stop = planted.find(',', start);
+            if (stop == std::string::npos) {
+                stop = planted.size();
+            }
+            const std::string entry = planted.substr(start, stop - start);
+            const size_t equals = entry.find('=');
+            const std::string name = entry.substr(0, equals);
+            const std::string address = equals == std::string::npos ? "192.0.2.81" : entry.substr(equals + 1);
+            std::printf("    %s\r\n    ----------------------------------------\r\n"
+                        "    Record Name . . . . . : %s\r\n    Record Type . . . . . : 1\r\n"
+                        "    Section . . . . . . . : Answer\r\n    A (Host) Record . . . : %s\r\n\r\n",
+                        name.c_str(), name.c_str(), address.c_str());
+            start = stop + 1;
+        }
         return 0;
     }
-    std::printf("\r\nWindows IP Configuration\r\n\r\n   Host Name . . . . . . . . . . . . : WORKSTATION\r\n"
+    const std::string domain = Environment("KVX_STANDIN_DOMAIN");
+    const std::string ipv6 = Environment("KVX_STANDIN_IPV6");
+    std::printf("\r\nWindows IP Configuration\r\n\r\n   Host Name . . . . . . . . . . . . : %s\r\n"
+                "   Primary Dns Suffix  . . . . . . . : %s\r\n"
                 "   Node Type . . . . . . . . . . . . : Hybrid\r\n   IP Routing Enabled. . . . . . . . : No\r\n\r\n"
                 "Ethernet adapter Ethernet:\r\n\r\n   Description . . . . . . . . . . . : Ethernet Adapter\r\n"
-                "   Physical Address. . . . . . . . . : 00-15-5D-01-02-03\r\n   DHCP Enabled. . . . . . . . . . . : Yes\r\n"
-                "   IPv4 Address. . . . . . . . . . . : 192.0.2.20(Preferred)\r\n"
+                "   Physical Address. . . . . . . . . : %s\r\n   DHCP Enabled. . . . . . . . . . . : Yes\r\n",
+                Planted("KVX_STANDIN_HOST", "WORKSTATION").c_str(), domain.c_str(),
+                Planted("KVX_STANDIN_MAC", "00-15-5D-01-02-03").c_str());
+    if (!ipv6.empty()) {
+        std::printf("   Link-local IPv6 Address . . . . . : %s%%11(Preferred)\r\n", ipv6.c_str());
+    }
+    std::printf("   IPv4 Address. . . . . . . . . . . : %s(Preferred)\r\n"
                 "   Subnet Mask . . . . . . . . . . . : 255.255.255.0\r\n   Default Gateway . . . . . . . . . : 192.0.2.1\r\n"
-                "   DNS Servers . . . . . . . . . . . : 192.0.2.53\r\n");
+                "   DNS Servers . . . . . . . . . . . : 192.0.2.53\r\n",
+                Planted("KVX_STANDIN_IPV4", "192.0.2.20").c_str());
     return 0;
 }
 
@@ -213,11 +250,15 @@ int Netsh(const std::string& args)
 
 int Systeminfo()
 {
-    std::printf("\r\nHost Name:                 WORKSTATION\r\nOS Name:                   Microsoft Windows 10 Pro\r\n"
-                "OS Version:                10.0.19045 N/A Build 19045\r\nSystem Type:               x64-based PC\r\n"
+    std::printf("\r\nHost Name:                 %s\r\nOS Name:                   Microsoft Windows 10 Pro\r\n"
+                "OS Version:                10.0.19045 N/A Build 19045\r\nRegistered Owner:          %s\r\n"
+                "System Type:               x64-based PC\r\n"
                 "System Boot Time:          09/12/2026, 00:12:33\r\nHotfix(s):                 2 Hotfix(s) Installed.\r\n"
                 "                           [01]: KB5031988\r\n                           [02]: KB5032189\r\n"
-                "Network Card(s):           1 NIC(s) Installed.\r\n                           [01]: Ethernet Adapter\r\n");
+                "Domain:                    %s\r\n"
+                "Network Card(s):           1 NIC(s) Installed.\r\n                           [01]: Ethernet Adapter\r\n",
+                Planted("KVX_STANDIN_HOST", "WORKSTATION").c_str(), Planted("KVX_STANDIN_OWNER", "N/A").c_str(),
+                Planted("KVX_STANDIN_DOMAIN", "WORKGROUP").c_str());
     return 0;
 }
 
@@ -235,6 +276,14 @@ int Wevtutil(int argc, char** argv)
                     "  Event ID: 4\r\n  Level: Warning\r\n  Description: \r\nThe filter's rule cache was rebuilt.\r\n\r\n"
                     "Event[1]:\r\n  Log Name: System\r\n  Source: Tcpip\r\n  Date: 2026-12-07T08:02:11.000\r\n"
                     "  Event ID: 4199\r\n  Level: Error\r\n  Description: \r\nThe system detected an address conflict.\r\n");
+        const std::string user = Environment("KVX_STANDIN_USER");
+        if (!user.empty()) {
+            std::printf("\r\nEvent[2]:\r\n  Log Name: System\r\n  Source: KVXFLTF\r\n  User: %s\r\n"
+                        "  Computer: %s\r\n  Description: \r\nRule loaded for C:\\Users\\%s\\AppData\\app.exe\r\n"
+                        "  Account Name: %s\r\n",
+                        Planted("KVX_STANDIN_SID", "S-1-5-18").c_str(), Planted("KVX_STANDIN_HOST", "WORKSTATION").c_str(),
+                        user.c_str(), user.c_str());
+        }
         return 0;
     }
     return 87;

@@ -6,6 +6,8 @@
 #include "tests/support/SimProduct.h"
 #include "tests/support/TestSupport.h"
 
+#include "common/journal/ChangeJournal.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -351,6 +353,18 @@ TEST_F(BasicAnalysisTest, NeverFixedAsksSixTimesAndEnablesEveryFilterAgain)
                                            {0, "<- ---- Basic Analysis Finished ----"}}));
 }
 
+// A filter the customer had off is still tried, and left off again afterwards.
+TEST_F(BasicAnalysisTest, FilterFoundOffStaysOff)
+{
+    m_product.SetFilter("KVXFLTD", false);
+    Run({4, 4, 4, 4, 4, 4});
+    for (const char* filter : FILTERS) {
+        EXPECT_EQ(m_product.FilterEnabled(filter), std::string(filter) != "KVXFLTD") << filter;
+    }
+    EXPECT_TRUE(ContainsInOrder(Report(), {{3, "Filter KVXFLTD left disabled, as it was found."}}));
+    EXPECT_TRUE(kvx::CChangeJournal::Entries().empty()) << "every pass's entry is gone with its undo";
+}
+
 TEST_F(BasicAnalysisTest, ClosingAtTheSecondFilterCancelsAfterAPause)
 {
     Run({4, 5});
@@ -362,8 +376,7 @@ TEST_F(BasicAnalysisTest, ClosingAtTheSecondFilterCancelsAfterAPause)
     // Once the caller has gone nothing would switch the filter on again, so the analysis does.
     EXPECT_TRUE(m_product.FilterEnabled("KVXFLTE"));
     EXPECT_FALSE(kvxtest::CSimProduct::LogsOrCapturesOn());
-    EXPECT_FALSE(kvxtest::KeyExists(HKEY_LOCAL_MACHINE, std::string(RESUME_KEY) + "\\BasicAnalysisChanges", VENDOR_VIEW))
-        << "the record of the pass is gone with its change";
+    EXPECT_TRUE(kvx::CChangeJournal::Entries().empty()) << "the entry of the pass is gone with its change";
     EXPECT_TRUE(ContainsInOrder(Report(), {{3, "KVXDiag is closing, canceling analysis..."},
                                            {3, "Filter KVXFLTE reactivated."},
                                            {1, "The analysis was cancelled."}}));

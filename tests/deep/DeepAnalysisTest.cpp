@@ -383,6 +383,22 @@ TEST_F(DeepRunTest, FailedNDISManagerLookup)
 
 } // namespace
 
+// Write-ahead: a change whose original the journal cannot take is not made, and the report says so.
+TEST_F(DeepRunTest, AChangeTheJournalCannotRecordIsNotMade)
+{
+    Start();
+    // A journal of a newer layout is not this version's to write into.
+    ASSERT_TRUE(kvxtest::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2Journal",
+                                  "FormatVersion", 99, KEY_WOW64_32KEY));
+    const DWORD before = ServiceStart("KVXFLTE").value_or(0);
+    EXPECT_EQ(m_foreman.DeactivateFilter("KVXFLTE"), static_cast<DWORD>(ERROR_REVISION_MISMATCH));
+    EXPECT_EQ(ServiceStart("KVXFLTE").value_or(0), before);
+    EXPECT_TRUE(m_notifier.Codes().empty());
+    EXPECT_EQ(ReportTexts(),
+              (std::vector<std::string>{"Could not record the original state of KVXFLTE; it is left unchanged."}));
+    kvxtest::ClearJournal();
+}
+
 // A record with no step to resume (a crash between the switch and the reboot, an undo that failed)
 // is put back on a fresh start, once.
 TEST_F(DeepRunTest, FreshStartPutsBackWhatAnEndedAnalysisLeftRecorded)

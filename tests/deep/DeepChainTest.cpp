@@ -447,7 +447,8 @@ TEST_F(DeepChainTest, IntermediateDriverThroughItsNetworkComponent)
     ASSERT_EQ(registration.Result(), 0u);
     kvxtest::CSimNetCfgModel model;
     ASSERT_EQ(model.Result(), 0u);
-    ASSERT_EQ(model.AddTypicalMachine(), 0u);
+    // The customer had the second binding off: it must stay off when the bindings are put back.
+    ASSERT_EQ(model.AddTypicalMachine(false), 0u);
 
     SDriverRun boot = Boot(0);
     ExpectStoredAndRebooted(2);
@@ -470,7 +471,7 @@ TEST_F(DeepChainTest, IntermediateDriverThroughItsNetworkComponent)
     boot = Boot(eKVXDIAG2NotifyRet_PROBLEM_NOT_FIXED);
     ExpectNotifications(boot, {{11, "Job started"}, {14, "Step completed. Ask for user."}, {16, "KVXIMD"}});
     EXPECT_EQ(model.IsPathEnabled(L"kvximd", 0).value_or(false), true);
-    EXPECT_EQ(model.IsPathEnabled(L"kvximd", 1).value_or(false), true);
+    EXPECT_EQ(model.IsPathEnabled(L"kvximd", 1).value_or(true), false);
     ExpectCleared();
 }
 

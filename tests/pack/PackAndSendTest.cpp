@@ -1,10 +1,14 @@
 // Pack and send through the exports: the package's notifications, its contents read back from the
 // archive's central directory (names, sizes and CRC-32 against the results directory), the copy
-// directory of each run, and cancellation. Decryption, inflation and the manifest are checked from the
+// directory of each run, personal data planted and removed, and cancellation. Decryption, inflation and the manifest are checked from the
 // host by check-package.sh (Info-ZIP, 7-Zip, Python, sha256sum), on the packages this test leaves.
+#include "common/win/RegistryView.h"
 #include "common/win/UniqueHandles.h"
 #include "core/interface/Exports.h"
+#include "core/interface/ResumeState.h"
+#include "core/jobs/ExtendedEvidence.h"
 #include "core/jobs/Foreman.h"
+#include "core/privacy/PrivacyCleaner.h"
 #include "tests/support/CoreTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -414,6 +418,152 @@ TEST_F(PackAndSendTest, FileHeldWithoutSharingIsNamedInTheManifest)
     EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\password.txt", "tarsk-708"));
     EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\unreadable.txt",
                                        "UNREADABLE (error 32: in use by another program)  " + held + "\n"));
+}
+
+// The personal data of a machine, planted where the evidence finds it: the console stand-ins' outputs
+// (systeminfo, ipconfig, the DNS cache, the event log), the profile list, the hosts file, and a product
+// log. Everything is put back when it goes.
+class CPlantedMachine {
+public:
+    static constexpr const char* SID = "S-1-5-21-1234567890-2345678901-3456789012-1107";
+
+    CPlantedMachine()
+    {
+        for (const auto& value : kEnvironment) {
+            ::SetEnvironmentVariableA(value.first, value.second);
+        }
+        const std::string profile = std::string(kProfileList) + "\\" + SID;
+        if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, profile.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                              nullptr, m_profile.put(), nullptr) == ERROR_SUCCESS) {
+            const char path[] = "C:\\Users\\plantuser";
+            ::RegSetValueExA(m_profile.get(), "ProfileImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path),
+                             sizeof path);
+        }
+        m_hostsPath = CExtendedEvidence::NativeSystemDirectory() + "\\drivers\\etc\\hosts";
+        m_hadHosts = kvxtest::FileExists(m_hostsPath);
+        m_hosts = kvxtest::ReadFileText(m_hostsPath);
+        kvxtest::WriteFileText(m_hostsPath, m_hosts + "\r\n10.77.5.30  nas-plant.home.example\r\n");
+        HKEY key = nullptr;
+        m_hadResumeKey = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_READ | kvx::KVX_REGVIEW_VENDOR,
+                                         &key) == ERROR_SUCCESS;
+        kvx::UniqueHkey owner(key);
+    }
+    ~CPlantedMachine()
+    {
+        for (const auto& value : kEnvironment) {
+            ::SetEnvironmentVariableA(value.first, nullptr);
+        }
+        m_profile.reset();
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProfileList) + "\\" + SID).c_str(), KEY_WOW64_64KEY, 0);
+        if (m_hadHosts) {
+            kvxtest::WriteFileText(m_hostsPath, m_hosts);
+        } else {
+            ::DeleteFileA(m_hostsPath.c_str());
+        }
+        SetChoice(-1);
+    }
+    // 1 or 0 as the wizard writes it; -1 removes it (and the key, when the test made it).
+    void SetChoice(int choice) const
+    {
+        kvx::UniqueHkey key;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, nullptr, 0,
+                                    KEY_ALL_ACCESS | kvx::KVX_REGVIEW_VENDOR, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        if (choice < 0) {
+            ::RegDeleteValueA(key.get(), KVXDIAG2_PACK_REMOVE_PERSONAL_DATA);
+            key.reset();
+            if (!m_hadResumeKey) {
+                ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, kvx::KVX_REGVIEW_VENDOR, 0);
+            }
+            return;
+        }
+        const DWORD value = static_cast<DWORD>(choice);
+        ASSERT_EQ(::RegSetValueExA(key.get(), KVXDIAG2_PACK_REMOVE_PERSONAL_DATA, 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE*>(&value), sizeof value),
+                  ERROR_SUCCESS);
+    }
+    // Every planted value, as the byte-for-byte search of the extracted package looks for it.
+    static std::string Values()
+    {
+        std::string values;
+        for (const auto& value : kEnvironment) {
+            if (std::strcmp(value.first, "KVX_STANDIN_DNS") != 0) {
+                values += std::string(value.second) + "\n";
+            }
+        }
+        return values + "secret-clinic.example\n203.0.113.66\nmail.plantcorp.example\n10.77.5.25\n"
+                        "nas-plant.home.example\n10.77.5.30\n10.77.5.41\n1234567890-2345678901-3456789012\n";
+    }
+
+private:
+    static constexpr const char* kProfileList = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    static constexpr std::pair<const char*, const char*> kEnvironment[] = {
+        {"KVX_STANDIN_HOST", "PLANTPC7"},
+        {"KVX_STANDIN_DOMAIN", "plantcorp.example"},
+        {"KVX_STANDIN_OWNER", "Planted Owner"},
+        {"KVX_STANDIN_MAC", "00-1B-21-AA-BB-CC"},
+        {"KVX_STANDIN_IPV4", "10.77.5.9"},
+        {"KVX_STANDIN_IPV6", "fe80::21b:21ff:feaa:bbcc"},
+        {"KVX_STANDIN_USER", "plantuser"},
+        {"KVX_STANDIN_SID", SID},
+        {"KVX_STANDIN_DNS", "secret-clinic.example=203.0.113.66,mail.plantcorp.example=10.77.5.25"},
+    };
+    kvx::UniqueHkey m_profile;
+    std::string m_hostsPath;
+    std::string m_hosts;
+    bool m_hadHosts = false;
+    bool m_hadResumeKey = false;
+};
+
+// Packed with the box checked, no planted value is left in the package: check-package.sh extracts it
+// and searches every file byte for byte. The binaries are left out and named in the package's note,
+// which the manifest lists; the table of tokens stays in the results directory and out of every
+// package, and without the box the package is the results directory as it is.
+TEST_F(PackAndSendTest, PersonalDataIsRemovedWhenTheUserAsks)
+{
+    const std::string interop = InteropDirectory() + "\\cleaned";
+    ::CreateDirectoryA(InteropDirectory().c_str(), nullptr);
+    kvxtest::CScopedTempDir::RemoveTree(interop);
+    ASSERT_TRUE(::CreateDirectoryA(interop.c_str(), nullptr)) << interop;
+    CPlantedMachine machine;
+    kvxtest::CRecordingReporter reporter;
+    CExtendedEvidence(&reporter, m_results + "\\DataGathering\\ExtendedData").Gather();
+    ASSERT_TRUE(kvxtest::WriteFileText(m_results + "\\BasicAnalisys\\KVXFLTA\\Pre\\KVXApiSrvLog.txt",
+                                       "09:00:01 rule hit 10.77.5.9:51234 -> 10.77.5.41:445 by C:\\Users\\plantuser\\app.exe "
+                                       "on PLANTPC7 (S-1-5-21-1234567890-2345678901-3456789012-1107)\r\n"));
+    const std::string dns = kvxtest::ReadFileText(m_results + "\\DataGathering\\ExtendedData\\dns-cache.txt");
+    ASSERT_NE(dns.find("secret-clinic.example"), std::string::npos) << "the stand-ins planted nothing";
+
+    machine.SetChoice(1);
+    Pack(interop + "\\KVXDiag2 Results.zip");
+    ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 20}));
+    std::vector<SZipEntry> entries;
+    ASSERT_TRUE(ReadCentralDirectory(kvxtest::ReadFileText(interop + "\\KVXDiag2 Results.zip"), entries));
+    std::set<std::string> names;
+    for (const SZipEntry& entry : entries) {
+        names.insert(entry.name);
+    }
+    for (const char* out : {"DataGathering/StaticData/SYSTEM.hiv", "BasicAnalisys/KVXFLTA/Post/capture.KVXPcapTmp",
+                            "DataGathering/ExtendedData/System.evtx", "KVXPrivacyMap.txt"}) {
+        EXPECT_EQ(names.count(out), 0u) << out;
+    }
+    EXPECT_EQ(names.count("KVXPrivacy.txt"), 1u);
+    EXPECT_EQ(names.count("DataGathering/ExtendedData/SystemNetworkEvents.txt"), 1u) << "the text digest stays";
+    const std::string table = kvxtest::ReadFileText(m_results + "\\KVXPrivacyMap.txt");
+    for (const char* value : {"plantuser", "PLANTPC7", "secret-clinic.example", "10.77.5.9"}) {
+        EXPECT_NE(table.find(value), std::string::npos) << value << " is not in the table of tokens";
+    }
+
+    machine.SetChoice(0);
+    std::map<std::string, std::string> before;
+    ListFiles(m_results, "", before);
+    EXPECT_EQ(before.erase("KVXPrivacyMap.txt"), 1u);
+    ::CreateDirectoryA((interop + "\\unchecked").c_str(), nullptr);
+    Pack(interop + "\\unchecked\\KVXDiag2 Results.zip");
+    ASSERT_EQ(Codes(), (std::vector<DWORD>{17, 19, 20}));
+    ExpectPackageOf(interop + "\\unchecked\\KVXDiag2 Results.zip", before);
+    ASSERT_TRUE(WriteTree(before, interop + "\\unchecked\\expected"));
+    EXPECT_TRUE(kvxtest::WriteFileText(interop + "\\planted.txt", CPlantedMachine::Values()));
 }
 
 TEST_F(PackAndSendTest, MissingDestinationFolderFailsWithTheCopyDirectory)

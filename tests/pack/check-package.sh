@@ -4,6 +4,9 @@
 # it; checks the extraction with `sha256sum -c` against the package's manifest, whose lines must follow
 # the archive's order. DIR/locked holds a package made while one file was held without sharing: its
 # manifest must name that file (unreadable.txt) in a line that sha256sum reports as improperly formatted.
+# DIR/cleaned holds a package packed with personal data removed: none of the values in planted.txt may
+# be found in any extracted file, byte for byte and in any case, and its note must be listed by the
+# manifest; DIR/cleaned/unchecked, packed without, must be the results directory as it was.
 # Usage: check-package.sh DIR   (DIR holds "KVXDiag2 Results.zip", expected/ and password.txt)
 set -euo pipefail
 dir=$1
@@ -92,5 +95,19 @@ if [ -d "$locked" ]; then
   if (cd "$work/locked" && sha256sum --strict --quiet -c KVXManifest.sha256) 2> /dev/null; then
     echo "sha256sum --strict accepted the unreadable line"; exit 1
   fi
+fi
+cleaned="$dir/cleaned"
+if [ -d "$cleaned" ]; then
+  echo "== personal data removed"
+  unzip -q -P "$password" "$cleaned/KVXDiag2 Results.zip" -d "$work/cleaned"
+  check_manifest "$cleaned/KVXDiag2 Results.zip" "$work/cleaned"
+  grep -q '  KVXPrivacy.txt$' "$work/cleaned/KVXManifest.sha256" || { echo "the manifest does not list the note"; exit 1; }
+  if grep -rFaio -f "$cleaned/planted.txt" "$work/cleaned" | sort -u; then
+    echo "planted values found in the cleaned package"; exit 1
+  fi
+  echo "cleaned: none of $(grep -c . "$cleaned/planted.txt") planted values in $(find "$work/cleaned" -type f | wc -l) files"
+  unzip -q -P "$password" "$cleaned/unchecked/KVXDiag2 Results.zip" -d "$work/unchecked"
+  compare unchecked "$work/unchecked" "$cleaned/unchecked/expected"
+  grep -rFaiq -f "$cleaned/planted.txt" "$work/unchecked" || { echo "the unchecked package lost the planted values"; exit 1; }
 fi
 echo "package OK"

@@ -337,7 +337,7 @@ std::wstring CSimNetCfgModel::LockHolder() const
     return text;
 }
 
-DWORD CSimNetCfgModel::AddTypicalMachine()
+DWORD CSimNetCfgModel::AddTypicalMachine(bool bSecondIMPathEnabled)
 {
     constexpr DWORD NCF_VIRTUAL_ = 0x1, NCF_PHYSICAL_ = 0x4, NCF_HIDDEN_ = 0x8, NCF_NOT_USER_REMOVABLE_ = 0x20,
                     NCF_HAS_UI_ = 0x80, NCF_FILTER_ = 0x400;
@@ -401,6 +401,7 @@ DWORD CSimNetCfgModel::AddTypicalMachine()
     im.paths.push_back(MakePath(L"ms_server->ms_netbt->ms_tcpip->kvximd", {{L"netbios_smb", L"ms_server", L"ms_netbt"},
                          {L"tdi", L"ms_netbt", L"ms_tcpip"},
                          {L"ndis5", L"ms_tcpip", L"kvximd"}}));
+    im.paths.back().enabled = bSecondIMPathEnabled;
     components.push_back(im);
 
     SSimComponentDef client;

@@ -97,7 +97,7 @@ public:
 
     // The components of a small but complete machine: an adapter with the product's intermediate
     // driver between it and the protocols, TCP/IP, the Microsoft client and file server.
-    DWORD AddTypicalMachine();
+    DWORD AddTypicalMachine(bool bSecondIMPathEnabled = true);
 
     // Leaves the model in place when this object goes (for the installer of a simulated machine).
     void Keep() { m_keep = true; }

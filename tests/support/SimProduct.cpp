@@ -1,5 +1,7 @@
 #include "tests/support/SimProduct.h"
 
+#include "tests/support/CoreDriver.h"
+
 #include "common/win/UniqueHandles.h"
 #include "simulator/kvxapi/SimKeys.h"
 #include "tests/support/TestSupport.h"
@@ -186,6 +188,8 @@ CSimProduct::~CSimProduct()
 
 void CSimProduct::RemoveAll()
 {
+    // What the tool journaled about this machine goes with it.
+    kvxtest::ClearJournal();
     CScopedRegistryTree::Delete(HKEY_LOCAL_MACHINE, kvxsim::KVXSIM_ROOT_KEY, kvxsim::KVXSIM_VIEW);
     DeleteValue(HKEY_LOCAL_MACHINE, PRODUCT_KEY, "MainPath", KEY_WOW64_32KEY);
     DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, PRODUCT_KEY, KEY_WOW64_32KEY);

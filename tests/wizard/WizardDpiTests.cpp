@@ -77,12 +77,14 @@ protected:
         const std::wstring directory = ArtifactsDirectory() + L"\\dpi";
         ::CreateDirectoryW(directory.c_str(), nullptr);
         wchar_t name[64];
-        swprintf(name, 64, L"\\page-%02d-%03udpi.bmp", page, static_cast<unsigned>(dpi));
+        swprintf(name, 64, L"\\page-%02d-%03udpi-%ls.bmp", page, static_cast<unsigned>(dpi),
+                 m_language == eLanguage_ENGLISH ? L"en" : L"es");
         EXPECT_TRUE(m_driver.Screenshot(directory + name)) << "screenshot of page " << page << " at " << dpi;
     }
 
     // Starts the wizard at the DPI and reads its layout on the welcome page and on the agreement page
-    // (the frame differs: no header and a wide logo on the first, header and steps on the second).
+    // (the frame differs: no header and a wide logo on the first, header and steps on the second), and on
+// the save page.
     void ReadLayoutsAt(DWORD dpi, const CScopedLogPixels& logPixels, std::vector<SLayout>& layouts)
     {
         ASSERT_TRUE(logPixels.Set(dpi));
@@ -95,6 +97,11 @@ protected:
         ASSERT_TRUE(m_driver.WaitForPage(KVXDIAG2_GUI_PAGE_LICENSEAGREEMENT, KVX_DPI_PAGE_TIMEOUT_MS));
         layouts.push_back(ReadLayout(m_driver));
         Photograph(dpi, KVXDIAG2_GUI_PAGE_LICENSEAGREEMENT);
+        // The save page holds the longest paragraph and a check box below it.
+        m_driver.ShowPageDirectly(KVXDIAG2_GUI_PAGE_SAVETODISK);
+        layouts.push_back(ReadLayout(m_driver));
+        Photograph(dpi, KVXDIAG2_GUI_PAGE_SAVETODISK);
+        m_driver.RestorePage(KVXDIAG2_GUI_PAGE_SAVETODISK);
         ASSERT_TRUE(m_driver.Close(15000)) << "the wizard did not close";
     }
 };
@@ -119,7 +126,7 @@ TEST_F(WizardDpi, LayoutAtHighDpiIsTheDesignLayoutScaled)
     ASSERT_EQ(at96.size(), at144.size());
 
     for (size_t page = 0; page < at96.size(); ++page) {
-        SCOPED_TRACE(page == 0 ? "welcome page" : "agreement page");
+        SCOPED_TRACE(page == 0 ? "welcome page" : page == 1 ? "agreement page" : "save page");
         const SLayout& small = at96[page];
         const SLayout& large = at144[page];
         EXPECT_EQ(626, small.client.cx);

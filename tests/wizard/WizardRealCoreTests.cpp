@@ -237,6 +237,12 @@ TEST_F(WizardRealCore, BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved)
 
     ASSERT_TRUE(m_driver.Click(btNext));
     VisitPage(KVXDIAG2_GUI_PAGE_SAVETODISK);
+    // The user asks for personal data to be removed: the package says it was cleaned, and the choice
+    // does not outlive the wizard.
+    EXPECT_FALSE(m_driver.IsChecked(cbRemovePersonalData)) << "unchecked until the user asks";
+    ASSERT_TRUE(m_driver.Click(cbRemovePersonalData));
+    EXPECT_TRUE(m_driver.IsChecked(cbRemovePersonalData));
+    Shot(KVXDIAG2_GUI_PAGE_SAVETODISK, "remove-personal-data");
     const std::string destination = m_temp->Path() + "\\KVXDiag2-results.zip";
     ASSERT_TRUE(m_driver.SetText(edResultsPackDestination, std::wstring(destination.begin(), destination.end())));
     ASSERT_TRUE(m_driver.Click(btNext));
@@ -245,11 +251,23 @@ TEST_F(WizardRealCore, BasicAnalysisNotFixedNotFixedFixedThenThePackageIsSaved)
                      << m_driver.Query(eFormQuery_LAST_NOTIFICATION);
     }
     VisitPage(KVXDIAG2_GUI_PAGE_FINAL, "real");
-    EXPECT_EQ(0u, ReadFileText(destination).find("PK")) << "the package is not a ZIP archive";
+    const std::string package = ReadFileText(destination);
+    EXPECT_EQ(0u, package.find("PK")) << "the package is not a ZIP archive";
+    EXPECT_NE(std::string::npos, package.find("KVXPrivacy.txt")) << "the package has no note of its cleaning";
+    EXPECT_EQ(std::string::npos, package.find("KVXPrivacyMap.txt")) << "the table of tokens was packed";
+    std::string log;
+    GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2\\Log\\DD000002",
+              "LOG_FilePath", log, KEY_WOW64_32KEY);
+    EXPECT_NE(std::string::npos, ReadFileText(log.substr(0, log.find_last_of('\\')) + "\\KVXDiagReport.txt")
+                                     .find("Personal data: removed from the package, as the user chose"));
     EXPECT_FALSE(m_driver.IsVisible(btNext));
     ASSERT_TRUE(m_driver.Click(btCancel));
     AnswerRebootQuestion(eCodeText_CLOSING_REBOOT_QUESTION, IDCANCEL);
     EXPECT_TRUE(m_driver.WaitForExit(30000));
+    DWORD choice = 0;
+    EXPECT_FALSE(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex Software\\Orvex Network Manager\\KVXDIAG2",
+                          "RemovePersonalData", choice, KEY_WOW64_32KEY))
+        << "the choice outlived the wizard";
 }
 
 TEST_F(WizardRealCore, BasicAnalysisNotFixedSixTimesEndsUnsuccessfulWithEveryFilterBack)

@@ -10,7 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -73,7 +73,7 @@ bool CEntryReader::PasswordOpens(const uint8_t* pData, size_t cb, const SZipEntr
 }
 
 SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryRecord& entry,
-                               const std::string& password, std::string* pKeep, size_t cbKeepLimit)
+                               const std::string& password, std::string* pKeep, size_t cbKeepLimit, const CSink& sink)
 {
     SEntryCheck check;
     const std::string who = "entry " + entry.m_name + ": ";
@@ -110,8 +110,14 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     uint32_t crc = 0;
     uint64_t produced = 0;
     bool overrun = false;
-    std::vector<uint8_t> inPiece(entry.m_encrypted ? ENTRY_PIECE_SIZE : 0);
-    std::vector<uint8_t> outPiece(ENTRY_PIECE_SIZE);
+    bool sinkRefused = false;
+    // Pieces no larger than the entry needs: a package of 65,535 small files must not cost 65,535
+    // large buffers. One byte more than declared lets an entry that inflates past its size show it.
+    const size_t inSize = entry.m_encrypted ? static_cast<size_t>(inLeft < ENTRY_PIECE_SIZE ? inLeft : ENTRY_PIECE_SIZE) : 0;
+    const size_t outSize = entry.m_uncompressedSize < ENTRY_PIECE_SIZE ? static_cast<size_t>(entry.m_uncompressedSize) + 1
+                                                                       : ENTRY_PIECE_SIZE;
+    std::unique_ptr<uint8_t[]> inPiece(new uint8_t[inSize > 0 ? inSize : 1]);
+    std::unique_ptr<uint8_t[]> outPiece(new uint8_t[outSize]);
     if (pKeep != nullptr) {
         pKeep->clear();
     }
@@ -128,14 +134,17 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
             pKeep->append(reinterpret_cast<const char*>(p), n < cbKeepLimit - pKeep->size() ? n : cbKeepLimit - pKeep->size());
         }
         produced += n;
+        if (sink && n > 0 && !sink(p, n)) {
+            sinkRefused = true;
+        }
     };
     // Next piece of (decrypted) input.
     auto nextInput = [&](const uint8_t*& p, size_t& n) {
         n = inLeft > ENTRY_PIECE_SIZE ? ENTRY_PIECE_SIZE : static_cast<size_t>(inLeft);
         if (entry.m_encrypted) {
-            std::memcpy(inPiece.data(), in, n);
-            crypto.Decrypt(inPiece.data(), n);
-            p = inPiece.data();
+            std::memcpy(inPiece.get(), in, n);
+            crypto.Decrypt(inPiece.get(), n);
+            p = inPiece.get();
         } else {
             p = in;
         }
@@ -144,7 +153,7 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     };
 
     if (entry.m_method == ZIP_METHOD_STORED) {
-        while (inLeft > 0 && !overrun) {
+        while (inLeft > 0 && !overrun && !sinkRefused) {
             const uint8_t* p = nullptr;
             size_t n = 0;
             nextInput(p, n);
@@ -158,7 +167,7 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
         }
         z_stream& z = stream.Z();
         bool ended = false;
-        while (!ended && !overrun) {
+        while (!ended && !overrun && !sinkRefused) {
             if (z.avail_in == 0) {
                 if (inLeft == 0) {
                     check.m_problem = who + "its compressed data ends before the deflate stream does (cut short)";
@@ -170,10 +179,10 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
                 z.next_in = const_cast<Bytef*>(p);
                 z.avail_in = static_cast<uInt>(n);
             }
-            z.next_out = outPiece.data();
-            z.avail_out = static_cast<uInt>(outPiece.size());
+            z.next_out = outPiece.get();
+            z.avail_out = static_cast<uInt>(outSize);
             const int rc = inflate(&z, Z_NO_FLUSH);
-            consume(outPiece.data(), outPiece.size() - z.avail_out);
+            consume(outPiece.get(), outSize - z.avail_out);
             if (rc == Z_STREAM_END) {
                 ended = true;
             } else if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT) {
@@ -191,6 +200,10 @@ SEntryCheck CEntryReader::Read(const uint8_t* pData, size_t cb, const SZipEntryR
     }
     check.m_bytesOut = produced;
     check.m_sha256 = sha.FinishHex();
+    if (sinkRefused) {
+        check.m_problem = who + "its content could not be written";
+        return check;
+    }
     if (overrun) {
         check.m_problem = who + "inflates to more than the " + std::to_string(entry.m_uncompressedSize) +
             " bytes it declares; cut there";

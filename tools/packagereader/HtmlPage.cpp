@@ -1,6 +1,7 @@
 // Package texts are escaped byte by byte; bytes above 0x7F pass unchanged and the page declares UTF-8.
 #include "tools/packagereader/HtmlPage.h"
 
+#include "tools/packagereader/TerminalText.h"
 #include "tools/packagereader/TextSummary.h"
 
 #include <sstream>
@@ -29,6 +30,11 @@ std::string CHtmlPage::Escape(const std::string& text)
 {
     std::string out;
     for (char c : text) {
+        // Control characters mean nothing on a page and a NUL could end it early in some viewers.
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+            out += CTerminalText::Escape(std::string(1, c));
+            continue;
+        }
         switch (c) {
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
@@ -55,8 +61,12 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
         for (const std::string& p : in.m_problems) {
             o << "<li>" << Escape(p) << "</li>";
         }
+        if (in.m_problemsNotKept > 0) {
+            o << "<li>" << in.m_problemsNotKept << " more problems</li>";
+        }
         o << "</ul>";
     }
+    o << CPrivacyNote::Html(in.m_privacy);
     o << "<h2>Incident</h2>";
     if (s.m_hasIncident) {
         o << "<p><b>" << Escape(s.m_incidentNumber) << "</b></p><pre>" << Escape(s.m_incidentDescription) << "</pre>";
@@ -103,9 +113,12 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
     if (!s.m_failures.empty()) {
         o << "<h2>Failures in the report</h2><table><tr><th>Section</th><th>Line</th></tr>";
         for (const SFailureLine& f : s.m_failures) {
-            o << "<tr><td>" << Escape(f.m_section) << "</td><td>" << Escape(f.m_line) << "</td></tr>";
+            o << "<tr><td>" << Escape(s.SectionOf(f)) << "</td><td>" << Escape(f.m_line) << "</td></tr>";
         }
         o << "</table>";
+        if (s.m_failuresNotKept > 0) {
+            o << "<p class=\"dim\">" << s.m_failuresNotKept << " more failure lines not listed.</p>";
+        }
     }
     if (!s.m_differences.empty()) {
         o << "<h2>Pre/Post differences</h2>";
@@ -124,6 +137,13 @@ std::string CHtmlPage::Write(const SInspection& in, const std::string& version)
             }
             o << "</pre></div>";
         }
+    }
+    if (!s.m_notes.empty()) {
+        o << "<h2>Notes</h2><ul class=\"dim\">";
+        for (const std::string& n : s.m_notes) {
+            o << "<li>" << Escape(n) << "</li>";
+        }
+        o << "</ul>";
     }
     o << "<p class=\"dim\">kvxinspect " << Escape(version) << "</p></body></html>\n";
     return o.str();

@@ -12,18 +12,45 @@ json NullIfEmpty(const std::string& s) { return s.empty() ? json(nullptr) : json
 std::string Dump(const json& doc) { return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
 
 json Tool(const std::string& version) { return {{"name", "kvxinspect"}, {"version", version}}; }
+
+
+json Output(const SOutputOutcome& o, bool withFiles)
+{
+    if (!o.m_requested) {
+        return nullptr;
+    }
+    json out = {{"target", o.m_target}, {"status", o.m_status}};
+    if (withFiles) {
+        out["files"] = o.m_files;
+    }
+    out["problem"] = NullIfEmpty(o.m_problem);
+    return out;
+}
+
+// How the requested outputs went; also in the short document, where nothing was attempted.
+json Outputs(const SInspection& in, bool attempted)
+{
+    SOutputOutcome extraction = in.m_extraction, html = in.m_html;
+    if (!attempted) {
+        for (SOutputOutcome* o : {&extraction, &html}) {
+            o->m_status = "not_attempted";
+            o->m_problem = "the package could not be read";
+        }
+    }
+    return {{"extract", Output(extraction, true)}, {"html", Output(html, false)}};
+}
 } // namespace
 
-std::string CJsonWriter::WriteUnreadable(const std::string& file, uint64_t size, const std::string& sha256,
-                                         const std::string& why, const std::string& version)
+std::string CJsonWriter::WriteUnreadable(const SInspection& in, const std::string& why, const std::string& version)
 {
     json doc;
     doc["schema"] = 1;
     doc["tool"] = Tool(version);
-    doc["package"] = {{"file", file}, {"size", size}, {"sha256", sha256}, {"entries", 0}};
+    doc["package"] = {{"file", in.m_file}, {"size", in.m_size}, {"sha256", in.m_sha256}, {"entries", 0}};
     doc["verification"] = {{"status", "failed"}, {"readable", false}, {"problems", json::array({why})}, {"entries_checked", 0},
                            {"manifest", {{"status", "unreadable"}, {"missing", json::array()}, {"extra", json::array()},
                                          {"differing", json::array()}, {"unreadable", json::array()}}}};
+    doc["outputs"] = Outputs(in, false);
     return Dump(doc);
 }
 
@@ -37,6 +64,7 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
     doc["verification"] = {
         {"status", in.m_verified ? "verified" : "failed"},
         {"problems", in.m_problems},
+        {"problems_not_listed", in.m_problemsNotKept},
         {"entries_checked", in.m_entriesChecked},
         {"manifest",
          {{"status", in.m_manifest.m_status},
@@ -44,7 +72,13 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
           {"missing", in.m_manifest.m_missing},
           {"extra", in.m_manifest.m_extra},
           {"differing", in.m_manifest.m_differing},
-          {"unreadable", in.m_manifest.m_unreadable}}}};
+          {"unreadable", in.m_manifest.m_unreadable},
+          {"unreadable_but_present", in.m_manifest.m_contradicted},
+          {"malformed", in.m_manifest.m_malformed},
+          {"repeated", in.m_manifest.m_repeated},
+          {"not_listed", in.m_manifest.m_notKept}}}};
+    doc["outputs"] = Outputs(in, true);
+    doc["privacy"] = CPrivacyNote::Json(in.m_privacy);
     doc["incident"] = s.m_hasIncident ? json{{"number", s.m_incidentNumber}, {"description", s.m_incidentDescription}}
                                       : json(nullptr);
     json drivers = json::array();
@@ -96,13 +130,15 @@ std::string CJsonWriter::Write(const SInspection& in, const std::string& version
                       {"workaround", NullIfEmpty(v.m_workaround)}};
     json failures = json::array();
     for (const SFailureLine& f : s.m_failures) {
-        failures.push_back({{"section", f.m_section}, {"line", f.m_line}, {"time", f.m_time}});
+        failures.push_back({{"section", s.SectionOf(f)}, {"line", f.m_line}, {"time", f.m_time}});
     }
     doc["failures"] = failures;
+    doc["failures_not_listed"] = s.m_failuresNotKept;
     json differences = json::array();
     for (const SDifference& d : s.m_differences) {
         differences.push_back({{"filter", d.m_filter}, {"program", d.m_program}, {"lines", d.m_lines}});
     }
     doc["differences"] = differences;
+    doc["notes"] = s.m_notes;
     return Dump(doc);
 }

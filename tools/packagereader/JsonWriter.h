@@ -10,6 +10,5 @@ class CJsonWriter {
 public:
     static std::string Write(const SInspection& inspection, const std::string& version);
     // The document for a package that could not be read at all (exit code 2).
-    static std::string WriteUnreadable(const std::string& file, uint64_t size, const std::string& sha256,
-                                       const std::string& why, const std::string& version);
+    static std::string WriteUnreadable(const SInspection& inspection, const std::string& why, const std::string& version);
 };

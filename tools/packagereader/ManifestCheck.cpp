@@ -1,77 +1,122 @@
-// A line that is not a digest line is a file the packer could not read; its path, when the line names
-// one the package holds, is not reported again as an extra file.
+// One pass over the lines with hashed look-ups: a manifest of 65,535 lines costs what its bytes cost.
+// A line that is neither a digest nor the packer's UNREADABLE form exempts nothing: it is malformed,
+// and the file it may name counts as unlisted.
 #include "tools/packagereader/ManifestCheck.h"
 
-#include <set>
-#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
-bool IsDigestLine(const std::string& line, std::string& digest, std::string& path)
+// Names kept per list; the rest is counted (a manifest of a damaged package can list every file).
+constexpr size_t MANIFEST_NAMES_KEPT = 1000;
+constexpr std::string_view UNREADABLE_PREFIX = "UNREADABLE";
+
+bool IsDigestLine(std::string_view line, std::string& digest, std::string_view& path)
 {
     if (line.size() < 67 || line[64] != ' ' || (line[65] != ' ' && line[65] != '*')) {
         return false;
     }
-    for (size_t i = 0; i < 64; ++i) {
-        const char c = line[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
-            return false;
-        }
-    }
-    digest = line.substr(0, 64);
+    digest.assign(line.data(), 64);
     for (char& c : digest) {
         if (c >= 'A' && c <= 'F') {
             c = static_cast<char>(c - 'A' + 'a');
+        } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
         }
     }
     path = line.substr(66);
     return true;
 }
+
+// "UNREADABLE (error 32: in use by another program)  path", or without the reason.
+bool IsUnreadableLine(std::string_view line, std::string_view& path)
+{
+    if (line.compare(0, UNREADABLE_PREFIX.size(), UNREADABLE_PREFIX) != 0) {
+        return false;
+    }
+    std::string_view rest = line.substr(UNREADABLE_PREFIX.size());
+    if (rest.compare(0, 2, " (") == 0) {
+        const size_t close = rest.find(")  ");
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        path = rest.substr(close + 3);
+    } else if (rest.compare(0, 2, "  ") == 0) {
+        path = rest.substr(2);
+    } else {
+        return false;
+    }
+    return !path.empty();
+}
 } // namespace
 
-SManifestCheck CManifestCheck::Compare(const std::string& manifest, const std::map<std::string, std::string>& files)
+SManifestCheck CManifestCheck::Compare(std::string_view manifest, const CFiles& files, CMemoryBudget& budget)
 {
     SManifestCheck check;
-    std::set<std::string> listed;
-    std::set<std::string> unreadablePaths;
-    std::istringstream lines(manifest);
-    std::string line;
-    while (std::getline(lines, line)) {
+    auto keep = [&](std::vector<std::string>& list, std::string_view text) {
+        if (list.size() >= MANIFEST_NAMES_KEPT) {
+            ++check.m_notKept;
+            return;
+        }
+        budget.Charge(text.size() + CMemoryBudget::RECORD_OVERHEAD, "the manifest's findings");
+        list.emplace_back(text);
+    };
+    std::unordered_map<std::string_view, const std::string*> index;
+    budget.Charge(files.size() * CMemoryBudget::RECORD_OVERHEAD, "the manifest's index");
+    index.reserve(files.size());
+    for (const auto& file : files) {
+        index.emplace(file.first, &file.second);
+    }
+    std::unordered_set<std::string_view> listed;
+    std::string digest;
+    size_t pos = 0;
+    while (pos < manifest.size()) {
+        size_t end = manifest.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = manifest.size();
+        }
+        std::string_view line = manifest.substr(pos, end - pos);
+        pos = end + 1;
         if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+            line.remove_suffix(1);
         }
         if (line.empty()) {
             continue;
         }
-        std::string digest, path;
-        if (!IsDigestLine(line, digest, path)) {
-            check.m_unreadable.push_back(line);
-            for (const auto& file : files) {
-                if (line.find(file.first) != std::string::npos) {
-                    unreadablePaths.insert(file.first);
-                }
+        std::string_view path;
+        const bool isDigest = IsDigestLine(line, digest, path);
+        if (!isDigest && !IsUnreadableLine(line, path)) {
+            keep(check.m_malformed, line);
+            continue;
+        }
+        budget.Charge(CMemoryBudget::RECORD_OVERHEAD, "the manifest's paths");
+        if (!listed.insert(path).second) {
+            keep(check.m_repeated, path);
+            continue;
+        }
+        const auto it = index.find(path);
+        if (!isDigest) {
+            if (it == index.end()) {
+                keep(check.m_unreadable, line);
+            } else {
+                keep(check.m_contradicted, path);
             }
             continue;
         }
         ++check.m_listed;
-        listed.insert(path);
-        const auto it = files.find(path);
-        if (it == files.end()) {
-            check.m_missing.push_back(path);
-        } else if (it->second != digest) {
-            check.m_differing.push_back(path);
+        if (it == index.end()) {
+            keep(check.m_missing, path);
+        } else if (*it->second != digest) {
+            keep(check.m_differing, path);
         }
     }
     for (const auto& file : files) {
-        if (listed.count(file.first) == 0 && unreadablePaths.count(file.first) == 0) {
-            check.m_extra.push_back(file.first);
+        if (listed.count(file.first) == 0) {
+            keep(check.m_extra, file.first);
         }
     }
-    if (!check.m_missing.empty() || !check.m_extra.empty() || !check.m_differing.empty()) {
-        check.m_status = "mismatch";
-    } else if (!check.m_unreadable.empty()) {
-        check.m_status = "unreadable";
-    } else {
-        check.m_status = "ok";
-    }
+    const bool mismatch = !check.m_missing.empty() || !check.m_extra.empty() || !check.m_differing.empty() ||
+        !check.m_contradicted.empty() || !check.m_malformed.empty() || !check.m_repeated.empty();
+    check.m_status = mismatch ? "mismatch" : !check.m_unreadable.empty() ? "unreadable" : "ok";
     return check;
 }

@@ -1,129 +1,100 @@
-// Names are judged as both Windows and POSIX would read them: a backslash is a separator on Windows
-// even though the writer never emits one, and "C:x" is drive-relative there.
+// The names are judged by the same rules as verification (CEntryNames), and additionally against the
+// room the target leaves, which only the extraction knows.
 #include "tools/packagereader/PackageExtractor.h"
 
+#include "tools/packagereader/EntryNames.h"
 #include "tools/packagereader/EntryReader.h"
+#include "tools/packagereader/TargetFolder.h"
 #include "tools/packagereader/ZipReader.h"
 
-#include <cerrno>
-#include <cstdio>
-
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <sys/stat.h>
-#endif
+#include <new>
 
 namespace {
-constexpr size_t EXTRACT_KEEP_LIMIT = 0xFFFFFFFFu;
-
-bool MakeDirectory(const std::string& path)
+EExtractResult ExtractAll(const uint8_t* pData, size_t cb, const std::string& password, const std::string& directory,
+                          std::string& problem, size_t& files)
 {
-#ifdef _WIN32
-    return _mkdir(path.c_str()) == 0 || errno == EEXIST;
-#else
-    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
-#endif
-}
-
-bool MakeParents(const std::string& root, const std::string& name)
-{
-    for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1)) {
-        if (!MakeDirectory(root + "/" + name.substr(0, pos))) {
-            return false;
-        }
-    }
-    return true;
-}
-} // namespace
-
-std::string CPackageExtractor::UnsafeReason(const std::string& name)
-{
-    if (name.empty()) {
-        return "empty name";
-    }
-    if (name.find('\\') != std::string::npos) {
-        return "contains a backslash (a separator on Windows)";
-    }
-    if (name[0] == '/') {
-        return "absolute path";
-    }
-    if (name.size() >= 2 && name[1] == ':') {
-        return "drive letter";
-    }
-    if (name.find(':') != std::string::npos) {
-        return "contains a colon (drive or alternate data stream on Windows)";
-    }
-    for (unsigned char c : name) {
-        if (c < 0x20) {
-            return "contains a control character";
-        }
-    }
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) {
-            end = name.size();
-        }
-        const std::string part = name.substr(start, end - start);
-        if (part == "..") {
-            return "contains \"..\"";
-        }
-        if (part.empty() && end != name.size()) {
-            return "contains an empty path component";
-        }
-        start = end + 1;
-    }
-    return std::string();
-}
-
-bool CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const std::string& password,
-                                const std::string& directory, std::string& problem, size_t& files)
-{
-    files = 0;
     CZipReader reader;
     if (!reader.Open(pData, cb)) {
         problem = reader.FatalProblem();
-        return false;
+        return eExtractResult_REFUSED;
+    }
+    if (!reader.Problems().empty()) {
+        problem = "the package's directory is damaged: " + reader.Problems().front();
+        return eExtractResult_REFUSED;
+    }
+    std::vector<std::string> names;
+    try {
+        CMemoryBudget budget;
+        names = CEntryNames::Problems(reader.Entries(), budget);
+    } catch (const CMemoryBudget::SExceeded&) {
+        names.push_back("the names need more memory than the reading's budget");
+    } catch (const std::bad_alloc&) {
+        names.push_back("the names need more memory than the system has");
+    }
+    if (!names.empty()) {
+        problem = names.front() +
+            (names.size() > 1 ? " (and " + std::to_string(names.size() - 1) + " more)" : "");
+        return eExtractResult_REFUSED;
+    }
+    CTargetFolder target;
+    if (!target.Begin(directory, problem)) {
+        return eExtractResult_REFUSED;
     }
     for (const SZipEntryRecord& entry : reader.Entries()) {
-        const std::string why = UnsafeReason(entry.m_name);
-        if (!why.empty()) {
-            problem = "entry \"" + entry.m_name + "\": refused, the name would leave " + directory + " (" + why + ")";
-            return false;
+        if (entry.m_name.size() > target.NameRoom()) {
+            problem = "entry " + entry.m_name + ": the name is too long for " + directory;
+            return eExtractResult_REFUSED;
         }
-    }
-    if (!MakeDirectory(directory)) {
-        problem = "cannot create the directory " + directory;
-        return false;
     }
     for (const SZipEntryRecord& entry : reader.Entries()) {
-        if (!MakeParents(directory, entry.m_name)) {
-            problem = "cannot create the folders for " + entry.m_name + " below " + directory;
-            return false;
-        }
         if (entry.m_isFolder) {
+            if (!target.MakeFolders(entry.m_name, problem)) {
+                return eExtractResult_FAILED;
+            }
             continue;
         }
-        std::string content;
-        const SEntryCheck check = CEntryReader::Read(pData, cb, entry, password, &content, EXTRACT_KEEP_LIMIT);
+        if (!target.CreateFile(entry.m_name, problem)) {
+            return eExtractResult_FAILED;
+        }
+        std::string writeProblem;
+        const SEntryCheck check = CEntryReader::Read(pData, cb, entry, password, nullptr, 0,
+                                                     [&](const uint8_t* p, size_t n) { return target.Write(p, n, writeProblem); });
+        if (!writeProblem.empty()) {
+            problem = writeProblem;
+            return eExtractResult_FAILED;
+        }
         if (!check.m_ok) {
-            problem = check.m_problem + " (nothing written for it)";
-            return false;
+            problem = check.m_problem;
+            return eExtractResult_FAILED;
         }
-        const std::string path = directory + "/" + entry.m_name;
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr) {
-            problem = "cannot create " + path;
-            return false;
-        }
-        const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-        const bool closed = std::fclose(f) == 0;
-        if (!written || !closed) {
-            problem = "cannot write " + path + " (disk full?)";
-            return false;
+        if (!target.CloseFile(problem)) {
+            return eExtractResult_FAILED;
         }
         ++files;
     }
-    return true;
+    if (!target.Commit(problem)) {
+        return eExtractResult_FAILED;
+    }
+    return eExtractResult_EXTRACTED;
+}
+} // namespace
+
+EExtractResult CPackageExtractor::Extract(const uint8_t* pData, size_t cb, const std::string& password,
+                                          const std::string& directory, std::string& problem, size_t& files)
+{
+    files = 0;
+    // The extraction's boundary: the target folder removes itself while the exception unwinds.
+    try {
+        const EExtractResult result = ExtractAll(pData, cb, password, directory, problem, files);
+        if (result != eExtractResult_EXTRACTED) {
+            files = 0;
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        problem = "the system ran out of memory";
+    } catch (...) {
+        problem = "an unexpected error stopped the extraction";
+    }
+    files = 0;
+    return eExtractResult_FAILED;
 }

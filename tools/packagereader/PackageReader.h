@@ -1,7 +1,8 @@
 // Reads a whole package: the directory, every entry (decrypted, inflated, CRC-checked, hashed), the
-// manifest, and the story the report tells. The result feeds every output form.
+// names, the manifest, and the story the report tells. The result feeds every output form.
 #pragma once
 
+#include "tools/packagereader/MemoryBudget.h"
 #include "tools/packagereader/PackageReaderTypes.h"
 
 #include <cstdint>
@@ -19,7 +20,8 @@ enum EInspectResult {
 
 class CPackageReader {
 public:
-    // pData/cb: the package's bytes. On eInspectResult_UNREADABLE, fatal says why in words.
+    // pData/cb: the package's bytes. On eInspectResult_UNREADABLE, fatal says why in words (also when
+    // the reading would need more than maxMemory bytes).
     static EInspectResult Inspect(const uint8_t* pData, size_t cb, const std::string& password, SInspection& inspection,
-                                  std::string& fatal);
+                                  std::string& fatal, uint64_t maxMemory = CMemoryBudget::DEFAULT_BYTES);
 };

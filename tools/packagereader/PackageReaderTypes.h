@@ -2,6 +2,8 @@
 // verification found, and the story the report tells. The text, JSON and HTML writers read only these.
 #pragma once
 
+#include "tools/packagereader/PrivacyNote.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ struct SZipEntryRecord {
     uint64_t m_uncompressedSize = 0;
     uint64_t m_localHeaderOffset = 0;
     uint64_t m_dataOffset = 0; // first byte after the local header (encryption header included in the data)
+    uint64_t m_recordEnd = 0;  // first byte after the data and its data descriptor
     bool m_isFolder = false;
     bool m_encrypted = false;
 };
@@ -34,8 +37,12 @@ struct SManifestCheck {
     std::vector<std::string> m_missing;
     std::vector<std::string> m_extra;
     std::vector<std::string> m_differing;
-    std::vector<std::string> m_unreadable;
+    std::vector<std::string> m_unreadable;   // UNREADABLE lines of files the package rightly lacks
+    std::vector<std::string> m_contradicted; // listed UNREADABLE, yet in the package
+    std::vector<std::string> m_malformed;    // lines that are neither a digest nor an UNREADABLE line
+    std::vector<std::string> m_repeated;     // paths listed more than once
     size_t m_listed = 0;
+    size_t m_notKept = 0;                    // names past the kept ones in the lists above, counted only
 };
 
 struct SDriverFact {
@@ -78,7 +85,7 @@ struct SVerdict {
 };
 
 struct SFailureLine {
-    std::string m_section;
+    size_t m_section = 0; // index into SPackageStory::m_sections (a title is held once, however often used)
     std::string m_line;
     std::string m_time;
 };
@@ -109,7 +116,27 @@ struct SPackageStory {
     std::vector<SDeepRun> m_deepRuns;
     SVerdict m_verdict;
     std::vector<SFailureLine> m_failures;
+    size_t m_failuresNotKept = 0;        // failure lines past the kept ones, counted only
+    std::vector<std::string> m_sections; // section titles of the failure lines; "" is the top level
     std::vector<SDifference> m_differences;
+    std::vector<std::string> m_notes;    // where the reading stopped at a bound (a snapshot compared in part)
+
+    const std::string& SectionOf(const SFailureLine& f) const
+    {
+        static const std::string s_none;
+        return f.m_section < m_sections.size() ? m_sections[f.m_section] : s_none;
+    }
+};
+
+// How one requested output went (--extract DIR, --html FILE).
+struct SOutputOutcome {
+    bool m_requested = false;
+    std::string m_target;  // the folder or file, as given
+    // extract: extracted | not_attempted (the package did not verify) | refused | failed
+    // html: written | failed
+    std::string m_status;
+    size_t m_files = 0;    // extract: files written
+    std::string m_problem; // why, when not done
 };
 
 struct SInspection {
@@ -120,6 +147,10 @@ struct SInspection {
     size_t m_entriesChecked = 0;
     bool m_verified = false;
     std::vector<std::string> m_problems;
+    size_t m_problemsNotKept = 0; // problems past the kept ones, counted only
     SManifestCheck m_manifest;
     SPackageStory m_story;
+    SOutputOutcome m_extraction;
+    SOutputOutcome m_html;
+    SPrivacyNote m_privacy;
 };

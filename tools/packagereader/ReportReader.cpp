@@ -5,8 +5,8 @@
 #include "tools/packagereader/ReportReader.h"
 
 #include <algorithm>
-#include <set>
-#include <sstream>
+#include <iterator>
+#include <string_view>
 
 namespace {
 
@@ -19,13 +19,24 @@ constexpr const char* TITLE_COMPONENTS = "Getting Network Components.";
 constexpr const char* TITLE_GATHERING = "Gathering Dinamyc Data";
 constexpr size_t DIFFERENCE_LINES = 6;
 constexpr size_t SIDE_LINES = 200;
+// Failure lines kept in full; the rest are counted. Thousands of "failed" lines say no more than the
+// first thousand, and a hostile report could otherwise repeat one line without end.
+constexpr size_t FAILURE_LINES_KEPT = 1000;
+// Longest line shown in a difference or its side-by-side view (the comparison uses whole lines).
+constexpr size_t SHOWN_LINE_LENGTH = 400;
+// What a held line view costs: the view itself and its share of the container.
+constexpr uint64_t VIEW_COST = 32;
+constexpr size_t MAX_SECTION_DEPTH = 256;
 
 struct SLine {
     std::string m_time;
     size_t m_depth = 0;
     enum EKind { eKind_TEXT, eKind_BEGIN, eKind_END } m_kind = eKind_TEXT;
     std::string m_text;
+    std::string_view m_view; // the same text inside the report, which outlives the reading
 };
+
+using CLines = std::vector<std::string_view>;
 
 bool StartsWith(const std::string& s, const char* prefix)
 {
@@ -34,6 +45,24 @@ bool StartsWith(const std::string& s, const char* prefix)
 bool EndsWith(const std::string& s, const std::string& suffix)
 {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+std::string_view TrimView(std::string_view s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) {
+        ++b;
+    }
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) {
+        --e;
+    }
+    return s.substr(b, e - b);
+}
+bool ViewStartsWith(std::string_view s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+std::string Shown(std::string_view line)
+{
+    return line.size() <= SHOWN_LINE_LENGTH ? std::string(line)
+                                            : std::string(line.substr(0, SHOWN_LINE_LENGTH)) + " [... " +
+            std::to_string(line.size() - SHOWN_LINE_LENGTH) + " more bytes]";
 }
 std::string Trim(const std::string& s)
 {
@@ -56,32 +85,33 @@ std::string Lower(std::string s)
     return s;
 }
 
-bool ParseLine(const std::string& raw, SLine& line)
+bool ParseLine(std::string_view raw, SLine& line)
 {
     // "07-03-2008 14:05:09\t": 19 characters of date and time and the tab.
     if (raw.size() < 20 || raw[2] != '-' || raw[5] != '-' || raw[10] != ' ' || raw[19] != '\t') {
         return false;
     }
-    line.m_time = raw.substr(0, 19);
+    line.m_time.assign(raw.data(), 19);
     size_t pos = 20;
     while (pos < raw.size() && raw[pos] == '\t') {
         ++pos;
     }
     line.m_depth = pos - 20;
-    std::string text = raw.substr(pos);
+    std::string_view text = raw.substr(pos);
     if (!text.empty() && text.back() == '\r') {
-        text.pop_back();
+        text.remove_suffix(1);
     }
-    if (StartsWith(text, "-> ")) {
+    if (ViewStartsWith(text, "-> ")) {
         line.m_kind = SLine::eKind_BEGIN;
-        text.erase(0, 3);
-    } else if (StartsWith(text, "<- ")) {
+        text.remove_prefix(3);
+    } else if (ViewStartsWith(text, "<- ")) {
         line.m_kind = SLine::eKind_END;
-        text.erase(0, 3);
+        text.remove_prefix(3);
     } else {
         line.m_kind = SLine::eKind_TEXT;
     }
-    line.m_text = text;
+    line.m_text.assign(text.data(), text.size());
+    line.m_view = text;
     return true;
 }
 
@@ -220,53 +250,61 @@ void ReadDriverTable(const std::vector<std::string>& lines, SPackageStory& story
     }
 }
 
-std::string NormalizeForDiff(const std::string& program, const std::string& line)
+// A view of the line as compared: the normal forms are all parts of the line, so nothing is copied.
+std::string_view NormalizeForDiff(const std::string& program, std::string_view line)
 {
-    std::string out = Trim(line);
-    if (program == "snapshot" && StartsWith(out, "Taken:")) {
-        return std::string(); // when it was taken, not what it holds
+    std::string_view out = TrimView(line);
+    if (program == "snapshot" && ViewStartsWith(out, "Taken:")) {
+        return std::string_view(); // when it was taken, not what it holds
     }
     if (program == "ping") {
         // Round-trip times change on every run and say nothing about the filter.
         const size_t t = out.find("time");
-        if (t != std::string::npos) {
+        if (t != std::string_view::npos) {
             out = out.substr(0, t);
         }
-        if (StartsWith(out, "Minimum") || StartsWith(out, "M\xC3\xADnimo") || StartsWith(out, "M\xEDnimo")) {
-            return std::string();
+        if (ViewStartsWith(out, "Minimum") || ViewStartsWith(out, "M\xC3\xADnimo") || ViewStartsWith(out, "M\xEDnimo")) {
+            return std::string_view();
         }
     }
     return out;
 }
 
-std::string PingLoss(const std::vector<std::string>& lines)
+std::string PingLoss(const CLines& lines)
 {
-    for (const std::string& line : lines) {
+    for (std::string_view line : lines) {
         const size_t percent = line.find("% ");
         const size_t open = line.rfind('(', percent);
-        if (percent != std::string::npos && open != std::string::npos && line.find("Lost") != std::string::npos) {
-            return line.substr(open + 1, percent - open);
+        if (percent != std::string_view::npos && open != std::string_view::npos &&
+            line.find("Lost") != std::string_view::npos) {
+            return std::string(line.substr(open + 1, percent - open));
         }
     }
     return std::string();
 }
 
-std::vector<std::string> DiffLines(const std::string& program, const std::vector<std::string>& pre,
-                                   const std::vector<std::string>& post)
+// Sorted normal forms of both sides, then their multiset differences: n log n in the lines, and the
+// memory of two views per line.
+std::vector<std::string> DiffLines(const std::string& program, const CLines& pre, const CLines& post, CMemoryBudget& budget)
 {
-    std::multiset<std::string> a, b;
-    for (const std::string& l : pre) {
-        const std::string n = NormalizeForDiff(program, l);
+    budget.Charge((pre.size() + post.size()) * 2 * VIEW_COST, "the Pre/Post comparison");
+    CLines a, b;
+    a.reserve(pre.size());
+    b.reserve(post.size());
+    for (std::string_view l : pre) {
+        const std::string_view n = NormalizeForDiff(program, l);
         if (!n.empty()) {
-            a.insert(n);
+            a.push_back(n);
         }
     }
-    for (const std::string& l : post) {
-        const std::string n = NormalizeForDiff(program, l);
+    for (std::string_view l : post) {
+        const std::string_view n = NormalizeForDiff(program, l);
         if (!n.empty()) {
-            b.insert(n);
+            b.push_back(n);
         }
     }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
     std::vector<std::string> out;
     if (program == "ping") {
         const std::string before = PingLoss(pre), after = PingLoss(post);
@@ -275,49 +313,74 @@ std::vector<std::string> DiffLines(const std::string& program, const std::vector
                           (after.empty() ? std::string("?") : after));
         }
     }
-    std::vector<std::string> gone, added;
+    CLines gone, added;
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
     std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
     size_t shown = 0;
     const size_t total = gone.size() + added.size();
-    for (const std::string& l : gone) {
+    for (std::string_view l : gone) {
         if (shown++ < DIFFERENCE_LINES) {
-            out.push_back("- " + l);
+            out.push_back("- " + Shown(l));
         }
     }
-    for (const std::string& l : added) {
+    for (std::string_view l : added) {
         if (shown++ < DIFFERENCE_LINES) {
-            out.push_back("+ " + l);
+            out.push_back("+ " + Shown(l));
         }
     }
+    budget.Release((pre.size() + post.size()) * 2 * VIEW_COST);
     if (total > DIFFERENCE_LINES) {
         out.push_back("(" + std::to_string(total - DIFFERENCE_LINES) + " more changed lines)");
     }
     return out;
 }
 
-std::vector<std::string> SplitLines(const std::string& text)
+// Views of the lines of text (which outlives them), without their line ends.
+template <typename FLine>
+void ForEachLine(std::string_view text, FLine&& onLine)
 {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = text.size();
         }
-        lines.push_back(line);
+        std::string_view line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        onLine(line);
+        pos = end + 1;
     }
+}
+
+CLines SplitLines(std::string_view text, CMemoryBudget& budget)
+{
+    CLines lines;
+    ForEachLine(text, [&](std::string_view line) {
+        if (line.empty()) {
+            return; // compares as nothing, and costs nothing
+        }
+        budget.Charge(VIEW_COST, "a configuration snapshot's lines");
+        lines.push_back(line);
+    });
     return lines;
 }
 
 class CStoryBuilder {
 public:
-    explicit CStoryBuilder(SPackageStory& story) : m_story(story) {}
+    CStoryBuilder(SPackageStory& story, CMemoryBudget& budget) : m_story(story), m_budget(budget) {}
 
     void Line(const SLine& line)
     {
         if (m_stack.size() > line.m_depth) {
+            for (size_t i = line.m_depth; i < m_stack.size(); ++i) {
+                m_budget.Release(m_stack[i].size() + CMemoryBudget::RECORD_OVERHEAD);
+            }
             m_stack.resize(line.m_depth);
+            m_stackSection.resize(line.m_depth);
+            m_stackProgram.resize(line.m_depth);
+            m_stackFlags.resize(line.m_depth);
         }
         if (line.m_kind == SLine::eKind_END) {
             if (line.m_text == TITLE_BASIC_END) {
@@ -328,7 +391,11 @@ public:
         }
         if (line.m_kind == SLine::eKind_BEGIN) {
             Begin(line);
+            m_budget.Charge(line.m_text.size() + CMemoryBudget::RECORD_OVERHEAD, "the open sections");
             m_stack.push_back(line.m_text);
+            m_stackSection.push_back(SIZE_MAX);
+            m_stackProgram.push_back(ProgramOfTitle(line.m_text));
+            m_stackFlags.push_back((m_stackFlags.empty() ? 0u : m_stackFlags.back()) | FlagOf(line.m_text));
             return;
         }
         Text(line);
@@ -342,31 +409,107 @@ public:
         for (const std::string& filter : m_filterOrder) {
             for (const std::string& program : m_programOrder[filter]) {
                 const auto& sides = m_dynamic[filter][program];
-                SDifference difference;
-                difference.m_filter = filter;
-                difference.m_program = program;
-                difference.m_lines = DiffLines(program, sides.first, sides.second);
-                if (difference.m_lines.empty()) {
-                    continue;
-                }
-                difference.m_pre.assign(sides.first.begin(), sides.first.begin() + std::min(SIDE_LINES, sides.first.size()));
-                difference.m_post.assign(sides.second.begin(), sides.second.begin() + std::min(SIDE_LINES, sides.second.size()));
-                m_story.m_differences.push_back(difference);
+                AddDifference(filter, program, sides.first, sides.second);
+            }
+            const auto snapshot = m_snapshotDifferences.find(filter);
+            if (snapshot != m_snapshotDifferences.end() && !snapshot->second.m_lines.empty()) {
+                m_story.m_differences.push_back(std::move(snapshot->second));
             }
         }
     }
 
+    // Compared at once: the line views of one pair at a time, then only the difference is held.
     void Snapshot(const std::string& filter, const std::string& pre, const std::string& post)
     {
-        if (std::find(m_filterOrder.begin(), m_filterOrder.end(), filter) == m_filterOrder.end()) {
+        if (m_programOrder.emplace(filter, std::vector<std::string>()).second) {
             m_filterOrder.push_back(filter);
         }
-        m_programOrder[filter].push_back("snapshot");
-        m_dynamic[filter]["snapshot"] = {SplitLines(pre), SplitLines(post)};
+        const CLines a = SplitLines(pre, m_budget), b = SplitLines(post, m_budget);
+        m_snapshotDifferences[filter] = MakeDifference(filter, "snapshot", a, b);
+        m_budget.Release((a.size() + b.size()) * VIEW_COST);
     }
 
 private:
-    bool InStack(const char* title) const { return std::find(m_stack.begin(), m_stack.end(), title) != m_stack.end(); }
+    void AddFailure(const SLine& line)
+    {
+        if (m_story.m_failures.size() >= FAILURE_LINES_KEPT) {
+            ++m_story.m_failuresNotKept;
+            return;
+        }
+        size_t section = 0; // the top level
+        if (m_story.m_sections.empty()) {
+            m_story.m_sections.emplace_back();
+        }
+        if (!m_stack.empty()) {
+            if (m_stackSection.back() == SIZE_MAX) {
+                m_budget.Charge(m_stack.back().size() + CMemoryBudget::RECORD_OVERHEAD, "the failure lines' sections");
+                m_stackSection.back() = m_story.m_sections.size();
+                m_story.m_sections.push_back(m_stack.back());
+            }
+            section = m_stackSection.back();
+        }
+        m_budget.Charge(line.m_text.size() + CMemoryBudget::RECORD_OVERHEAD, "the failure lines");
+        SFailureLine failure;
+        failure.m_section = section;
+        failure.m_line = line.m_text;
+        failure.m_time = line.m_time;
+        m_story.m_failures.push_back(std::move(failure));
+    }
+
+    SDifference MakeDifference(const std::string& filter, const std::string& program, const CLines& pre, const CLines& post)
+    {
+        SDifference difference;
+        difference.m_filter = filter;
+        difference.m_program = program;
+        difference.m_lines = DiffLines(program, pre, post, m_budget);
+        if (difference.m_lines.empty()) {
+            return difference;
+        }
+        uint64_t cost = 0;
+        for (size_t i = 0; i < pre.size() && i < SIDE_LINES; ++i) {
+            difference.m_pre.push_back(Shown(pre[i]));
+            cost += difference.m_pre.back().size() + CMemoryBudget::RECORD_OVERHEAD;
+        }
+        for (size_t i = 0; i < post.size() && i < SIDE_LINES; ++i) {
+            difference.m_post.push_back(Shown(post[i]));
+            cost += difference.m_post.back().size() + CMemoryBudget::RECORD_OVERHEAD;
+        }
+        for (const std::string& l : difference.m_lines) {
+            cost += l.size() + CMemoryBudget::RECORD_OVERHEAD;
+        }
+        m_budget.Charge(cost, "the Pre/Post differences");
+        return difference;
+    }
+
+    void AddDifference(const std::string& filter, const std::string& program, const CLines& pre, const CLines& post)
+    {
+        SDifference difference = MakeDifference(filter, program, pre, post);
+        if (!difference.m_lines.empty()) {
+            m_story.m_differences.push_back(std::move(difference));
+        }
+    }
+
+    // The titles the story looks for among the open sections, one bit each; each level holds the bits of
+    // itself and every level above it, so a look-up costs the same however deep the report nests.
+    enum : unsigned {
+        eOpen_BASIC = 1,
+        eOpen_DRIVERS = 2,
+        eOpen_GATHERING = 4,
+        eOpen_PRE = 8,
+        eOpen_POST = 16,
+        eOpen_COMPONENTS = 32,
+    };
+    static unsigned FlagOf(const std::string& title)
+    {
+        return title == TITLE_BASIC ? eOpen_BASIC
+            : title == TITLE_DRIVERS ? eOpen_DRIVERS
+            : title == TITLE_GATHERING ? eOpen_GATHERING
+            : title == "PRE"           ? eOpen_PRE
+            : title == "POST"          ? eOpen_POST
+            : title == TITLE_COMPONENTS ? eOpen_COMPONENTS
+                                       : 0u;
+    }
+    bool InStack(unsigned flag) const { return !m_stackFlags.empty() && (m_stackFlags.back() & flag) != 0; }
 
     void Begin(const SLine& line)
     {
@@ -383,9 +526,10 @@ private:
         }
         if (StartsWith(t, TITLE_FILTER_PREFIX) && !EndsWith(t, ", Finished")) {
             const std::string name = QuotedName(t);
-            if (m_inBasic && InStack(TITLE_BASIC)) {
+            if (m_inBasic && InStack(eOpen_BASIC)) {
                 SBasicFilterStep step;
                 step.m_name = name;
+                m_budget.Charge(name.size() + CMemoryBudget::RECORD_OVERHEAD * 2, "the basic analysis");
                 m_story.m_basicSteps.push_back(step);
                 m_currentFilter = name;
                 return;
@@ -404,8 +548,10 @@ private:
             return;
         }
         // A component of the network dump: the section two below the dump's own.
-        const auto dump = std::find(m_stack.begin(), m_stack.end(), TITLE_COMPONENTS);
-        if (dump != m_stack.end() && static_cast<size_t>(m_stack.end() - dump) == 2) {
+        const size_t depth = m_stackFlags.size();
+        const bool dumpTwoAbove = depth >= 2 && (m_stackFlags[depth - 2] & eOpen_COMPONENTS) != 0 &&
+            (depth < 3 || (m_stackFlags[depth - 3] & eOpen_COMPONENTS) == 0);
+        if (dumpTwoAbove) {
             FinishComponentIfLeft(true);
             m_component = SNetworkComponentFact();
             m_component.m_name = t;
@@ -421,24 +567,28 @@ private:
     void Text(const SLine& line)
     {
         const std::string& t = line.m_text;
-        const bool inProgram = !m_stack.empty() && !ProgramOfTitle(m_stack.back()).empty();
+        const bool inProgram = !m_stackProgram.empty() && !m_stackProgram.back().empty();
         if (inProgram) {
-            const std::string program = ProgramOfTitle(m_stack.back());
-            if (InStack(TITLE_DRIVERS)) {
+            const std::string& program = m_stackProgram.back();
+            if (InStack(eOpen_DRIVERS)) {
+                m_budget.Charge(t.size() + CMemoryBudget::RECORD_OVERHEAD, "the driver list");
                 m_driverLines.push_back(t);
             }
-            if (m_inBasic && !m_currentFilter.empty() && InStack(TITLE_GATHERING)) {
-                const bool pre = InStack("PRE"), post = InStack("POST");
+            if (m_inBasic && !m_currentFilter.empty() && InStack(eOpen_GATHERING)) {
+                const bool pre = InStack(eOpen_PRE), post = InStack(eOpen_POST);
                 if (pre || post) {
-                    if (std::find(m_filterOrder.begin(), m_filterOrder.end(), m_currentFilter) == m_filterOrder.end()) {
+                    const auto filter = m_programOrder.emplace(m_currentFilter, std::vector<std::string>());
+                    if (filter.second) {
                         m_filterOrder.push_back(m_currentFilter);
                     }
-                    auto& order = m_programOrder[m_currentFilter];
-                    if (std::find(order.begin(), order.end(), program) == order.end()) {
-                        order.push_back(program);
+                    auto& programs = m_dynamic[m_currentFilter];
+                    if (programs.count(program) == 0) {
+                        m_budget.Charge(program.size() * 2 + CMemoryBudget::RECORD_OVERHEAD * 4, "the Pre/Post evidence");
+                        filter.first->second.push_back(program);
                     }
-                    auto& sides = m_dynamic[m_currentFilter][program];
-                    (pre ? sides.first : sides.second).push_back(t);
+                    auto& sides = programs[program];
+                    m_budget.Charge(VIEW_COST, "the Pre/Post evidence");
+                    (pre ? sides.first : sides.second).push_back(line.m_view);
                 }
             }
             if (!StartsWith(t, "Failed to execute program")) {
@@ -446,11 +596,7 @@ private:
             }
         }
         if (CReportReader::IsFailureText(t)) {
-            SFailureLine failure;
-            failure.m_section = m_stack.empty() ? std::string() : m_stack.back();
-            failure.m_line = t;
-            failure.m_time = line.m_time;
-            m_story.m_failures.push_back(failure);
+            AddFailure(line);
         }
         if (StartsWith(t, "Filter ") && (EndsWith(t, " disabled.") || EndsWith(t, " enabled."))) {
             m_story.m_sdkPresent = true;
@@ -472,6 +618,7 @@ private:
         if (StartsWith(t, "Component ")) {
             m_component.m_id = Trim(t.substr(10));
         } else if (StartsWith(t, "Enabled ") && !m_pathToken.empty()) {
+            m_budget.Charge(m_pathToken.size() + CMemoryBudget::RECORD_OVERHEAD, "the network components");
             m_component.m_bindings.push_back(m_pathToken + (Trim(t.substr(8)) == "Yes" ? " (enabled)" : " (disabled)"));
             m_pathToken.clear();
         }
@@ -485,6 +632,8 @@ private:
         m_inComponent = false;
         const std::string id = Lower(m_component.m_id), name = Lower(m_component.m_name);
         if (id.find("kvx") != std::string::npos || name.find("orvex") != std::string::npos) {
+            m_budget.Charge(m_component.m_name.size() + m_component.m_id.size() + CMemoryBudget::RECORD_OVERHEAD * 2,
+                            "the network components");
             m_story.m_components.push_back(m_component);
         }
     }
@@ -531,6 +680,7 @@ private:
         SDeepRun run;
         run.m_step = step;
         run.m_time = line.m_time;
+        m_budget.Charge(CMemoryBudget::RECORD_OVERHEAD * 4, "the deep analysis");
         m_story.m_deepRuns.push_back(run);
         m_runOpened = false;
         m_runStartedByFix = false;
@@ -585,20 +735,21 @@ private:
         // The step each boot performed: its own lines name it when they can; otherwise it is the step the
         // previous boot stored before its accepted reboot.
         int stored = 1;
+        std::map<int, std::string> lastDriverOfStep; // the driver an earlier boot switched off for each step's question
         for (SDeepRun& run : m_story.m_deepRuns) {
             if (run.m_step == 0) {
                 const int fromTested = StepTestingDriver(run.m_tested);
                 run.m_step = fromTested != 0 && !(run.m_tested == "KVXTMGR" && stored == 10) ? fromTested : stored;
             }
             if (run.m_tested.empty() && run.m_step >= 3) {
-                for (const auto& other : m_story.m_deepRuns) {
-                    if (&other == &run) {
-                        break;
-                    }
-                    if (StepTestingDriver(other.m_driver) == run.m_step) {
-                        run.m_tested = other.m_driver;
-                    }
+                const auto earlier = lastDriverOfStep.find(run.m_step);
+                if (earlier != lastDriverOfStep.end()) {
+                    run.m_tested = earlier->second;
                 }
+            }
+            const int testedBy = StepTestingDriver(run.m_driver);
+            if (testedBy != 0) {
+                lastDriverOfStep[testedBy] = run.m_driver;
             }
             if (run.m_reboot == "accepted") {
                 stored = run.m_step == 1 ? 2 : StepTestingDriver(run.m_driver);
@@ -656,7 +807,11 @@ private:
     }
 
     SPackageStory& m_story;
+    CMemoryBudget& m_budget;
     std::vector<std::string> m_stack;
+    std::vector<size_t> m_stackSection;       // per open section: its index in m_story.m_sections, once used
+    std::vector<std::string> m_stackProgram;  // per open section: the program its title runs, if any
+    std::vector<unsigned> m_stackFlags;       // per open section: eOpen_ bits of it and the sections above
     bool m_inBasic = false;
     bool m_inDeep = false;
     bool m_runOpened = false;
@@ -672,7 +827,8 @@ private:
     std::string m_pathToken;
     std::vector<std::string> m_filterOrder;
     std::map<std::string, std::vector<std::string>> m_programOrder;
-    std::map<std::string, std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>>> m_dynamic;
+    std::map<std::string, std::map<std::string, std::pair<CLines, CLines>>> m_dynamic; // views into the report
+    std::map<std::string, SDifference> m_snapshotDifferences;
 };
 
 } // namespace
@@ -703,7 +859,7 @@ std::string CReportReader::LayerOf(const std::string& driver, bool deep)
     return "ndis_plugin";
 }
 
-SPackageStory CReportReader::Read(const SStoryInputs& inputs)
+SPackageStory CReportReader::Read(const SStoryInputs& inputs, CMemoryBudget& budget)
 {
     SPackageStory story;
     if (inputs.m_pIncident != nullptr) {
@@ -714,17 +870,17 @@ SPackageStory CReportReader::Read(const SStoryInputs& inputs)
             story.m_snapshotPresent = true;
         }
     }
-    CStoryBuilder builder(story);
+    CStoryBuilder builder(story, budget);
     if (inputs.m_pReport != nullptr) {
         story.m_hasReport = true;
-        std::istringstream in(*inputs.m_pReport);
-        std::string raw;
         SLine line;
-        while (std::getline(in, raw)) {
-            if (ParseLine(raw, line)) {
+        ForEachLine(*inputs.m_pReport, [&](std::string_view raw) {
+            // Deeper than any report nests: such lines are damage, and following them would make every
+            // later line walk a stack as deep as the report is long.
+            if (ParseLine(raw, line) && line.m_depth <= MAX_SECTION_DEPTH) {
                 builder.Line(line);
             }
-        }
+        });
     }
     // The configuration snapshots of each filter's two passes, compared like the programs' output.
     for (const auto& snapshot : inputs.m_snapshots) {

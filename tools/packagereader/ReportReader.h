@@ -3,6 +3,7 @@
 // file, and which evidence files the package holds.
 #pragma once
 
+#include "tools/packagereader/MemoryBudget.h"
 #include "tools/packagereader/PackageReaderTypes.h"
 
 #include <map>
@@ -18,7 +19,8 @@ struct SStoryInputs {
 
 class CReportReader {
 public:
-    static SPackageStory Read(const SStoryInputs& inputs);
+    // What the story holds is charged to budget (the inputs are the caller's).
+    static SPackageStory Read(const SStoryInputs& inputs, CMemoryBudget& budget);
 
     // Lines of the report a reader would call "failed" (exposed for the tests).
     static bool IsFailureText(const std::string& text);

@@ -4,6 +4,8 @@
 
 #include "core/archive/ZipFormat.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -115,6 +117,7 @@ bool CZipReader::Open(const uint8_t* pData, size_t cb)
             m_entries.push_back(entry);
         }
     }
+    DropOverlaps();
     if (pos != cdEnd) {
         char text[160];
         std::snprintf(text, sizeof text, "the central directory holds %zu bytes more than its %u entries use",
@@ -122,6 +125,40 @@ bool CZipReader::Open(const uint8_t* pData, size_t cb)
         m_problems.push_back(text);
     }
     return true;
+}
+
+void CZipReader::DropOverlaps()
+{
+    // Each local record belongs to one entry: entries sharing bytes would be inflated once each (a small
+    // package could then cost terabytes of work) and could hide one file inside another.
+    std::vector<size_t> order(m_entries.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return m_entries[a].m_localHeaderOffset < m_entries[b].m_localHeaderOffset ||
+            (m_entries[a].m_localHeaderOffset == m_entries[b].m_localHeaderOffset && a < b);
+    });
+    std::vector<bool> dropped(m_entries.size(), false);
+    size_t owner = SIZE_MAX;
+    for (size_t i : order) {
+        const SZipEntryRecord& e = m_entries[i];
+        if (owner != SIZE_MAX && e.m_localHeaderOffset < m_entries[owner].m_recordEnd) {
+            m_problems.push_back("entry " + Quote(e.m_name) + ": its local record overlaps that of " +
+                                 Quote(m_entries[owner].m_name));
+            dropped[i] = true;
+            continue;
+        }
+        owner = i;
+    }
+    std::vector<SZipEntryRecord> kept;
+    kept.reserve(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (!dropped[i]) {
+            kept.push_back(std::move(m_entries[i]));
+        }
+    }
+    m_entries.swap(kept);
 }
 
 bool CZipReader::ReadCentralHeader(size_t& pos, size_t end, SZipEntryRecord& entry)
@@ -177,8 +214,10 @@ bool CZipReader::CheckLocalHeader(SZipEntryRecord& entry, uint64_t dataLimit)
         m_problems.push_back(who + "the local header names it \"" + Quote(localName) + "\"");
         return false;
     }
-    if (Le16(p + 8) != entry.m_method || (Le16(p + 6) & ZIP_FLAG_ENCRYPTED) != (entry.m_flags & ZIP_FLAG_ENCRYPTED)) {
-        m_problems.push_back(who + "the local header's method or encryption flag differs from the directory's");
+    const uint16_t localFlags = Le16(p + 6);
+    const uint16_t checkedFlags = ZIP_FLAG_ENCRYPTED | ZIP_FLAG_DATA_DESCRIPTOR;
+    if (Le16(p + 8) != entry.m_method || (localFlags & checkedFlags) != (entry.m_flags & checkedFlags)) {
+        m_problems.push_back(who + "the local header's method, encryption or data-descriptor flag differs from the directory's");
         return false;
     }
     if (entry.m_compressedSize > dataLimit - dataOffset) {
@@ -186,6 +225,36 @@ bool CZipReader::CheckLocalHeader(SZipEntryRecord& entry, uint64_t dataLimit)
                              std::to_string(dataOffset) + " run past the start of the central directory");
         return false;
     }
+    // Without a data descriptor the local header carries the final CRC and sizes; with one (the writer
+    // uses it for encrypted entries) it may carry zeros, and the descriptor after the data the values.
+    const uint32_t localCrc = Le32(p + 14), localCompressed = Le32(p + 18), localSize = Le32(p + 22);
+    const bool descriptor = (entry.m_flags & ZIP_FLAG_DATA_DESCRIPTOR) != 0;
+    auto agrees = [&](uint64_t local, uint64_t central) { return local == central || (descriptor && local == 0); };
+    if (!agrees(localCrc, entry.m_crc) || !agrees(localCompressed, entry.m_compressedSize) ||
+        !agrees(localSize, entry.m_uncompressedSize)) {
+        m_problems.push_back(who + "the local header's CRC or sizes differ from the directory's");
+        return false;
+    }
+    uint64_t recordEnd = dataOffset + entry.m_compressedSize;
+    if (descriptor) {
+        const uint64_t left = dataLimit - recordEnd;
+        const uint8_t* d = m_pData + recordEnd;
+        size_t at = 0;
+        if (left >= 4 && Le32(d) == ZIP_SIG_DATA_DESCRIPTOR) {
+            at = 4;
+        }
+        if (left < at + 12) {
+            m_problems.push_back(who + "its data descriptor is missing (the data runs into the central directory)");
+            return false;
+        }
+        if (Le32(d + at) != entry.m_crc || Le32(d + at + 4) != entry.m_compressedSize ||
+            Le32(d + at + 8) != entry.m_uncompressedSize) {
+            m_problems.push_back(who + "its data descriptor's CRC or sizes differ from the directory's");
+            return false;
+        }
+        recordEnd += at + 12;
+    }
+    entry.m_recordEnd = recordEnd;
     entry.m_dataOffset = dataOffset;
     return true;
 }

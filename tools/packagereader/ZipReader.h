@@ -14,7 +14,8 @@ class CZipReader {
 public:
     // Reads the directory. False when the bytes are not a readable ZIP package at all (m_fatal says
     // why); true otherwise, with per-entry problems (a local header that disagrees, data running past
-    // the directory) in Problems() and those entries left out of Entries().
+    // the directory, a data descriptor that disagrees, a local record shared with another entry) in
+    // Problems() and those entries left out of Entries().
     bool Open(const uint8_t* pData, size_t cb);
 
     const std::vector<SZipEntryRecord>& Entries() const { return m_entries; }
@@ -27,6 +28,7 @@ private:
     bool FindEndRecord(size_t& offset) const;
     bool ReadCentralHeader(size_t& pos, size_t end, SZipEntryRecord& entry);
     bool CheckLocalHeader(SZipEntryRecord& entry, uint64_t dataLimit);
+    void DropOverlaps();
     bool Fail(const std::string& why);
 
     const uint8_t* m_pData = nullptr;
