@@ -1,0 +1,15 @@
+# Fails when a shipped binary holds the kill-point hook's variable name. The instrumented copy must hold
+# it, so that a change of the name cannot make this check pass by itself.
+set(marker "KVX_KILL_AT")
+file(STRINGS "${PROBE}" probe_hits REGEX "${marker}")
+if(NOT probe_hits)
+  message(FATAL_ERROR "${PROBE} does not name ${marker}: the check no longer looks for the hook")
+endif()
+string(REPLACE "|" ";" files "${FILES}")
+foreach(f ${files})
+  file(STRINGS "${f}" hits REGEX "${marker}")
+  if(hits)
+    message(FATAL_ERROR "${f} contains the test-only kill-point hook (${marker})")
+  endif()
+  message(STATUS "${f}: no kill-point hook")
+endforeach()
