@@ -399,8 +399,13 @@ std::wstring CChangeJournal::Today()
 // gets one line per point passed, so a harness learns how many there are.
 void CChangeJournal::KillPoint(const char* pszWhere)
 {
-    static LONG s_lPoints = 0;
-    const LONG lPoint = ::InterlockedIncrement(&s_lPoints);
+    // The wizard and the core each link a journal; the count lives in the process's environment, which
+    // both share, so that one run's points are numbered once whichever module passes them.
+    char counter[32] = {};
+    const LONG lPoint =
+        (::GetEnvironmentVariableA("KVX_KILL_COUNTER", counter, sizeof counter) > 0 ? std::atol(counter) : 0) + 1;
+    std::snprintf(counter, sizeof counter, "%ld", static_cast<long>(lPoint));
+    ::SetEnvironmentVariableA("KVX_KILL_COUNTER", counter);
     char log[MAX_PATH * 4] = {};
     if (::GetEnvironmentVariableA("KVX_KILL_LOG", log, sizeof log) > 0 && log[0] != '\0') {
         if (FILE* file = std::fopen(log, "a")) {

@@ -9,3 +9,8 @@ constexpr const char* KVXDIAG2_RESUME_NDIS_SUSPICIOUS = "NDISManSuspicious";
 // Not resume state, but under the same key: the wizard's save page writes it just before _0008_ and
 // removes it when the wizard ends; pack and send reads it (REG_DWORD, 1: remove personal data).
 constexpr const char* KVXDIAG2_PACK_REMOVE_PERSONAL_DATA = "RemovePersonalData";
+// The switches a step makes after its step is stored, until both are done: a start that finds them
+// for the stored step completes them before asking that step's question.
+constexpr const char* KVXDIAG2_RESUME_PENDING_STEP = "PendingStep";
+constexpr const char* KVXDIAG2_RESUME_PENDING_REACTIVATE = "PendingReactivate";
+constexpr const char* KVXDIAG2_RESUME_PENDING_DEACTIVATE = "PendingDeactivate";

@@ -133,6 +133,8 @@ private:
     // step's question against this step's drivers.
     DWORD StoreResumeStep(DWORD dwStep);
     void SettleDeepJob(DWORD dwJobId);
+    // Completes the switches a run of this step left half done when it was ended (a crash, a kill).
+    DWORD CompleteInterruptedSwitch(DWORD dwStep);
     // The verdict's driver stays off: its entry is marked kept, with its original, for a later run.
     void KeepDriver(const std::string& name);
     // Deletes the autostart value the core wrote, unless the wizard's own entry holds it.

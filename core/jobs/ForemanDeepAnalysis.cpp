@@ -516,6 +516,11 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
             DisableLogsAndCaptures(directory, KVXDIAG2_CAPTURE_MAX_SIZE, KVXDIAG2_CAPTURE_FLAG);
             m_pReporter->EndSection("%s", "-Previous operations for all filters finished...");
         } else {
+            // The question is about this step's drivers: switches a killed run left half done come first.
+            const DWORD dwCompleted = CompleteInterruptedSwitch(dwStep);
+            if (dwCompleted != KVXDIAG2_OK) {
+                return dwCompleted;
+            }
             KVX_LOG(eKVXDiagLog_INFO,
                     "La etapa %lu ha sido completada con el correspondiente reinicio. Se consulta al usuario si "
                     "soluciona el problema.",
@@ -571,14 +576,21 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
             }
             return dwResult;
         }
-        dwResult = StoreResumeStep(dwNextStep);
+        // The switches are written down with the step they lead to, before it: whenever this run is
+        // ended, the next start finds the step and the drivers in agreement, or completes the switches.
+        dwResult = kvx::StorePendingSwitch(dwNextStep, reactivate, deactivate);
+        if (dwResult == KVXDIAG2_OK) {
+            dwResult = StoreResumeStep(dwNextStep);
+        }
         if (dwResult != KVXDIAG2_OK) {
+            kvx::ForgetPendingSwitch();
             return dwResult;
         }
         m_pReporter->Report("Activating previous filter: %s ...", reactivate.c_str());
         dwResult = ActivateFilter(reactivate);
         if (dwResult != KVXDIAG2_OK) {
             StoreResumeStep(dwStep);
+            kvx::ForgetPendingSwitch();
             return dwResult;
         }
         m_pReporter->Report("Deactivating actual filter: %s ...", deactivate.c_str());
@@ -590,8 +602,10 @@ DWORD CForeman::RunDeepAnalysis(DWORD dwJobId, DWORD dwStep, bool bTDISuspicious
                 SwitchDriver(reactivate, false, false);
             }
             StoreResumeStep(dwStep);
+            kvx::ForgetPendingSwitch();
             return dwResult;
         }
+        kvx::ForgetPendingSwitch();
         iAnswer = NotifyValue(eKVXDIAG2Notify_DEEPANALYSIS_PREPARED_TO_REBOOT, deactivate, 0);
         if (iAnswer != eKVXDIAG2NotifyRet_REBOOT_ACCEPTED) {
             // Logs and captures stay on: the next start repeats this step's question with them running.
@@ -839,11 +853,11 @@ DWORD CForeman::StoreResumeStep(DWORD dwStep)
     }
     CTaskDataLong step(dwStep);
     CTaskDataString directory(m_strResultsDirectory);
-    DWORD dwResult = task->SetConfig({&step, &directory});
-    if (dwResult == KVXDIAG2_OK) {
-        dwResult = task->Execute(m_pReporter);
+    if (task->SetConfig({&step, &directory}) != KVXDIAG2_OK) {
+        KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
+        return static_cast<DWORD>(ERROR_INVALID_DATA);
     }
-    if (dwResult != KVXDIAG2_OK) {
+    if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
         KVX_LOG(eKVXDiagLog_ERROR,
                 "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
                 "Results path: %s",
@@ -931,4 +945,36 @@ void CForeman::ReportNotRecorded(const std::string& name)
     if (m_pReporter != nullptr) {
         m_pReporter->Report("Could not record the original state of %s; it is left unchanged.", name.c_str());
     }
+}
+
+DWORD CForeman::CompleteInterruptedSwitch(DWORD dwStep)
+{
+    KVX_FUNCTION_QUIET("CForeman::RunDeepAnalysis");
+    std::string reactivate;
+    std::string deactivate;
+    if (!kvx::ReadPendingSwitch(dwStep, reactivate, deactivate)) {
+        kvx::ForgetPendingSwitch(); // written for a step that was never stored: nothing was switched
+        return KVXDIAG2_OK;
+    }
+    KVX_LOG(eKVXDiagLog_EVENT, "El paso anterior se interrumpió antes de terminar sus cambios. Se completan: '%s', '%s'.",
+            reactivate.c_str(), deactivate.c_str());
+    m_pReporter->Report("Completing the switches of an interrupted step: %s back, %s off.",
+                        reactivate.empty() ? "none" : reactivate.c_str(), deactivate.empty() ? "none" : deactivate.c_str());
+    // Both are safe to repeat: a driver already back has no entry left, and a second record of a
+    // driver switched off keeps its first original.
+    kvx::SJournalEntry recorded;
+    if (!reactivate.empty() && kvx::FindDriverEntry(reactivate, recorded)) {
+        const DWORD dwResult = RestoreDriver(recorded);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+    }
+    if (!deactivate.empty()) {
+        const DWORD dwResult = SwitchDriver(deactivate, false, false);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
+        }
+    }
+    kvx::ForgetPendingSwitch();
+    return KVXDIAG2_OK;
 }

@@ -89,24 +89,9 @@ DWORD CForeman::PrepareReboot(DWORD dwStep)
     KVX_FUNCTION("CForeman::PrepareReboot");
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         PrepareProcessReboot();
-        kvx::UniqueTask task = kvx::MakeTask(KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
-        if (!task) {
-            NotifyTaskNotCreated(kvxFunctionName_, KVXDIAG2_TASKID_PREPARE_CORE_REBOOT);
-            return KVXDIAG2_ERR_CREATE_FAILED;
-        }
-        CTaskDataLong step(dwStep);
-        CTaskDataString directory(m_strResultsDirectory);
-        if (task->SetConfig({&step, &directory}) != KVXDIAG2_OK) {
-            KVX_LOG(eKVXDiagLog_ERROR, "%s", "Error! No fue posible establecer la configuración en el task.");
-            return static_cast<DWORD>(ERROR_INVALID_DATA);
-        }
-        if (task->Execute(m_pReporter) != KVXDIAG2_OK) {
-            KVX_LOG(
-                eKVXDiagLog_ERROR,
-                "Error! No ha sido posible almacenar la información el estado del Análisis en curso. Estado: 0x%lX. "
-                "Results path: %s",
-                static_cast<unsigned long>(dwStep), m_strResultsDirectory.c_str());
-            return KVXDIAG2_ERR_FAILED;
+        const DWORD dwResult = StoreResumeStep(dwStep);
+        if (dwResult != KVXDIAG2_OK) {
+            return dwResult;
         }
         KVX_LOG(eKVXDiagLog_EVENT,
                 "Se almaceno con éxito, la información del estado del análisis para su recuperación tras el reinicio. "
@@ -122,7 +107,9 @@ DWORD CForeman::Reboot()
     return kvx::GuardedOperation(kvxFunctionName_, [&]() -> DWORD {
         // From here until the next start after that boot, the journal's entries belong to the run that
         // waits for it; a start that finds no boot since undoes them.
-        kvx::CChangeJournal::MarkAwaitingReboot(kvx::eJournalParty_BOTH);
+        // Only the core's part: the wizard's entries are kept for the resume by the pending analysis,
+        // and a caller without the wizard would leave the wizard's part set for good.
+        kvx::CChangeJournal::MarkAwaitingReboot(kvx::eJournalParty_CORE);
         return RunSingleTask(kvxFunctionName_, KVXDIAG2_TASKID_REBOOT, "Error!! No ha sido posible reiniciar el SO.",
                              "El reinicio se ha lanzado con éxito.");
     });

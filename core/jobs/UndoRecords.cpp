@@ -1,5 +1,7 @@
 #include "core/jobs/UndoRecords.h"
 
+#include <cstring>
+
 #include "common/win/UniqueHandles.h"
 #include "common/win/RegistryView.h"
 #include "core/interface/KVXDiagTypes.h"
@@ -163,7 +165,82 @@ void ForgetResumeState()
         return;
     }
     for (const char* pszValue :
-         {KVXDIAG2_RESUME_CURRENT_STEP, KVXDIAG2_RESUME_RESULTS_DIR, KVXDIAG2_RESUME_TDI_SUSPICIOUS}) {
+         {KVXDIAG2_RESUME_CURRENT_STEP, KVXDIAG2_RESUME_RESULTS_DIR, KVXDIAG2_RESUME_TDI_SUSPICIOUS,
+          KVXDIAG2_RESUME_PENDING_STEP, KVXDIAG2_RESUME_PENDING_REACTIVATE, KVXDIAG2_RESUME_PENDING_DEACTIVATE}) {
+        ::RegDeleteValueA(key.get(), pszValue);
+    }
+    ::RegFlushKey(key.get());
+}
+
+DWORD StorePendingSwitch(DWORD dwStep, const std::string& reactivate, const std::string& deactivate)
+{
+    UniqueHkey key;
+    DWORD dwResult = static_cast<DWORD>(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, nullptr,
+                                                          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KVX_REGVIEW_VENDOR,
+                                                          nullptr, key.put(), nullptr));
+    const auto text = [&](const char* pszName, const std::string& value) {
+        return static_cast<DWORD>(::RegSetValueExA(key.get(), pszName, 0, REG_SZ,
+                                                   reinterpret_cast<const BYTE*>(value.c_str()),
+                                                   static_cast<DWORD>(value.size() + 1)));
+    };
+    if (dwResult == ERROR_SUCCESS) {
+        dwResult = text(KVXDIAG2_RESUME_PENDING_REACTIVATE, reactivate);
+    }
+    if (dwResult == ERROR_SUCCESS) {
+        dwResult = text(KVXDIAG2_RESUME_PENDING_DEACTIVATE, deactivate);
+    }
+    if (dwResult == ERROR_SUCCESS) {
+        dwResult = static_cast<DWORD>(::RegSetValueExA(key.get(), KVXDIAG2_RESUME_PENDING_STEP, 0, REG_DWORD,
+                                                       reinterpret_cast<const BYTE*>(&dwStep), sizeof dwStep));
+    }
+    if (dwResult == ERROR_SUCCESS) {
+        dwResult = static_cast<DWORD>(::RegFlushKey(key.get()));
+    }
+    return dwResult;
+}
+
+bool ReadPendingSwitch(DWORD dwStep, std::string& reactivate, std::string& deactivate)
+{
+    UniqueHkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_READ | KVX_REGVIEW_VENDOR, key.put()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD dwPending = 0;
+    DWORD dwType = 0;
+    DWORD dwSize = sizeof dwPending;
+    if (::RegQueryValueExA(key.get(), KVXDIAG2_RESUME_PENDING_STEP, nullptr, &dwType,
+                           reinterpret_cast<BYTE*>(&dwPending), &dwSize) != ERROR_SUCCESS ||
+        dwType != REG_DWORD || dwPending != dwStep) {
+        return false;
+    }
+    const auto text = [&](const char* pszName, std::string& value) {
+        DWORD dwBytes = 0;
+        if (::RegQueryValueExA(key.get(), pszName, nullptr, &dwType, nullptr, &dwBytes) != ERROR_SUCCESS ||
+            dwType != REG_SZ) {
+            return false;
+        }
+        std::string buffer(dwBytes + 1, '\0');
+        if (::RegQueryValueExA(key.get(), pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&buffer[0]), &dwBytes) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        buffer.resize(strnlen(buffer.c_str(), buffer.size()));
+        value = buffer;
+        return true;
+    };
+    return text(KVXDIAG2_RESUME_PENDING_REACTIVATE, reactivate) && text(KVXDIAG2_RESUME_PENDING_DEACTIVATE, deactivate);
+}
+
+void ForgetPendingSwitch()
+{
+    UniqueHkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_ALL_ACCESS | KVX_REGVIEW_VENDOR, key.put()) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    for (const char* pszValue :
+         {KVXDIAG2_RESUME_PENDING_STEP, KVXDIAG2_RESUME_PENDING_REACTIVATE, KVXDIAG2_RESUME_PENDING_DEACTIVATE}) {
         ::RegDeleteValueA(key.get(), pszValue);
     }
     ::RegFlushKey(key.get());

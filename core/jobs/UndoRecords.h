@@ -41,6 +41,12 @@ bool IsDeepAnalysisPending();
 // Removes the stored step, directory and TDI mark of a deep analysis that will not continue.
 void ForgetResumeState();
 
+// The switches of a step, written (and flushed) before its step is stored and removed once both are
+// done; read back only for the step they were written for.
+DWORD StorePendingSwitch(DWORD dwStep, const std::string& reactivate, const std::string& deactivate);
+bool ReadPendingSwitch(DWORD dwStep, std::string& reactivate, std::string& deactivate);
+void ForgetPendingSwitch();
+
 constexpr const wchar_t* KVXDIAG2_JOURNAL_AUTOSTART = L"KVXDIAG2_AUTOSTART";
 // The entry for the autostart value the core writes before a reboot; written in one registry view,
 // it is deleted from both, since each view's Run key starts its own wizard at logon.

@@ -90,6 +90,8 @@ public:
     {
         ::SetEnvironmentVariableA("KVX_KILL_AT", killAt > 0 ? std::to_string(killAt).c_str() : nullptr);
         ::SetEnvironmentVariableA("KVX_KILL_LOG", log.empty() ? nullptr : log.c_str());
+        // The child counts its points from one, in its own environment.
+        ::SetEnvironmentVariableA("KVX_KILL_COUNTER", nullptr);
     }
     ~CScopedKillEnvironment()
     {

@@ -184,7 +184,9 @@ void ClearResumeState()
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KVXDIAG2_RESUME_KEY, 0, KEY_ALL_ACCESS | kvx::KVX_REGVIEW_VENDOR,
                         resume.put()) == ERROR_SUCCESS) {
         for (const char* name : {KVXDIAG2_RESUME_CURRENT_STEP, KVXDIAG2_RESUME_RESULTS_DIR,
-                                 KVXDIAG2_RESUME_TDI_SUSPICIOUS, KVXDIAG2_RESUME_NDIS_SUSPICIOUS}) {
+                                 KVXDIAG2_RESUME_TDI_SUSPICIOUS, KVXDIAG2_RESUME_NDIS_SUSPICIOUS,
+                                 KVXDIAG2_RESUME_PENDING_STEP, KVXDIAG2_RESUME_PENDING_REACTIVATE,
+                                 KVXDIAG2_RESUME_PENDING_DEACTIVATE}) {
             ::RegDeleteValueA(resume.get(), name);
         }
         resume.reset();
