@@ -137,8 +137,9 @@ private:
     DWORD CompleteInterruptedSwitch(DWORD dwStep);
     // The verdict's driver stays off: its entry is marked kept, with its original, for a later run.
     void KeepDriver(const std::string& name);
-    // Deletes the autostart value the core wrote, unless the wizard's own entry holds it.
-    void ForgetCoreAutostart();
+    // Deletes the autostart value the core wrote, unless the wizard's own entry holds it; with the
+    // removal task, its result (the journaled deletion covers both registry views).
+    DWORD ForgetCoreAutostart(ITask* pTask = nullptr);
     // The intermediate driver's component switched through its task; pOnlyPaths limits an enable to the
     // listed binding paths (one token a line).
     DWORD ExecuteIntermediateSwitch(bool bActivate, std::string& name, const std::wstring* pOnlyPaths);

@@ -153,8 +153,7 @@ DWORD CForeman::ClearReboot()
                                    autostart.owner == kvx::eJournalOwner_WIZARD;
         DWORD dwResult = KVXDIAG2_OK;
         if (!bWizardOwnsIt) {
-            dwResult = autostartTask->Execute(m_pReporter);
-            ForgetCoreAutostart();
+            dwResult = ForgetCoreAutostart(autostartTask.get());
         }
         if (dwResult == KVXDIAG2_OK) {
             KVX_LOG(eKVXDiagLog_EVENT, "%s",
@@ -183,18 +182,32 @@ DWORD CForeman::ClearReboot()
     });
 }
 
-void CForeman::ForgetCoreAutostart()
+// The deletion of the autostart value the core wrote is the undo of its journal entry: the task
+// removes it from this view, and the other view's copy goes with it. A value no entry describes (left by
+// an older version) is still removed by the task, as the stored state it belongs to is removed.
+DWORD CForeman::ForgetCoreAutostart(ITask* pTask)
 {
     KVX_FUNCTION_QUIET("CForeman::ClearReboot");
     kvx::SJournalEntry entry;
-    if (!kvx::CChangeJournal::Find(kvx::eJournalKind_AUTOSTART, kvx::KVXDIAG2_JOURNAL_AUTOSTART, entry) ||
-        entry.owner == kvx::eJournalOwner_WIZARD) {
-        return;
+    const bool bJournaled =
+        kvx::CChangeJournal::Find(kvx::eJournalKind_AUTOSTART, kvx::KVXDIAG2_JOURNAL_AUTOSTART, entry);
+    if (bJournaled && entry.owner == kvx::eJournalOwner_WIZARD) {
+        return KVXDIAG2_OK;
     }
-    const DWORD dwResult = kvx::CChangeJournal::Undo(
-        entry, [](const kvx::SJournalEntry&) -> DWORD { return kvx::DeleteAutostartFromBothViews(); });
+    if (!bJournaled) {
+        return pTask != nullptr ? pTask->Execute(m_pReporter) : KVXDIAG2_OK;
+    }
+    DWORD dwTask = KVXDIAG2_OK;
+    const DWORD dwResult = kvx::CChangeJournal::Undo(entry, [&](const kvx::SJournalEntry&) -> DWORD {
+        if (pTask != nullptr) {
+            dwTask = pTask->Execute(m_pReporter);
+        }
+        return kvx::DeleteAutostartFromBothViews();
+    });
     if (dwResult != ERROR_SUCCESS) {
         KVX_LOG(eKVXDiagLog_ERROR, "Error! No se pudo eliminar el autoarranque. Error devuelto: %lu",
                 static_cast<unsigned long>(dwResult));
+        return dwResult;
     }
+    return dwTask;
 }
