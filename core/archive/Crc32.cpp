@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
+#include "core/archive/ProcessorFeatures.h"
 
 namespace {
 
@@ -43,51 +41,6 @@ inline uint32_t LoadLe32(const uint8_t* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-bool DetectCarrylessMultiply()
-{
-#if defined(__i386__) || defined(__x86_64__)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        return false;
-    }
-    const bool sse2 = (edx & (1u << 26)) != 0;
-    const bool pclmul = (ecx & (1u << 1)) != 0;
-    return sse2 && pclmul;
-#else
-    return false;
-#endif
-}
-
-// AVX2 and VPCLMULQDQ in the processor, and YMM state saved by the system (XCR0 bits 1 and 2).
-bool DetectWideCarrylessMultiply()
-{
-#if defined(__i386__) || defined(__x86_64__)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        return false;
-    }
-    const bool osxsave = (ecx & (1u << 27)) != 0;
-    const bool avx = (ecx & (1u << 28)) != 0;
-    const bool pclmul = (ecx & (1u << 1)) != 0;
-    if (!osxsave || !avx || !pclmul) {
-        return false;
-    }
-    unsigned xcr0Low = 0, xcr0High = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-    if ((xcr0Low & 6u) != 6u) {
-        return false;
-    }
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
-        return false;
-    }
-    const bool avx2 = (ebx & (1u << 5)) != 0;
-    const bool vpclmul = (ecx & (1u << 10)) != 0;
-    return avx2 && vpclmul;
-#else
-    return false;
-#endif
-}
-
 } // namespace
 
 const uint32_t* CCrc32::ByteTable()
@@ -97,14 +50,12 @@ const uint32_t* CCrc32::ByteTable()
 
 bool CCrc32::HasCarrylessMultiply()
 {
-    static const bool s_has = DetectCarrylessMultiply();
-    return s_has;
+    return CProcessorFeatures::CarrylessMultiply();
 }
 
 bool CCrc32::HasWideCarrylessMultiply()
 {
-    static const bool s_has = DetectWideCarrylessMultiply();
-    return s_has;
+    return CProcessorFeatures::WideCarrylessMultiply();
 }
 
 uint32_t CCrc32::UpdateRawTables(uint32_t raw, const uint8_t* p, size_t cb)

@@ -23,6 +23,7 @@
 #include "core/archive/DeflateEncoder.h"
 
 #include "core/archive/HuffmanCode.h"
+#include "core/archive/ProcessorFeatures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -177,7 +178,14 @@ inline uint32_t Hash3(uint32_t fourBytes)
 
 inline unsigned CountTrailingZeros(uint64_t v)
 {
+#if defined(__i386__)
+    // The 64-bit builtin is a library call on a 32-bit processor, in the innermost loop of the search.
+    const uint32_t low = static_cast<uint32_t>(v);
+    return low != 0 ? static_cast<unsigned>(__builtin_ctz(low))
+                    : 32 + static_cast<unsigned>(__builtin_ctz(static_cast<uint32_t>(v >> 32)));
+#else
     return static_cast<unsigned>(__builtin_ctzll(v));
+#endif
 }
 
 // Number of equal leading bytes of a and b, at most max. Reads up to 8 bytes past max.
@@ -254,7 +262,7 @@ inline uint32_t FarthestLinkOffset(const uint16_t* prev, uint32_t at, uint16_t a
 // Sets every head older than the window to exactly one window old. Branch-free over a size known at
 // compile time, so that the compiler can do it 8 heads at a time.
 template <size_t N>
-void CleanTable(uint16_t* table, uint16_t now)
+__attribute__((always_inline)) inline void CleanTable(uint16_t* table, uint16_t now)
 {
     const uint16_t stale = static_cast<uint16_t>(now - STALE_AGE);
     for (size_t i = 0; i < N; ++i) {
@@ -263,6 +271,28 @@ void CleanTable(uint16_t* table, uint16_t now)
         const uint16_t old = static_cast<uint16_t>(0u - static_cast<uint16_t>(age > MAX_DIST));
         table[i] = static_cast<uint16_t>((value & ~old) | (stale & old));
     }
+}
+
+#if defined(__i386__) && !defined(__SSE2__)
+// The 32-bit build targets processors without SSE2 as well, where the cleaning goes one head at a time
+// and takes a tenth of the encoder's time; where SSE2 is there, the same loop is compiled for it.
+template <size_t N>
+__attribute__((target("sse2"))) void CleanTableSse2(uint16_t* table, uint16_t now)
+{
+    CleanTable<N>(table, now);
+}
+#endif
+
+template <size_t N>
+void CleanTableFastest(uint16_t* table, uint16_t now)
+{
+#if defined(__i386__) && !defined(__SSE2__)
+    if (CProcessorFeatures::Sse2()) {
+        CleanTableSse2<N>(table, now);
+        return;
+    }
+#endif
+    CleanTable<N>(table, now);
 }
 
 // Sum of c * log2(total / c) over the counts: the entropy-coded size in bits.
@@ -391,8 +421,8 @@ void CDeflateEncoder::CleanHeads(uint64_t streamPos)
     // positions keeps every head younger than 65536 (STALE_AGE + CLEAN_INTERVAL + a match), so no
     // 16-bit value is ever mistaken for a recent one.
     const uint16_t now = static_cast<uint16_t>(streamPos);
-    CleanTable<size_t(1) << HASH4_BITS>(m_head4.get(), now);
-    CleanTable<size_t(1) << HASH3_BITS>(m_head3.get(), now);
+    CleanTableFastest<size_t(1) << HASH4_BITS>(m_head4.get(), now);
+    CleanTableFastest<size_t(1) << HASH3_BITS>(m_head3.get(), now);
     m_nextClean = streamPos + CLEAN_INTERVAL;
 }
 

@@ -1,6 +1,7 @@
 #include "core/helpers/CngSha256.h"
 
 #include "common/win/ProcAddress.h"
+#include "core/archive/ProcessorFeatures.h"
 #include "core/interface/KVXDiagTypes.h"
 
 #include <utility>
@@ -8,7 +9,7 @@
 
 namespace {
 
-constexpr DWORD KVX_SHA256_DIGEST_SIZE = 32;
+constexpr DWORD KVX_SHA256_DIGEST_SIZE = CSha256Instructions::DIGEST_SIZE;
 // Large enough that the read calls cost little next to the hashing, small enough to stay out of the
 // way of the job's other memory.
 constexpr DWORD KVX_SHA256_READ_SIZE = 256 * 1024;
@@ -27,8 +28,9 @@ std::string ToHex(const unsigned char* bytes, size_t size)
 
 } // namespace
 
-CCngSha256::CRunningHash::CRunningHash(const CCngSha256& owner)
-    : m_owner(owner), m_object(owner.m_dwObjectLength), m_hash(kvx::SCngHashCloser{owner.m_pfnDestroyHash})
+CCngSha256::CRunningHash::CRunningHash(const CCngSha256& owner, bool bProcessorInstructions)
+    : m_owner(owner), m_bInstructions(bProcessorInstructions && CProcessorFeatures::ShaExtensions()),
+      m_object(m_bInstructions ? 0 : owner.m_dwObjectLength), m_hash(kvx::SCngHashCloser{owner.m_pfnDestroyHash})
 {
 }
 
@@ -37,6 +39,10 @@ DWORD CCngSha256::CRunningHash::Begin()
     if (!m_owner.m_algorithm.valid()) {
         return KVXDIAG2_ERR_NOT_INITIALISED;
     }
+    if (m_bInstructions) {
+        m_instructions.Begin();
+        return KVXDIAG2_OK;
+    }
     const NTSTATUS status = m_owner.m_pfnCreateHash(m_owner.m_algorithm.get(), m_hash.put(), m_object.data(),
                                                     static_cast<ULONG>(m_object.size()), nullptr, 0, 0);
     return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
@@ -44,6 +50,10 @@ DWORD CCngSha256::CRunningHash::Begin()
 
 DWORD CCngSha256::CRunningHash::Add(const void* data, ULONG size)
 {
+    if (m_bInstructions) {
+        m_instructions.Add(data, size);
+        return KVXDIAG2_OK;
+    }
     const NTSTATUS status = m_owner.m_pfnHashData(m_hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0);
     return BCRYPT_SUCCESS(status) ? KVXDIAG2_OK : KVXDIAG2_ERR_FAILED;
 }
@@ -51,7 +61,9 @@ DWORD CCngSha256::CRunningHash::Add(const void* data, ULONG size)
 DWORD CCngSha256::CRunningHash::Finish(std::string& hexDigest)
 {
     unsigned char digest[KVX_SHA256_DIGEST_SIZE] = {};
-    if (!BCRYPT_SUCCESS(m_owner.m_pfnFinishHash(m_hash.get(), digest, sizeof(digest), 0))) {
+    if (m_bInstructions) {
+        m_instructions.Finish(digest);
+    } else if (!BCRYPT_SUCCESS(m_owner.m_pfnFinishHash(m_hash.get(), digest, sizeof(digest), 0))) {
         return KVXDIAG2_ERR_FAILED;
     }
     hexDigest = ToHex(digest, sizeof(digest));

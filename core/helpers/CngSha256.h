@@ -1,10 +1,13 @@
 // SHA-256 of files and buffers through the system's CNG provider. bcrypt.dll is loaded from the system
 // directory by its full path when Open is called, not imported: a DLL imported by name would be looked
-// for first beside the wizard, which runs elevated from wherever the customer unpacked it.
+// for first beside the wizard, which runs elevated from wherever the customer unpacked it. Where the
+// processor has SHA extensions the digests are computed with them (CSha256Instructions) instead: the
+// same digests, several times faster than the provider of the systems that do not use them itself.
 #pragma once
 
 #include "common/win/UniqueCngHandles.h"
 #include "common/win/UniqueHandles.h"
+#include "core/helpers/Sha256Instructions.h"
 
 #include <windows.h>
 
@@ -30,7 +33,8 @@ public:
     // handle that CNG builds inside its object buffer is destroyed before the buffer.
     class CRunningHash {
     public:
-        explicit CRunningHash(const CCngSha256& owner);
+        // With bProcessorInstructions false the provider hashes even where the processor could.
+        explicit CRunningHash(const CCngSha256& owner, bool bProcessorInstructions = true);
         CRunningHash(const CRunningHash&) = delete;
         CRunningHash& operator=(const CRunningHash&) = delete;
 
@@ -40,6 +44,8 @@ public:
 
     private:
         const CCngSha256& m_owner;
+        const bool m_bInstructions;
+        CSha256Instructions m_instructions;
         std::vector<UCHAR> m_object;
         kvx::UniqueCngHash m_hash;
     };

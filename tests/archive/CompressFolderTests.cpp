@@ -1,5 +1,6 @@
 // Folder packing through the system-utilities helper (CompressFolder) and task 19, on Windows: the
 // archive's contents, the current directory around the call, and the codes of the failure paths.
+#include "core/archive/ProcessorFeatures.h"
 #include "core/helpers/CngSha256.h"
 #include "core/helpers/HelperRef.h"
 #include "core/helpers/SysUtilsHelper.h"
@@ -249,4 +250,60 @@ TEST_F(CompressFolderTest, TaskRefusesOtherParameterListsAndAMissingHelper)
     CRecordingReporter reporter;
     EXPECT_EQ(KVXDIAG2_ERR_NO_LIBRARY, orphan.Execute(&reporter));
     EXPECT_TRUE(reporter.Calls().empty());
+}
+
+namespace {
+
+std::string Sha256Of(const CCngSha256& owner, bool instructions, const std::vector<uint8_t>& data, size_t piece)
+{
+    CCngSha256::CRunningHash hash(owner, instructions);
+    std::string digest;
+    if (hash.Begin() != KVXDIAG2_OK) {
+        return "Begin failed";
+    }
+    for (size_t at = 0; at < data.size(); at += piece) {
+        const size_t size = std::min(piece, data.size() - at);
+        if (hash.Add(data.data() + at, static_cast<ULONG>(size)) != KVXDIAG2_OK) {
+            return "Add failed";
+        }
+    }
+    return hash.Finish(digest) == KVXDIAG2_OK ? digest : "Finish failed";
+}
+
+} // namespace
+
+// Where the processor has SHA extensions the digests are computed with them; they must be the
+// provider's: the standard's examples, every length across the padding's block boundaries, and data
+// added in uneven pieces.
+TEST(Sha256Test, TheProcessorsInstructionsGiveTheProvidersDigests)
+{
+    if (!CProcessorFeatures::ShaExtensions()) {
+        GTEST_SKIP() << "this processor has no SHA extensions";
+    }
+    CCngSha256 owner;
+    ASSERT_EQ(KVXDIAG2_OK, owner.Open());
+    const struct {
+        std::string text;
+        const char* digest;
+    } examples[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& example : examples) {
+        const std::vector<uint8_t> data(example.text.begin(), example.text.end());
+        for (const bool instructions : {true, false}) {
+            EXPECT_EQ(example.digest, Sha256Of(owner, instructions, data, 4096)) << data.size() << " bytes";
+        }
+    }
+    const std::vector<uint8_t> random = PseudoRandomBytes(1 << 20, 5);
+    for (size_t length = 0; length <= 200; ++length) {
+        const std::vector<uint8_t> data(random.begin(), random.begin() + length);
+        ASSERT_EQ(Sha256Of(owner, false, data, 4096), Sha256Of(owner, true, data, 7)) << length << " bytes";
+    }
+    for (const size_t piece : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(100000)}) {
+        EXPECT_EQ(Sha256Of(owner, false, random, 1 << 20), Sha256Of(owner, true, random, piece)) << piece;
+    }
 }
