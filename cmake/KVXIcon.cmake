@@ -11,7 +11,8 @@ set(kvx_icon_generator_sources
   ${CMAKE_SOURCE_DIR}/core/archive/DeflateEncoder.cpp
   ${CMAKE_SOURCE_DIR}/core/archive/HuffmanCode.cpp
   ${CMAKE_SOURCE_DIR}/core/archive/Crc32.cpp
-  ${CMAKE_SOURCE_DIR}/core/archive/Crc32Carryless.cpp)
+  ${CMAKE_SOURCE_DIR}/core/archive/Crc32Carryless.cpp
+  ${CMAKE_SOURCE_DIR}/core/archive/ProcessorFeatures.cpp)
 set(kvx_icon_generator_headers
   ${CMAKE_SOURCE_DIR}/wizard/IconCanvas.h
   ${CMAKE_SOURCE_DIR}/wizard/WizardEmblem.h

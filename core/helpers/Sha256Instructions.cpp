@@ -74,11 +74,17 @@ void CSha256Instructions::Finish(unsigned char (&digest)[DIGEST_SIZE])
     m_cbPending = 0;
 }
 
+#if defined(__i386__)
+// The 32-bit Windows ABI only promises 4-byte stack alignment; realign for the vector spills.
+#define KVX_SHA_TARGET __attribute__((target("sha,ssse3,sse4.1"), force_align_arg_pointer))
+#else
+#define KVX_SHA_TARGET __attribute__((target("sha,ssse3,sse4.1")))
+#endif
+
 // The rounds keep the state as two halves, ABEF and CDGH, and each instruction does two rounds; the
 // message schedule runs four words ahead in the four registers of w.
-__attribute__((target("sha,ssse3,sse4.1"))) void CSha256Instructions::Compress(uint32_t (&state)[8],
-                                                                              const unsigned char* pBlocks,
-                                                                              size_t numBlocks)
+KVX_SHA_TARGET void CSha256Instructions::Compress(uint32_t (&state)[8], const unsigned char* pBlocks,
+                                                 size_t numBlocks)
 {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     const __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
