@@ -277,8 +277,12 @@ TEST(PrivacyCleaner, CleansFilesInPlace)
     std::string reason;
     EXPECT_EQ(cleaner.CleanFile(path, "wfpstate.xml", reason), CPrivacyCleaner::eFile_CLEANED) << reason;
     EXPECT_EQ(cleaner.CleanFile(plain, "plain.txt", reason), CPrivacyCleaner::eFile_UNCHANGED) << reason;
-    std::ifstream in(path, std::ios::binary);
-    const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string back;
+    {
+        // Closed before the removal, which an open file would refuse on Windows.
+        std::ifstream in(path, std::ios::binary);
+        back.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     EXPECT_EQ(back, utf16("<path>C:\\Users\\user-1\\é</path>\r\n"));
     std::remove(path.c_str());
     std::remove(plain.c_str());

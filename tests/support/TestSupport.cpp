@@ -184,6 +184,27 @@ void RemoveResultsDirectories()
     for (const std::string& dir : found) {
         CScopedTempDir::RemoveTree(dir);
     }
+    // A package that could not be written leaves its copy (named after the tick count, "_" appended
+    // on a clash) for support; tests that make one fail remove it here.
+    find = ::FindFirstFileA((std::string(temp) + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    found.clear();
+    do {
+        const std::string name = data.cFileName;
+        const size_t digits = name.find_first_not_of("0123456789");
+        const bool copyName = digits != 0 && (digits == std::string::npos || name.find_first_not_of('_', digits) == std::string::npos);
+        const std::string dir = std::string(temp) + name;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && copyName &&
+            ::GetFileAttributesA((dir + "\\KVXDiagReport.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+            found.push_back(dir);
+        }
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    for (const std::string& dir : found) {
+        CScopedTempDir::RemoveTree(dir);
+    }
 }
 
 DWORD ProcessHandleCount()

@@ -55,7 +55,8 @@ std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 
-// Removes every "KVXDIAG2-Results*" directory of the temporary directory (each fresh core start makes one).
+// Removes every "KVXDIAG2-Results*" directory of the temporary directory (each fresh core start makes one)
+// and the copies that failed packages leave there.
 void RemoveResultsDirectories();
 
 // Number of handles this process holds now.
