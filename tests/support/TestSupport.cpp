@@ -171,37 +171,28 @@ void RemoveResultsDirectories()
 {
     char temp[MAX_PATH + 1] = {};
     ::GetTempPathA(sizeof temp, temp);
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((std::string(temp) + "KVXDIAG2-Results*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    std::vector<std::string> found;
-    do {
-        found.push_back(std::string(temp) + data.cFileName);
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
-    for (const std::string& dir : found) {
-        CScopedTempDir::RemoveTree(dir);
-    }
-    // A package that could not be written leaves its copy (named after the tick count, "_" appended
-    // on a clash) for support; tests that make one fail remove it here.
-    find = ::FindFirstFileA((std::string(temp) + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    found.clear();
-    do {
+    const std::string folder = temp;
+    // Besides the results directories, a package that could not be written leaves its copy (named
+    // after the tick count, "_" appended on a clash) for support; tests that make one fail remove it.
+    const auto isCopy = [&](const WIN32_FIND_DATAA& data) {
         const std::string name = data.cFileName;
         const size_t digits = name.find_first_not_of("0123456789");
-        const bool copyName = digits != 0 && (digits == std::string::npos || name.find_first_not_of('_', digits) == std::string::npos);
-        const std::string dir = std::string(temp) + name;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && copyName &&
-            ::GetFileAttributesA((dir + "\\KVXDiagReport.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
-            found.push_back(dir);
+        return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && digits != 0 &&
+               (digits == std::string::npos || name.find_first_not_of('_', digits) == std::string::npos) &&
+               FileExists(folder + name + "\\KVXDiagReport.txt");
+    };
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    kvx::UniqueFindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
+    if (!find) {
+        return;
+    }
+    do {
+        if (std::string(data.cFileName).rfind("KVXDIAG2-Results", 0) == 0 || isCopy(data)) {
+            found.push_back(folder + data.cFileName);
         }
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileA(find.get(), &data));
+    find.reset();
     for (const std::string& dir : found) {
         CScopedTempDir::RemoveTree(dir);
     }

@@ -345,6 +345,7 @@ void WizardTest::VisitPage(int page, const char* shotSuffix)
     ASSERT_TRUE(m_driver.WaitForPage(page, KVX_PAGE_TIMEOUT_MS))
         << "page " << page << " (" << kvxui::KVXDIAG2_PAGE_CAPTIONS[page] << ") not shown; the page is "
         << m_driver.PageIndex();
+    m_pageSeenAt = CWizardDriver::NowMs();
     ExpectPageTexts(page);
     ExpectFrameTexts();
     Shot(page, shotSuffix);

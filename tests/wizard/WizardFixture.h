@@ -72,7 +72,9 @@ protected:
     std::function<void()> m_beforeBoot;
 
     // Asserts the page, compares its texts with the tables and photographs it (once per language).
+    // m_pageSeenAt is when the page was seen: the checks after it take a second on a busy machine.
     void VisitPage(int page, const char* shotSuffix = nullptr);
+    double m_pageSeenAt = 0;
     void ExpectPageTexts(int page);
     void ExpectFrameTexts();
     void Shot(int page, const char* suffix = nullptr);
