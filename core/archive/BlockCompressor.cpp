@@ -86,7 +86,8 @@ void CBlockCompressor::Process(SDataBlock& block, std::unique_ptr<CDeflateEncode
     block.m_status = eDeflateStatus_OK;
     try {
         if (!block.m_deflate) {
-            block.m_output.assign(data, data + length);
+            // A stored piece has no dictionary: its input is its output.
+            block.m_output.swap(block.m_input);
         } else {
             if (!encoder) {
                 encoder = std::make_unique<CDeflateEncoder>();
@@ -103,7 +104,7 @@ void CBlockCompressor::Process(SDataBlock& block, std::unique_ptr<CDeflateEncode
         block.m_status = eDeflateStatus_INTERNAL_FAULT;
     }
     // The input is not needed any more; its memory goes back at once.
-    std::vector<uint8_t>().swap(block.m_input);
+    m_buffers.Give(block.m_input);
     block.m_dictionary = 0;
 }
 

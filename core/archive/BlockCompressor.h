@@ -6,6 +6,7 @@
 // the number of threads: the archive is the same with one thread as with four.
 #pragma once
 
+#include "core/archive/BufferPool.h"
 #include "core/archive/DeflateEncoder.h"
 
 #include <condition_variable>
@@ -59,9 +60,11 @@ public:
     void Wait(SDataBlock& block);
     bool IsDone(SDataBlock& block);
     unsigned Workers() const { return static_cast<unsigned>(m_workers.size()); }
+    // Where a piece's buffers come from; a piece's input goes back as soon as it is compressed.
+    CBufferPool& Buffers() { return m_buffers; }
 
 private:
-    static void Process(SDataBlock& block, std::unique_ptr<CDeflateEncoder>& encoder);
+    void Process(SDataBlock& block, std::unique_ptr<CDeflateEncoder>& encoder);
     void WorkerMain();
 
     std::mutex m_lock;
@@ -71,4 +74,6 @@ private:
     bool m_stopping = false;
     std::vector<std::thread> m_workers;
     std::unique_ptr<CDeflateEncoder> m_callerEncoder;
+    // Each thread has a piece's input and output in use; as many wait for reuse at most.
+    CBufferPool m_buffers{2 * KVXZIP_MAX_THREADS};
 };

@@ -373,8 +373,10 @@ ZRESULT CZipWriter::ReadEntryData(SPendingEntry& pending, IByteSource& source)
             dictionary = std::min(CDeflateEncoder::MAX_DICTIONARY, previous->m_input.size());
         }
         const uint64_t left = declared > readSoFar ? declared - readSoFar : 0;
-        reservation = budgetOf(dictionary, static_cast<size_t>(std::min<uint64_t>(KVXZIP_BLOCK_SIZE, left)));
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(KVXZIP_BLOCK_SIZE, left));
+        reservation = budgetOf(dictionary, length);
         Reserve(reservation);
+        block->m_input = m_compressor->Buffers().Take(dictionary + length);
         if (dictionary > 0) {
             block->m_input.assign(previous->m_input.end() - static_cast<ptrdiff_t>(dictionary), previous->m_input.end());
             block->m_dictionary = dictionary;
@@ -555,7 +557,8 @@ void CZipWriter::WritePiece(SPendingEntry& pending, SDataBlock& block)
     pending.m_bytesWritten += block.m_output.size();
     pending.m_crc = CCrc32::Combine(pending.m_crc, block.m_crc, block.m_length);
     pending.m_bytesRead += block.m_length;
-    std::vector<uint8_t>().swap(block.m_output);
+    // A stored piece's output was its input.
+    m_compressor->Buffers().Give(block.m_output);
 }
 
 ZRESULT CZipWriter::FinishEntry(SPendingEntry& pending)
