@@ -53,6 +53,12 @@ constexpr uint32_t NICE_LENGTH = 258;
 constexpr uint32_t MAX_CHAIN = 1024;
 // A length-3 match this far away costs more than three literals.
 constexpr uint32_t TOO_FAR = 4096;
+// After this many literals in a row (compressed files, encrypted or random data), only every
+// LITERAL_SEARCH_STEP-th position is searched: there the searches nearly all fail, and a match that a
+// skipped position would have started is mostly found one to three bytes later. Every position is
+// still put into the chains. On the benchmark corpus 5 % fewer instructions, 0.04 % more output.
+constexpr uint32_t LITERAL_RUN_SPARSE = 128;
+constexpr uint32_t LITERAL_SEARCH_STEP = 4;
 
 // Table sizes, measured on the benchmark corpus: with 2^17 heads a 4-byte head is rarely a collision
 // that must be followed, and with 2^15 heads the 3-byte table often proves that no 4-byte match can
@@ -781,6 +787,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink, c
     uint32_t nextH4 = 0;
     uint32_t nextH3 = 0;
     SSearch search;
+    uint32_t literalRun = 0; // literals since the last match, in this piece
     for (;;) {
         if (pos >= nextEvent) {
             if (m_end - pos < MIN_LOOKAHEAD && !m_eof) {
@@ -833,7 +840,9 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink, c
         const uint32_t prevLen = matchLen;
         const uint32_t prevDist = matchDist;
         matchLen = MIN_MATCH - 1;
-        if (prevLen < MAX_LAZY) {
+        if (literalRun >= LITERAL_RUN_SPARSE && prevLen < MIN_MATCH && literalRun % LITERAL_SEARCH_STEP != 0) {
+            // not searched: see LITERAL_RUN_SPARSE
+        } else if (prevLen < MAX_LAZY) {
             matchLen = LongestMatch(search, prevLen, matchDist);
             if (matchLen == MIN_MATCH && matchDist > TOO_FAR) {
                 matchLen = MIN_MATCH - 1;
@@ -858,6 +867,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink, c
                 Insert(p, static_cast<uint16_t>(p + base16), unused);
             }
             pos = next;
+            literalRun = 0;
             matchAvailable = false;
             matchLen = MIN_MATCH - 1;
         } else if (matchAvailable) {
@@ -866,6 +876,7 @@ EDeflateStatus CDeflateEncoder::Compress(IByteSource& source, IByteSink& sink, c
             ++segLit[c];
             ++consumed;
             ++pos;
+            ++literalRun;
         } else {
             matchAvailable = true;
             ++pos;
