@@ -14,7 +14,8 @@
 //    (zero-filled areas of dumps, indentation).
 //  - Parsing: the level-8 lazy rule. A match found at p is only taken if p+1 does not start a longer
 //    one; no search follows a match of 128 or more; the chain is cut to a quarter after a match of 32
-//    or more; a search stops at 258; a 3-byte match farther than 4096 is dropped.
+//    or more; a search stops at 258; a 3-byte match farther than 4096 is dropped. One addition: in a
+//    long stretch of literals only some positions are searched (see LITERAL_RUN_SPARSE).
 //  - Blocks: symbols are gathered in segments of SEGMENT_SYMBOLS. At each segment end the entropy of
 //    the block with and without the segment decides whether the segment starts a new block. Each
 //    block is then costed exactly in all three forms and sent in the cheapest.
