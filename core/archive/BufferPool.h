@@ -1,8 +1,8 @@
 // Buffers of whole pieces, kept for the next pieces. Windows' heap gives every block of a piece's size
 // a virtual allocation of its own, so a new buffer for each piece is a new set of pages for the system
-// to fault in and zero, and freeing it unmaps them from every thread: on the results folder that cost
-// more than the encryption of the whole package. Smaller buffers are never kept: a folder of small
-// files may queue many pieces, and each would hold a full piece's memory.
+// to fault in and zero, and freeing it unmaps them from every thread: on the benchmark folder a third
+// of pack and send's page faults. Smaller buffers are never kept: a folder of small files may queue
+// many pieces, and each would hold a full piece's memory.
 #pragma once
 
 #include <cstddef>
