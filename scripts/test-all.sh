@@ -5,10 +5,9 @@
 # The Wine suites spend most of their time waiting (process starts, the product's time-outs, the
 # wizard's screens), so they run beside the next compilation instead of after it: while the i686
 # tests run, the x86_64 and native trees are built at a lower priority; then the x86_64 tests run
-# beside the native tests, the interop check, the fuzzers, the bootstrap's fallback check and, at the
-# lowest priority, two more builds of the committed state that show that it builds reproducibly (they
-# used to run alone at the end, five minutes on the critical path). Then the release files are checked
-# (SHA256SUMS, the signatures). Every step writes its own log, shown whole when the step fails.
+# beside the native tests, the interop check, the fuzzers and the bootstrap's fallback check. Then the
+# release files are checked (SHA256SUMS, the signatures) and the committed state is built twice more to
+# show that it builds reproducibly. Every step writes its own log, shown whole when the step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -63,10 +62,6 @@ if grep -q ok "$logs/build-win64.result"; then
 else
   tests64=
 fi
-# Two more builds of the release targets, compiler cache off (about 3 minutes of processor time
-# each), beside the x86_64 suite and below its priority, like the background builds above.
-step reproducible nice -n 19 bash scripts/check-reproducible.sh win32 &
-reproducible=$!
 if grep -q ok "$logs/build-native.result"; then
   step test-native run_tests native
 fi
@@ -103,8 +98,10 @@ step fuzz-package-reader bash scripts/fuzz-package-reader.sh
 step bootstrap-fallback bash scripts/test-bootstrap.sh
 [ -n "$tests32" ] && wait "$tests32"
 [ -n "$tests64" ] && wait "$tests64"
-wait "$reproducible"
 step release-files release_files
+# Last, alone on the cores: two more builds of the release targets, compiler cache off (about 3 minutes
+# of processor time each, so 3 to 4 minutes on 2 cores).
+step reproducible bash scripts/check-reproducible.sh win32
 
 status=0
 for result in "$logs"/*.result; do
