@@ -74,6 +74,6 @@ private:
     bool m_stopping = false;
     std::vector<std::thread> m_workers;
     std::unique_ptr<CDeflateEncoder> m_callerEncoder;
-    // Each thread has a piece's input and output in use; as many wait for reuse at most.
+    // Inputs waiting for reuse: two per thread at most, enough that reading never waits for a new one.
     CBufferPool m_buffers{2 * KVXZIP_MAX_THREADS};
 };

@@ -5,8 +5,6 @@
 
 #include <utility>
 
-// Incompressible output is at most a few bytes per 64 KiB larger than its input (see
-// CBlockCompressor), far less than a dictionary.
 const size_t CBufferPool::BUFFER_BYTES = CDeflateEncoder::MAX_DICTIONARY + KVXZIP_BLOCK_SIZE;
 
 std::vector<uint8_t> CBufferPool::Take(size_t cb)

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <vector>
 
+// Any thread may give back while another takes.
 class CBufferPool {
 public:
-    // Room for a piece's input (its dictionary, then the piece) or for its output, so that either kind
-    // of buffer can serve as the other.
+    // Room for a piece's input: its dictionary, then the piece. A stored piece's output is its input.
     static const size_t BUFFER_BYTES;
 
     // At most kept buffers wait for reuse; more are freed.
@@ -26,7 +26,6 @@ public:
     std::vector<uint8_t> Take(size_t cb);
     // Takes the buffer's memory for reuse, or frees it; the buffer is left empty either way.
     void Give(std::vector<uint8_t>& buffer);
-    // Any thread may give back while another takes.
 
 private:
     std::mutex m_lock;
