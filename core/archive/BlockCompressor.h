@@ -74,6 +74,6 @@ private:
     bool m_stopping = false;
     std::vector<std::thread> m_workers;
     std::unique_ptr<CDeflateEncoder> m_callerEncoder;
-    // Inputs waiting for reuse: at most two per thread, about 8.5 MB with four threads.
+    // Inputs waiting for reuse: at most two per thread of the largest pool, 8 buffers or about 8.5 MB.
     CBufferPool m_buffers{2 * KVXZIP_MAX_THREADS};
 };
